@@ -1,0 +1,16 @@
+#pragma once
+// Reads a frame by its content, not its name: the BMP probe first, the PNG probe second.
+#include "image/packed_dib.h"
+
+namespace zelvo {
+
+enum class FrameFormat { kNone, kBmp, kPng };
+
+// Which reader accepts the file at `path` (BMP probe first).
+FrameFormat ProbeFrame(const char* path);
+// Header and colour table only (enough for the size); empty when unreadable.
+PackedDib ReadFrameHeader(const char* path);
+// The complete image, bottom-up; empty when unreadable.
+PackedDib ReadFrame(const char* path);
+
+}  // namespace zelvo

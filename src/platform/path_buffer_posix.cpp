@@ -1,0 +1,8 @@
+#include "platform/path_buffer.h"
+
+namespace zelvo {
+
+bool IsLeadByte(unsigned char) { return false; }
+bool IsPathSeparator(char c) { return c == '/'; }
+
+}  // namespace zelvo

@@ -1,0 +1,55 @@
+#pragma once
+// Numbered file sequences: img008.bmp ... img120.bmp. The user names one member; every
+// other name, the run present on disk and the default output name derive from that path.
+#include <string>
+
+#include "platform/path_buffer.h"
+
+namespace zelvo {
+
+// A frame path split the way the C runtime's _splitpath splits it, with the trailing
+// digit run of the base name taken apart.
+struct SequenceSpec {
+  std::string directory;  // drive and folder with the trailing separator; may be empty
+  std::string prefix;     // base name without its trailing digits; may be empty
+  int number = 0;         // value of the trailing digits; meaningful only when width > 0
+  int width = 0;          // 0..5 digits; 0: the base name does not end in a digit
+  std::string extension;  // with its leading '.', or empty
+};
+
+constexpr int kMaxWidth = 5;
+
+// Largest number that a run of `width` digits holds (1 for width 0).
+int LargestNumber(int width);
+
+// True when the file name part of `path` has an extension (a trailing '.' counts).
+bool HasExtension(const char* path);
+
+// Splits a base name (no folder, no extension) into prefix, number and width. At most
+// the last five ASCII digits count.
+void SplitSequenceName(const std::string& base, std::string* prefix, int* number, int* width);
+
+SequenceSpec ParseSequencePath(const char* path);
+
+// The whole path of frame n built with the printf form of spec.width ("%s%s%03d%s"...).
+std::string FormatFrameName(const SequenceSpec& spec, int n);
+
+// Rewrites `path` (a kPathSize buffer) to name frame n; n above the width's largest
+// number becomes 1. Returns false and leaves `path` unchanged when the new name would not
+// fit in kPathSize bytes.
+bool MakeFrameName(char* path, int n);
+
+// Rewrites `path` to the next frame towards `last` (first/last may be -1: 1 and the
+// width's largest). Returns 1 when the walk wrapped (the sequence is finished; the path
+// names `first` again), 0 otherwise. A name without a number wraps at once. When the new
+// name would not fit, the path is left unchanged and 1 is returned, ending the walk.
+int NextFrameName(char* path, int first, int last);
+
+std::string SequencePrefix(const char* path);
+std::string DirectoryOf(const char* path);
+
+// Finds the gap-free run of numbers present on disk that contains the path's own number.
+// Both results are -1 when the name has no number or the named file is not present.
+void FindSequenceRange(const char* path, int* first, int* last);
+
+}  // namespace zelvo
