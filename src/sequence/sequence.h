@@ -2,6 +2,7 @@
 // Numbered file sequences: img008.bmp ... img120.bmp. The user names one member; every
 // other name, the run present on disk and the default output name derive from that path.
 #include <string>
+#include <vector>
 
 #include "platform/path_buffer.h"
 
@@ -51,5 +52,26 @@ std::string DirectoryOf(const char* path);
 // Finds the gap-free run of numbers present on disk that contains the path's own number.
 // Both results are -1 when the name has no number or the named file is not present.
 void FindSequenceRange(const char* path, int* first, int* last);
+
+// The rule every directory listing applies to one entry name (no folder): the name is
+// spec.prefix, then exactly spec.width ASCII digits, then spec.extension (nothing after
+// the digits when the extension is empty). A prefix of exactly "*" stands for no prefix.
+// With `ignoreCase`, ASCII letters of prefix and extension match in either case; the bytes
+// of double-byte characters always match exactly. On a match, *number is the digits' value.
+bool MatchSequenceMember(const char* name, const SequenceSpec& spec, bool ignoreCase, int* number);
+
+// Numbers present in one listing: one bit per possible five-digit number, so looking a
+// neighbour up costs the same however many files the folder holds.
+class NumberSet {
+ public:
+  NumberSet();
+  void Add(int n);
+  bool Contains(int n) const;
+  // The gap-free run of present numbers containing n; -1 and -1 when n is absent.
+  void RunAround(int n, int* first, int* last) const;
+
+ private:
+  std::vector<bool> bits_;
+};
 
 }  // namespace zelvo

@@ -1,0 +1,63 @@
+// Path utilities on Linux. There are no short aliases and no case folding here, so the
+// names stored on disk are the names given: resolving a path only checks that it names
+// something and fits the caller's buffer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "app/paths.h"
+#include "platform/path_buffer.h"
+
+namespace zelvo {
+
+namespace {
+
+bool Exists(const char* path) {
+  struct stat st;
+  return ::stat(path, &st) == 0;
+}
+
+// True for a regular file that opens for reading. Non-blocking, so that a FIFO standing
+// where a frame is expected cannot hang the check.
+bool OpensAsFile(const char* path) {
+  int fd = -1;
+  do {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat st;
+  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  return regular;
+}
+
+}  // namespace
+
+int ProbePath(const char* path) {
+  if (path == nullptr || path[0] == '\0') return 0;
+  const std::size_t length = std::strlen(path);
+  if (path[length - 1] == '/') {
+    // The folder form: whatever the name without the separator names, it is no file to
+    // read. "/" alone keeps its separator, being the root itself.
+    std::string entry(path, length - 1);
+    if (entry.empty()) entry = "/";
+    return Exists(entry.c_str()) ? 2 : 0;
+  }
+  if (!Exists(path)) return 0;
+  return OpensAsFile(path) ? 1 : 2;
+}
+
+int ResolveLongPath(char* out, const char* path, int limit) {
+  if (out == nullptr || path == nullptr || limit <= 0) return 0;
+  const std::size_t length = std::strlen(path);
+  if (length >= static_cast<std::size_t>(kPathSize) || length >= static_cast<std::size_t>(limit)) return 0;
+  if (!Exists(path)) return 0;
+  std::memcpy(out, path, length + 1);
+  return 1;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,55 @@
+// The run search on Windows: FindFirstFileA/FindNextFileA over a pattern with one '?' per
+// digit ("img???.bmp"; a pattern ending in "." matches names without extension). The
+// system matches without regard to case and also through short 8.3 aliases, so each name
+// it returns is held against the membership rule once more: an alias such as IMG123~1.BMP
+// for img12345678.bmp must not put 12345 into the run.
+#include <windows.h>
+
+#include "sequence/sequence.h"
+
+namespace zelvo {
+
+namespace {
+
+// Owns one directory search handle.
+class FindHandle {
+ public:
+  FindHandle(const char* pattern, WIN32_FIND_DATAA* data) : handle_(FindFirstFileA(pattern, data)) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Next(WIN32_FIND_DATAA* data) { return FindNextFileA(handle_, data) != 0; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+void FindSequenceRange(const char* path, int* first, int* last) {
+  *first = -1;
+  *last = -1;
+  SequenceSpec spec = ParseSequencePath(path);
+  if (spec.width == 0) return;
+  std::string pattern = spec.directory;
+  if (spec.prefix != "*") pattern += spec.prefix;
+  pattern.append(static_cast<std::size_t>(spec.width), '?');
+  pattern += spec.extension.empty() ? std::string(".") : spec.extension;
+
+  WIN32_FIND_DATAA data;
+  FindHandle search(pattern.c_str(), &data);
+  if (!search.is_open()) return;
+  NumberSet present;
+  // Folders count too: a sub-folder named like a member stands for that frame.
+  do {
+    int number = 0;
+    if (MatchSequenceMember(data.cFileName, spec, /*ignoreCase=*/true, &number)) present.Add(number);
+  } while (search.Next(&data));
+  present.RunAround(spec.number, first, last);
+}
+
+}  // namespace zelvo

@@ -1,0 +1,257 @@
+#include "sequence/sequence.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace zelvo {
+
+namespace {
+
+// The C runtime's component buffers (_MAX_DRIVE, _MAX_DIR, _MAX_FNAME, _MAX_EXT), each
+// with its terminator. A path is split only when every component fits; cutting one short
+// would make every rebuilt frame name point somewhere else.
+constexpr std::size_t kMaxDrive = 3;
+constexpr std::size_t kMaxComponent = 256;
+
+struct PathParts {
+  std::string drive;
+  std::string dir;
+  std::string base;
+  std::string ext;
+  bool fits = true;
+};
+
+// Splits like _splitpath: an optional drive (Windows only), the folder up to and including
+// the last separator, the base name, and the extension from the last '.' of the final
+// component. Double-byte characters are stepped over whole, so a trail byte 0x5C (the
+// second byte of 表, ソ, 能 in code page 932) is never taken for a separator.
+PathParts SplitPath(const char* path) {
+  PathParts parts;
+  if (path == nullptr) return parts;
+  const char* p = path;
+#ifdef _WIN32
+  if (p[0] != '\0' && p[1] == ':') {
+    parts.drive.assign(p, 2);
+    p += 2;
+  }
+#endif
+  const char* nameStart = p;
+  const char* lastDot = nullptr;
+  const char* q = p;
+  while (*q != '\0') {
+    if (IsLeadByte(static_cast<unsigned char>(*q)) && q[1] != '\0') {
+      q += 2;
+      continue;
+    }
+    if (IsPathSeparator(*q)) {
+      nameStart = q + 1;
+      lastDot = nullptr;
+    } else if (*q == '.') {
+      lastDot = q;
+    }
+    ++q;
+  }
+  const char* end = q;
+  const char* baseEnd = lastDot != nullptr ? lastDot : end;
+  parts.dir.assign(p, nameStart);
+  parts.base.assign(nameStart, baseEnd);
+  parts.ext.assign(baseEnd, end);
+  parts.fits = parts.drive.size() < kMaxDrive && parts.dir.size() < kMaxComponent &&
+               parts.base.size() < kMaxComponent && parts.ext.size() < kMaxComponent;
+  return parts;
+}
+
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Compares `want` with the start of `name`; returns the number of bytes matched, or -1.
+// Letters fold only outside double-byte characters: a trail byte that happens to be an
+// ASCII letter belongs to a different character in each case.
+int MatchText(const char* name, const std::string& want, bool ignoreCase) {
+  std::size_t i = 0;
+  while (i < want.size()) {
+    char w = want[i];
+    char c = name[i];
+    if (c == '\0') return -1;
+    if (IsLeadByte(static_cast<unsigned char>(w)) && i + 1 < want.size()) {
+      if (c != w || name[i + 1] != want[i + 1]) return -1;
+      i += 2;
+      continue;
+    }
+    if (ignoreCase ? FoldAscii(c) != FoldAscii(w) : c != w) return -1;
+    ++i;
+  }
+  return static_cast<int>(i);
+}
+
+}  // namespace
+
+int LargestNumber(int width) {
+  static const int kLargest[] = {1, 9, 99, 999, 9999, 99999};
+  if (width <= 0) return kLargest[0];
+  if (width >= kMaxWidth) return kLargest[kMaxWidth];
+  return kLargest[width];
+}
+
+bool HasExtension(const char* path) { return !SplitPath(path).ext.empty(); }
+
+void SplitSequenceName(const std::string& base, std::string* prefix, int* number, int* width) {
+  const std::size_t length = base.size();
+  for (int k = kMaxWidth; k >= 1; --k) {
+    const std::size_t digits = static_cast<std::size_t>(k);
+    if (length < digits) continue;
+    bool allDigits = true;
+    int value = 0;
+    for (std::size_t i = length - digits; i < length; ++i) {
+      if (!IsAsciiDigit(base[i])) {
+        allDigits = false;
+        break;
+      }
+      value = value * 10 + (base[i] - '0');
+    }
+    if (!allDigits) continue;
+    if (prefix != nullptr) prefix->assign(base, 0, length - digits);
+    if (number != nullptr) *number = value;
+    if (width != nullptr) *width = k;
+    return;
+  }
+  if (prefix != nullptr) *prefix = base;
+  if (width != nullptr) *width = 0;
+}
+
+SequenceSpec ParseSequencePath(const char* path) {
+  PathParts parts = SplitPath(path);
+  SequenceSpec spec;
+  spec.directory = parts.drive + parts.dir;
+  spec.extension = parts.ext;
+  if (parts.fits) {
+    SplitSequenceName(parts.base, &spec.prefix, &spec.number, &spec.width);
+  } else {
+    // Too long for the runtime's component buffers: keep the name whole and never
+    // renumber it, rather than rebuild a cut-down path.
+    spec.prefix = parts.base;
+  }
+  return spec;
+}
+
+std::string FormatFrameName(const SequenceSpec& spec, int n) {
+  std::string path = spec.directory + spec.prefix;
+  if (spec.width > 0) {
+    // Width 1 is not padded; wider runs are zero-padded, a negative value keeping its
+    // sign inside the width (-1 at width 5 is -0001).
+    const int width = spec.width > kMaxWidth ? kMaxWidth : spec.width;
+    char digits[24];
+    if (width == 1) {
+      std::snprintf(digits, sizeof digits, "%d", n);
+    } else {
+      std::snprintf(digits, sizeof digits, "%0*d", width, n);
+    }
+    path += digits;
+  }
+  path += spec.extension;
+  return path;
+}
+
+namespace {
+
+// Writes `name` into the caller's kPathSize buffer when it fits with its terminator.
+bool StorePath(char* path, const std::string& name) {
+  if (name.size() >= static_cast<std::size_t>(kPathSize)) return false;
+  std::memcpy(path, name.c_str(), name.size() + 1);
+  return true;
+}
+
+// The caller's buffer is kPathSize bytes: look no further for the terminator.
+bool IsTerminatedPath(const char* path) {
+  if (path == nullptr) return false;
+  for (int i = 0; i < kPathSize; ++i) {
+    if (path[i] == '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MakeFrameName(char* path, int n) {
+  if (!IsTerminatedPath(path)) return false;
+  SequenceSpec spec = ParseSequencePath(path);
+  if (spec.width == 0) return true;  // a single frame: its name stays as it is
+  if (n > LargestNumber(spec.width)) n = 1;
+  return StorePath(path, FormatFrameName(spec, n));
+}
+
+int NextFrameName(char* path, int first, int last) {
+  if (!IsTerminatedPath(path)) return 1;
+  SequenceSpec spec = ParseSequencePath(path);
+  if (spec.width == 0) return 1;
+  const int largest = LargestNumber(spec.width);
+  if (first == -1) first = 1;
+  if (last == -1) last = largest;
+  int next = 0;
+  int wrapped = 0;
+  if (first <= last) {
+    next = spec.number + 1;
+    if (next > last) wrapped = 1;
+  } else {
+    next = spec.number - 1;
+    if (next < last) wrapped = 1;
+  }
+  // A step that leaves the numbers of this width would print a longer or signed number
+  // and so name a file of another sequence, which the next call would read back with a
+  // different width; the walk ends there instead.
+  if (next < 0 || next > largest) wrapped = 1;
+  if (wrapped) {
+    next = first;
+    if (next < 0 || next > largest) return 1;  // the first frame has no name of this width
+  }
+  if (!StorePath(path, FormatFrameName(spec, next))) return 1;
+  return wrapped;
+}
+
+std::string SequencePrefix(const char* path) { return ParseSequencePath(path).prefix; }
+
+std::string DirectoryOf(const char* path) { return ParseSequencePath(path).directory; }
+
+bool MatchSequenceMember(const char* name, const SequenceSpec& spec, bool ignoreCase, int* number) {
+  if (name == nullptr || spec.width <= 0 || spec.width > kMaxWidth) return false;
+  static const std::string kNoPrefix;
+  const std::string& prefix = spec.prefix == "*" ? kNoPrefix : spec.prefix;
+  int matched = MatchText(name, prefix, ignoreCase);
+  if (matched < 0) return false;
+  const char* digits = name + matched;
+  int value = 0;
+  for (int i = 0; i < spec.width; ++i) {
+    if (!IsAsciiDigit(digits[i])) return false;
+    value = value * 10 + (digits[i] - '0');
+  }
+  const char* rest = digits + spec.width;
+  matched = MatchText(rest, spec.extension, ignoreCase);
+  if (matched < 0 || rest[matched] != '\0') return false;
+  if (number != nullptr) *number = value;
+  return true;
+}
+
+NumberSet::NumberSet() : bits_(static_cast<std::size_t>(LargestNumber(kMaxWidth)) + 1, false) {}
+
+void NumberSet::Add(int n) {
+  if (n >= 0 && static_cast<std::size_t>(n) < bits_.size()) bits_[static_cast<std::size_t>(n)] = true;
+}
+
+bool NumberSet::Contains(int n) const {
+  return n >= 0 && static_cast<std::size_t>(n) < bits_.size() && bits_[static_cast<std::size_t>(n)];
+}
+
+void NumberSet::RunAround(int n, int* first, int* last) const {
+  *first = -1;
+  *last = -1;
+  if (!Contains(n)) return;
+  int low = n;
+  while (Contains(low - 1)) --low;
+  int high = n;
+  while (Contains(high + 1)) ++high;
+  *first = low;
+  *last = high;
+}
+
+}  // namespace zelvo
