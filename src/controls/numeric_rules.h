@@ -1,0 +1,32 @@
+#pragma once
+// The pure rules behind a number shown both by a scroll bar and by an edit box: how a
+// typed value is brought into its limits, how a stored value reads as text, and how
+// typed text becomes a stored value. Shared by the dialog's number pairs and by the
+// command-line program's option parsing, so both accept and show numbers alike.
+#include <string>
+
+namespace zelvo {
+
+// Brings a typed value into minimum..maximum. A value above the maximum loses leading
+// digits rather than being cut to the maximum, so that typing one digit too many keeps
+// the digits typed last: with the limits 1..120000, 150000 becomes 50000; with 8..120,
+// 1234 becomes 34. A non-positive value above the maximum, and any value above a maximum
+// below 1 (whose digit count means nothing), becomes the maximum. Finally a value below
+// the minimum becomes the minimum. Defined for every int.
+int ClampTypedValue(int value, int minimum, int maximum);
+
+// The text a value shows in its edit box. `scale` 0 (or below): a signed integer.
+// Otherwise value / scale with 1 decimal for scales up to 10, 2 up to 100, 3 above.
+// With `showSign`, a positive value gets a leading '+'.
+std::string FormatNumericText(int value, int scale, bool showSign);
+
+// The stored value of typed text. `scale` 0 (or below): the leading integer of the text
+// as atoi reads it. Otherwise the leading decimal number times `scale`, truncated toward
+// zero ("29.97" at 1000 gives 29970). Text that is not a number gives 0; numbers beyond
+// the int range give INT_MIN or INT_MAX.
+int ParseNumericText(const char* text, int scale);
+
+// ParseNumericText, then ClampTypedValue unless both limits are -1 (which means none).
+int ParseLimitedValue(const char* text, int scale, int minimum, int maximum);
+
+}  // namespace zelvo

@@ -1,0 +1,154 @@
+#include "controls/numeric_rules.h"
+
+#include <climits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace zelvo {
+namespace {
+
+struct ClampCase {
+  int value;
+  int minimum;
+  int maximum;
+  int expected;
+};
+
+TEST(NumericRules, ClampDropsLeadingDigitsAboveTheMaximum) {
+  const ClampCase cases[] = {
+      // The frame rate in thousandths (1..120000).
+      {150000, 1, 120000, 50000},   // 150 typed: six digits still too many, then five
+      {1000000, 1, 120000, 1},      // 1000 typed: nothing left, raised to the minimum
+      {999000, 1, 120000, 99000},   // 999 typed
+      {120000, 1, 120000, 120000},  // the maximum itself is kept
+      {120001, 1, 120000, 120001 % 100000},
+      {0, 1, 120000, 1},
+      {-5000, 1, 120000, 1},
+      {15000, 1, 120000, 15000},
+      // A run of frames 8..120.
+      {150, 8, 120, 50},
+      {1234, 8, 120, 34},  // 234 is still above, then 34
+      {5, 8, 120, 8},
+      {121, 8, 120, 21},
+      {100, 8, 120, 100},
+      {900, 8, 120, 8},  // 900 mod 1000 is 900, mod 100 is 0, raised to 8
+      // Extremes of int.
+      {INT_MAX, 1, 120000, INT_MAX % 100000},
+      {INT_MAX, 0, INT_MAX, INT_MAX},
+      {INT_MIN, 1, 120000, 1},
+  };
+  for (const ClampCase& c : cases) {
+    EXPECT_EQ(ClampTypedValue(c.value, c.minimum, c.maximum), c.expected)
+        << c.value << " in " << c.minimum << ".." << c.maximum;
+  }
+}
+
+TEST(NumericRules, ClampWithMaximumBelowOneGivesTheMaximumThenTheMinimum) {
+  const ClampCase cases[] = {
+      {5, -1, -1, -1},       // no run found: typing 5 stays defined
+      {99999, -1, -1, -1},
+      {INT_MAX, -1, -1, -1},
+      {7, 0, 0, 0},          // a run that ends at 0
+      {12, 0, 0, 0},
+      {3, 2, 0, 2},          // inverted limits: the minimum rule comes last
+      {-3, -10, -5, -5},     // a negative value above the maximum
+      {-7, -10, -5, -7},
+  };
+  for (const ClampCase& c : cases) {
+    EXPECT_EQ(ClampTypedValue(c.value, c.minimum, c.maximum), c.expected)
+        << c.value << " in " << c.minimum << ".." << c.maximum;
+  }
+}
+
+TEST(NumericRules, TextFormFollowsTheScaleAndTheSignOption) {
+  struct Case {
+    int value;
+    int scale;
+    bool showSign;
+    const char* expected;
+  } cases[] = {
+      {15000, 1000, false, "15.000"},
+      {29970, 1000, false, "29.970"},
+      {1, 1000, false, "0.001"},
+      {120000, 1000, false, "120.000"},
+      {120000, 1000, true, "+120.000"},
+      {0, 1000, true, "0.000"},
+      {-1500, 1000, true, "-1.500"},
+      {12345, 10, false, "1234.5"},
+      {5, 1, false, "5.0"},
+      {12345, 11, false, "1122.27"},
+      {12345, 100, false, "123.45"},
+      {12345, 101, false, "122.228"},
+      {7, 100, true, "+0.07"},
+      {8, 0, false, "8"},
+      {8, 0, true, "+8"},
+      {0, 0, true, "0"},
+      {-1, 0, true, "-1"},
+      {-1, 0, false, "-1"},
+      {INT_MIN, 0, false, "-2147483648"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatNumericText(c.value, c.scale, c.showSign), c.expected)
+        << c.value << " at scale " << c.scale;
+  }
+}
+
+TEST(NumericRules, TypedTextReadsAsScaledValueTruncatedTowardZero) {
+  struct Case {
+    const char* text;
+    int scale;
+    int expected;
+  } cases[] = {
+      {"29.97", 1000, 29970},
+      {"12.3456", 1000, 12345},
+      {"-12.3456", 1000, -12345},
+      {"15", 1000, 15000},
+      {"150", 1000, 150000},
+      {"0.001", 1000, 1},
+      {"abc", 1000, 0},
+      {"", 1000, 0},
+      {" 7.5x", 10, 75},
+      {"1e400", 1000, INT_MAX},
+      {"-1e400", 1000, INT_MIN},
+      {"99999999999", 1000, INT_MAX},
+      {"nan", 1000, 0},
+      {"120", 0, 120},
+      {"0120", 0, 120},
+      {"12.9", 0, 12},
+      {"-4", 0, -4},
+      {"x5", 0, 0},
+      {"", 0, 0},
+      {"99999999999999999999", 0, INT_MAX},
+      {"-99999999999999999999", 0, INT_MIN},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseNumericText(c.text, c.scale), c.expected)
+        << '"' << c.text << "\" at scale " << c.scale;
+  }
+  EXPECT_EQ(ParseNumericText(nullptr, 1000), 0);
+}
+
+TEST(NumericRules, LimitedReadClampsUnlessBothLimitsAreMinusOne) {
+  struct Case {
+    const char* text;
+    int scale;
+    int minimum;
+    int maximum;
+    int expected;
+  } cases[] = {
+      {"150", 1000, 1, 120000, 50000},
+      {"", 1000, 1, 120000, 1},
+      {"29.97", 1000, 1, 120000, 29970},
+      {"150", 0, 8, 120, 50},
+      {"150", 0, -1, -1, 150},  // no limits
+      {"150", 0, -1, 50, 50},   // only both -1 mean none
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseLimitedValue(c.text, c.scale, c.minimum, c.maximum), c.expected)
+        << '"' << c.text << "\" in " << c.minimum << ".." << c.maximum;
+  }
+}
+
+}  // namespace
+}  // namespace zelvo
