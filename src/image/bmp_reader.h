@@ -16,6 +16,11 @@ PackedDib ReadBmpHeader(const char* path);
 // The complete image: uncompressed, bottom-up, positive height.
 PackedDib ReadBmp(const char* path);
 
+// The same two readers over a whole file image already in memory (bytes 0 to size - 1 of
+// the file); the file readers and the fuzz target share this one decoder.
+PackedDib ReadBmpHeaderFromMemory(const std::uint8_t* data, std::size_t size);
+PackedDib ReadBmpFromMemory(const std::uint8_t* data, std::size_t size);
+
 // Expand run-length data `in` into `pixels` (a pixel area of `stride * rows` bytes plus one
 // spare byte). They never write outside that area; false when the header does not suit
 // the format (bit count, negative height).
