@@ -17,17 +17,7 @@ class JobHost {
   virtual ~JobHost() = default;
   // A question with Yes and No; true only for Yes.
   virtual bool AskYesNo(const char* caption, const std::string& text) = 0;
-  virtual // The name the job writes to while it runs (a temporary file beside the output), or an
-// empty string. A signal handler may read it to remove the file before the process ends.
-const char* PendingOutputPath();
-
-// Texts of the job's messages.
-extern const char kOverwriteQuestion[];
-extern const char kConfirmQuestion[];
-extern const char kUnreadableFrame[];
-extern const char kUnwritableOutput[];
-
-void ShowMessage(const char* caption, const std::string& text) = 0;
+  virtual void ShowMessage(const char* caption, const std::string& text) = 0;
   // The success signal (MessageBeep(MB_ICONASTERISK), the terminal bell).
   virtual void Beep() = 0;
   // Runs `routine` with a progress display of `total` items and returns its result.
@@ -61,6 +51,16 @@ int ConvertSequenceWith(const char* framePath, const JobOverrides& overrides);
 int WriteMovie();
 // Results: 0 every frame written and the writer closed, 1 a frame failed, 2 aborted.
 int ConvertFrames();
+
+// The name the job writes to while it runs (a temporary file beside the output), or an
+// empty string. A signal handler may read it to remove the file before the process ends.
+const char* PendingOutputPath();
+
+// Texts of the job's messages.
+extern const char kOverwriteQuestion[];
+extern const char kConfirmQuestion[];
+extern const char kUnreadableFrame[];
+extern const char kUnwritableOutput[];
 
 // The name the job writes to while it runs (a temporary file beside the output), or an
 // empty string. A signal handler may read it to remove the file before the process ends.

@@ -1,0 +1,155 @@
+#include "app/terminal_host_posix.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+namespace zelvo {
+
+namespace {
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int) {
+  g_interrupts = g_interrupts + 1;
+  if (g_interrupts >= 2) {
+    // Second Ctrl-C: leave at once, but never leave a partial file behind.
+    const char* pending = PendingOutputPath();
+    if (pending[0] != '\0') unlink(pending);
+    _exit(130);
+  }
+}
+
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string FormatDuration(double seconds) {
+  long s = static_cast<long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+
+}  // namespace
+
+TerminalHost::TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes,
+                           std::function<std::unique_ptr<FrameWriter>()> makeWriter)
+    : in_(in), err_(err), assumeYes_(assumeYes), terminal_(isatty(fileno(err)) != 0),
+      makeWriter_(std::move(makeWriter)) {}
+
+void TerminalHost::InstallInterruptHandler() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+void TerminalHost::ResetInterrupts() { g_interrupts = 0; }
+
+bool TerminalHost::AskYesNo(const char* caption, const std::string& text) {
+  std::fprintf(err_, "%s: %s", caption, text.c_str());
+  if (text.empty() || text.back() != '\n') std::fputc('\n', err_);
+  if (assumeYes_) {
+    std::fprintf(err_, "[y/n] y\n");
+    return true;
+  }
+  for (;;) {
+    std::fprintf(err_, "[y/n] ");
+    std::fflush(err_);
+    char line[256];
+    if (!in_ || !std::fgets(line, sizeof line, in_)) {
+      std::fprintf(err_, "\n");
+      return false;  // end of input answers No
+    }
+    const char* p = line;
+    while (*p == ' ' || *p == '\t') ++p;
+    int c = std::tolower(static_cast<unsigned char>(*p));
+    if (c == 'y') return true;
+    if (c == 'n') return false;
+  }
+}
+
+void TerminalHost::ShowMessage(const char* caption, const std::string& text) {
+  if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);
+  std::fprintf(err_, "%s: %s", caption, text.c_str());
+  if (text.empty() || text.back() != '\n') std::fputc('\n', err_);
+  std::fflush(err_);
+}
+
+void TerminalHost::Beep() {
+  if (terminal_) {
+    std::fputc('\a', err_);
+    std::fflush(err_);
+  }
+}
+
+int TerminalHost::RunProgress(int total, int (*routine)()) {
+  total_ = total;
+  done_ = 0;
+  started_ = Now();
+  lastDrawn_ = 0;
+  status_.clear();
+  ResetInterrupts();
+  int result = routine();
+  Draw(true);
+  total_ = 0;
+  return result;
+}
+
+void TerminalHost::PostStatusText(const char* text) {
+  if (IsAbortRequested()) return;
+  status_ = text;
+  Draw(false);
+}
+
+void TerminalHost::PostProgressStep() {
+  if (IsAbortRequested()) return;
+  ++done_;
+  Draw(false);
+}
+
+bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
+
+std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_(); }
+
+void TerminalHost::Draw(bool final) {
+  double now = Now();
+  // On a terminal the line is redrawn in place a few times a second; into a file or pipe
+  // a plain line every few seconds keeps logs short.
+  double interval = terminal_ ? 0.1 : 5.0;
+  if (!final && now - lastDrawn_ < interval && done_ != 0) return;
+  if (!final && !terminal_ && lastDrawn_ == 0 && done_ == 0) {
+    lastDrawn_ = now;  // the first plain line waits for the first interval
+    return;
+  }
+  if (final && !terminal_) return;
+  lastDrawn_ = now;
+  char count[64];
+  std::snprintf(count, sizeof count, "%d/%d 終了", done_, total_);
+  std::string left;
+  if (done_ > 0 && total_ > done_) left = "  残り " + FormatDuration((now - started_) / done_ * (total_ - done_));
+  if (terminal_) {
+    const int width = 24;
+    int filled = total_ > 0 ? static_cast<int>(static_cast<long long>(done_) * width / total_) : 0;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(width - filled), '-');
+    std::fprintf(err_, "\r\033[K[%s] %s%s  %s", bar.c_str(), count, left.c_str(), status_.c_str());
+    if (final) std::fputc('\n', err_);
+  } else {
+    std::fprintf(err_, "%s%s  %s\n", count, left.c_str(), status_.c_str());
+  }
+  std::fflush(err_);
+}
+
+}  // namespace zelvo

@@ -1,0 +1,48 @@
+#pragma once
+// The conversion job's host on a terminal: questions read y/n from standard input (end of
+// input answers No), messages on stderr, progress on stderr, SIGINT as the abort button.
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "convert/conversion_job.h"
+
+namespace zelvo {
+
+struct CodecChoice;
+
+class TerminalHost : public JobHost {
+ public:
+  // `makeWriter` creates the job's writer; `assumeYes` answers Yes to every question.
+  TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes, std::function<std::unique_ptr<FrameWriter>()> makeWriter);
+
+  bool AskYesNo(const char* caption, const std::string& text) override;
+  void ShowMessage(const char* caption, const std::string& text) override;
+  void Beep() override;
+  int RunProgress(int total, int (*routine)()) override;
+  void PostStatusText(const char* text) override;
+  void PostProgressStep() override;
+  bool IsAbortRequested() override;
+  std::unique_ptr<FrameWriter> CreateWriter() override;
+
+  // Installs the SIGINT handler: the first Ctrl-C requests the abort, the second removes
+  // the job's pending file and ends the process at once.
+  static void InstallInterruptHandler();
+  static void ResetInterrupts();
+
+ private:
+  void Draw(bool final);
+
+  std::FILE* in_;
+  std::FILE* err_;
+  bool assumeYes_;
+  bool terminal_;
+  std::function<std::unique_ptr<FrameWriter>()> makeWriter_;
+  int total_ = 0;
+  int done_ = 0;
+  double started_ = 0;
+  double lastDrawn_ = 0;
+  std::string status_;
+};
+
+}  // namespace zelvo

@@ -1,0 +1,51 @@
+// zelvo.exe: converts the sequences of the frames named on the command line at once, and
+// opens the main dialog when there are none or one of them was unusable.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/main_dialog_win32.h"
+#include "app/paths.h"
+#include "app/windows_host_win32.h"
+#include "convert/conversion_job.h"
+#include "image/frame_reader.h"
+#include "resource_ids.h"
+#include "sequence/sequence.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace zelvo;
+  App().instance = instance;
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  WindowsHost host;
+  SetJobHost(&host);
+
+  bool failure = __argc <= 1;
+  for (int i = 1; i < __argc; ++i) {
+    const char* argument = __argv[i];
+    if (argument[0] == '-' || argument[0] == '/') continue;  // no switch is recognised
+    char path[kPathSize];
+    if (ResolveLongPath(path, argument, kPathSize) == 0) {
+      failure = true;
+      continue;
+    }
+    if (!HasExtension(path)) {
+      // A name too long to take ".bmp" counts as unusable rather than being cut.
+      if (std::strlen(path) + 4 >= sizeof path) {
+        failure = true;
+        continue;
+      }
+      std::strcat(path, ".bmp");
+    }
+    if (ProbePath(path) == 0 || ProbeFrame(path) == FrameFormat::kNone) {
+      failure = true;
+      continue;
+    }
+    ConvertSequence(path);  // the job reports its own outcome
+  }
+  if (!failure) return 0;
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  return 1;
+}
