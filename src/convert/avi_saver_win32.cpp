@@ -1,0 +1,319 @@
+#include "convert/avi_saver_win32.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace zelvo {
+
+namespace {
+
+const char kCaption[] = "AviSaver";
+
+AviSaver::CompressorChooser gChooser = nullptr;
+
+void ShowFailure(HWND owner, const char* text) { MessageBoxA(owner, text, kCaption, MB_OK); }
+
+// The compressor choice dialog, offering only compressors that take the 24-bit frame
+// format, with the key-frame and data-rate fields.
+BOOL ChooseCompressor(COMPVARS* compressor, BITMAPINFOHEADER* format) {
+  if (gChooser != nullptr) return gChooser(compressor);
+  return ICCompressorChoose(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, format, nullptr,
+                            compressor, nullptr);
+}
+
+// Kilobytes per second (the dialog's unit, 1 KB = 1024 bytes) to the bytes per second
+// that the compressing stream aims at; saturates instead of wrapping.
+DWORD BytesPerSecond(LONG kilobytes) {
+  if (kilobytes <= 0) return 0;
+  const std::uint64_t bytes = static_cast<std::uint64_t>(kilobytes) * 1024u;
+  return bytes > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(bytes);
+}
+
+// BITMAPINFO with room for a full 8-bit colour table.
+struct DibInfo {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[256];
+};
+
+}  // namespace
+
+void AviSaver::SetCompressorChooser(CompressorChooser chooser) { gChooser = chooser; }
+
+AviSaver::~AviSaver() { Close(); }
+
+bool AviSaver::Open(int width, int height, const char* path, int scale, int rate) {
+  return Open(nullptr, width, height, path, scale, rate) != nullptr;
+}
+
+HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scale, int rate) {
+  Close();
+
+  // A top-down first frame arrives with a negative height; the stream always holds
+  // bottom-up rows of the picture's true height, never a negative frame size.
+  const std::int64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
+  const std::uint64_t stride =
+      width > 0 ? ((static_cast<std::uint64_t>(width) * 24 + 31) / 32) * 4 : 0;
+  const std::uint64_t bytes = stride * static_cast<std::uint64_t>(rows);
+  if (width <= 0 || rows <= 0 || rows > 0x7fffffff || bytes > kMaxDibBlock) {
+    // No canvas of that size can exist: refuse before the dialog and before any file.
+    ShowFailure(owner, "HBITMAPが作れませんでした。");
+    return nullptr;
+  }
+  frameWidth_ = width;
+  frameHeight_ = static_cast<int>(rows);
+  frameBytes_ = static_cast<int>(bytes);
+
+  format_ = {};
+  format_.biSize = sizeof(BITMAPINFOHEADER);
+  format_.biWidth = frameWidth_;
+  format_.biHeight = frameHeight_;
+  format_.biPlanes = 1;
+  format_.biBitCount = 24;
+  format_.biCompression = BI_RGB;
+  format_.biSizeImage = static_cast<DWORD>(frameBytes_);
+
+  streamInfo_ = {};
+  streamInfo_.fccType = streamtypeVIDEO;
+  streamInfo_.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  streamInfo_.dwScale = static_cast<DWORD>(scale);
+  streamInfo_.dwRate = static_cast<DWORD>(rate);
+  streamInfo_.dwQuality = static_cast<DWORD>(-1);
+  SetRect(&streamInfo_.rcFrame, 0, 0, frameWidth_, frameHeight_);
+  std::strcpy(streamInfo_.szName, "VIDEO");
+
+  AVIFileInit();
+  libraryInUse_ = true;
+
+  // Full frames preselected, so accepting the dialog as it opens writes uncompressed video.
+  compressor_ = {};
+  compressor_.cbSize = sizeof(COMPVARS);
+  compressor_.dwFlags = ICMF_COMPVARS_VALID;
+  compressor_.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  compressor_.lQ = ICQUALITY_DEFAULT;
+  if (!ChooseCompressor(&compressor_, &format_)) {
+    AVIFileExit();
+    libraryInUse_ = false;
+    return nullptr;
+  }
+
+  streamInfo_.fccHandler = compressor_.fccHandler;
+  compressOptions_ = {};
+  compressOptions_.fccType = streamtypeVIDEO;
+  compressOptions_.fccHandler = compressor_.fccHandler;
+  compressOptions_.dwKeyFrameEvery = static_cast<DWORD>(compressor_.lKey);
+  compressOptions_.dwQuality = static_cast<DWORD>(compressor_.lQ);
+  compressOptions_.dwBytesPerSecond = BytesPerSecond(compressor_.lDataRate);
+  compressOptions_.dwFlags = (compressor_.lDataRate > 0 ? AVICOMPRESSF_DATARATE : 0) |
+                             (compressor_.lKey > 0 ? AVICOMPRESSF_KEYFRAMES : 0);
+  compressOptions_.lpFormat = nullptr;
+  compressOptions_.cbFormat = 0;
+  compressOptions_.lpParms = compressor_.lpState;
+  compressOptions_.cbParms = static_cast<DWORD>(compressor_.cbState);
+  compressOptions_.dwInterleaveEvery = 0;
+
+  if (AVIFileOpenA(&file_, path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, nullptr) != 0) {
+    file_ = nullptr;
+    ShowFailure(owner, "保存するファイルが開けませんでした。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  if (AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) {
+    stream_ = nullptr;
+    ShowFailure(owner, "編集用ストリームが作られませんでした。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  AVICOMPRESSOPTIONS options = compressOptions_;  // the call may adjust its copy
+  if (AVIMakeCompressedStream(&compressedStream_, stream_, &options, nullptr) != 0) {
+    compressedStream_ = nullptr;
+    ShowFailure(owner, "圧縮ストリームの作成に失敗しました。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  if (AVIStreamSetFormat(compressedStream_, 0, &format_, sizeof(format_)) != 0) {
+    ShowFailure(owner, "ストリームのフォーマットを設定するのに失敗しました。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  HDC windowDc = GetDC(owner);
+  if (windowDc == nullptr) {
+    ShowFailure(owner, "HDCが取得できませんでした。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  memoryDc_ = CreateCompatibleDC(windowDc);
+  if (memoryDc_ == nullptr) {
+    ShowFailure(owner, "メモリDCが作れませんでした。");
+    AbandonOpen(owner, windowDc);
+    return nullptr;
+  }
+  if (ReleaseDC(owner, windowDc) != 1) {
+    ShowFailure(owner, "HDCを開放できませんでした。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  bitmap_ = CreateDIBSection(memoryDc_, reinterpret_cast<const BITMAPINFO*>(&format_),
+                             DIB_RGB_COLORS, &bits_, nullptr, 0);
+  if (bitmap_ == nullptr) {
+    bits_ = nullptr;
+    ShowFailure(owner, "HBITMAPが作れませんでした。");
+    AbandonOpen(owner, nullptr);
+    return nullptr;
+  }
+  oldBitmap_ = SelectObject(memoryDc_, bitmap_);
+  return memoryDc_;
+}
+
+void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
+  if (compressedStream_ != nullptr) {
+    AVIStreamRelease(compressedStream_);
+    compressedStream_ = nullptr;
+  }
+  if (stream_ != nullptr) {
+    AVIStreamRelease(stream_);
+    stream_ = nullptr;
+  }
+  if (file_ != nullptr) {
+    AVIFileRelease(file_);
+    file_ = nullptr;
+  }
+  if (memoryDc_ != nullptr) {
+    DeleteDC(memoryDc_);
+    memoryDc_ = nullptr;
+  }
+  if (windowDc != nullptr) ReleaseDC(owner, windowDc);
+  bits_ = nullptr;
+  if (libraryInUse_) {
+    AVIFileExit();
+    libraryInUse_ = false;
+  }
+}
+
+bool AviSaver::WriteFrame() {
+  if (stream_ == nullptr || compressedStream_ == nullptr || bits_ == nullptr) return false;
+  // GDI may still hold drawing calls in its batch; the section's memory must show them.
+  GdiFlush();
+  const LONG n = nextFrame_;
+  nextFrame_ = n + 1;  // a failed write still uses up its index
+  return AVIStreamWrite(compressedStream_, n, 1, bits_, frameBytes_, AVIIF_KEYFRAME, nullptr,
+                        nullptr) == 0;
+}
+
+bool AviSaver::Close() {
+  if (compressedStream_ != nullptr) {
+    AVIStreamRelease(compressedStream_);
+    compressedStream_ = nullptr;
+  }
+  if (stream_ != nullptr) {
+    AVIStreamRelease(stream_);
+    stream_ = nullptr;
+  }
+  if (file_ != nullptr) {
+    AVIFileRelease(file_);  // the file is complete on disk after this release
+    file_ = nullptr;
+  }
+  if (bitmap_ != nullptr) {
+    DeleteObject(SelectObject(memoryDc_, oldBitmap_));
+    bitmap_ = nullptr;
+    oldBitmap_ = nullptr;
+  }
+  if (memoryDc_ != nullptr) {
+    DeleteDC(memoryDc_);
+    memoryDc_ = nullptr;
+  }
+  // Frees the codec instance and the state the dialog allocated; harmless on a cleared
+  // record (the constructor's, or one freed before).
+  ICCompressorFree(&compressor_);
+  compressor_ = {};
+  bits_ = nullptr;
+  nextFrame_ = 0;
+  if (libraryInUse_) {
+    AVIFileExit();
+    libraryInUse_ = false;
+  }
+  // The AVIFile library reports no failure of its final header write.
+  return true;
+}
+
+int AviSaver::DrawPackedDib(const PackedDib& image) {
+  if (memoryDc_ == nullptr) return 1;
+  return zelvo::DrawPackedDib(memoryDc_, image);
+}
+
+int DrawPackedDib(HDC canvas, const PackedDib& image) {
+  if (canvas == nullptr || !image || image.size() < static_cast<std::size_t>(kDibHeaderSize)) {
+    return 1;
+  }
+  const DibHeader h = LoadDibHeader(image.data());
+  const int bits = h.bitCount;
+  if (h.compression != BI_RGB) return 1;
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    return 1;
+  }
+  if (h.width < 0) return 1;
+  if (h.width == 0 || h.height == 0) return 0;
+  const std::int64_t rows = h.height < 0 ? -static_cast<std::int64_t>(h.height) : h.height;
+  const std::uint64_t srcStride =
+      ((static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(bits) + 31) / 32) * 4;
+  const std::uint64_t offset = static_cast<std::uint64_t>(DibPixelOffset(bits));
+  // GDI trusts the header: rows the block does not hold would be read past its end.
+  if (offset > image.size() || static_cast<std::uint64_t>(rows) > (image.size() - offset) / srcStride) {
+    return 1;
+  }
+
+  DibInfo info = {};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = h.width;
+  info.header.biHeight = h.height;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = static_cast<WORD>(bits);
+  info.header.biCompression = BI_RGB;
+  // The block always holds the full table of 2^bits entries; a clrUsed below that would
+  // make GDI read some indices differently from the portable canvas.
+  const int colors = DibColorCount(bits);
+  std::memcpy(info.colors, image.data() + kDibHeaderSize, static_cast<std::size_t>(colors) * 4);
+  const void* pixels = image.data() + offset;
+
+  // GDI has no 2-bit DIBs: widen the indices to bytes with the same table. Only the part
+  // that lands on the canvas is converted.
+  std::vector<std::uint8_t> widened;
+  int drawWidth = h.width;
+  std::int64_t drawRows = rows;
+  if (bits == 2) {
+    BITMAP canvasBitmap = {};
+    HGDIOBJ target = GetCurrentObject(canvas, OBJ_BITMAP);
+    if (target != nullptr && GetObjectA(target, sizeof(canvasBitmap), &canvasBitmap) != 0) {
+      if (canvasBitmap.bmWidth < drawWidth) drawWidth = canvasBitmap.bmWidth;
+      const LONG canvasRows = canvasBitmap.bmHeight < 0 ? -canvasBitmap.bmHeight : canvasBitmap.bmHeight;
+      if (canvasRows < drawRows) drawRows = canvasRows;
+    }
+    if (drawWidth <= 0 || drawRows <= 0) return 0;
+    const std::size_t outStride = (static_cast<std::size_t>(drawWidth) + 3) & ~std::size_t{3};
+    try {
+      widened.assign(outStride * static_cast<std::size_t>(drawRows), 0);
+    } catch (const std::bad_alloc&) {
+      return 1;
+    }
+    const std::uint8_t* src = image.data() + offset;
+    for (std::int64_t y = 0; y < drawRows; ++y) {  // y counts picture rows from the top
+      const std::int64_t srcRow = h.height < 0 ? y : rows - 1 - y;
+      const std::uint8_t* in = src + static_cast<std::uint64_t>(srcRow) * srcStride;
+      std::uint8_t* out = widened.data() + static_cast<std::size_t>(drawRows - 1 - y) * outStride;
+      for (int x = 0; x < drawWidth; ++x) out[x] = (in[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+    }
+    info.header.biWidth = drawWidth;
+    info.header.biHeight = static_cast<LONG>(drawRows);
+    info.header.biBitCount = 8;
+    pixels = widened.data();
+  }
+
+  const int height = static_cast<int>(drawRows);
+  const int result = StretchDIBits(canvas, 0, 0, drawWidth, height, 0, 0, drawWidth, height, pixels,
+                                   reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+  GdiFlush();
+  return result == static_cast<int>(GDI_ERROR) ? 1 : 0;
+}
+
+}  // namespace zelvo

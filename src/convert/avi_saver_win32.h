@@ -1,0 +1,77 @@
+#pragma once
+// The Windows AVI writer: one output file with one video stream through Video for Windows
+// (AVIFile and the installed compressors), and the frame canvas, a 24-bit DIB section
+// selected into a memory DC. GDI draws each frame straight into the section's memory,
+// which WriteFrame hands to the compressing stream without a copy.
+#include <windows.h>
+#include <vfw.h>
+
+#include "convert/frame_writer.h"
+#include "image/packed_dib.h"
+
+namespace zelvo {
+
+class AviSaver : public FrameWriter {
+ public:
+  // Stands in for the compressor choice dialog: fills the preset record and returns TRUE
+  // for "accepted", FALSE for "cancelled". Null restores the real dialog.
+  using CompressorChooser = BOOL (*)(COMPVARS* compressor);
+  static void SetCompressorChooser(CompressorChooser chooser);
+
+  AviSaver() = default;
+  ~AviSaver() override;
+  AviSaver(const AviSaver&) = delete;
+  AviSaver& operator=(const AviSaver&) = delete;
+
+  // Asks for the compressor, creates `path` with one stream of width x |height| (rows
+  // bottom-up), dwScale `scale`, dwRate `rate`, and the canvas. Returns the canvas's
+  // memory DC, owned by the writer; null when the user cancelled (nothing created, no
+  // message) or a step failed (its message shown, owned by `owner`).
+  HDC Open(HWND owner, int width, int height, const char* path, int scale, int rate);
+  bool Open(int width, int height, const char* path, int scale, int rate) override;
+  int DrawPackedDib(const PackedDib& image) override;
+  bool WriteFrame() override;
+  bool Close() override;
+
+  // What the open writer holds, for callers that look at the canvas and the stream set-up.
+  HDC canvasDc() const { return memoryDc_; }
+  const unsigned char* canvasBits() const { return static_cast<const unsigned char*>(bits_); }
+  int frameWidth() const { return frameWidth_; }
+  int frameHeight() const { return frameHeight_; }
+  int frameBytes() const { return frameBytes_; }
+  int nextFrame() const { return nextFrame_; }
+  const AVICOMPRESSOPTIONS& compressOptions() const { return compressOptions_; }
+  const AVISTREAMINFOA& streamInfo() const { return streamInfo_; }
+
+ private:
+  // Releases what a failing Open acquired, in the order Close uses, and ends this Open's
+  // use of the AVIFile library.
+  void AbandonOpen(HWND owner, HDC windowDc);
+
+  void* bits_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
+  HDC memoryDc_ = nullptr;
+  PAVISTREAM stream_ = nullptr;
+  PAVISTREAM compressedStream_ = nullptr;
+  PAVIFILE file_ = nullptr;
+  COMPVARS compressor_ = {};
+  AVICOMPRESSOPTIONS compressOptions_ = {};
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
+  int frameBytes_ = 0;
+  int nextFrame_ = 0;
+  BITMAPINFOHEADER format_ = {};
+  AVISTREAMINFOA streamInfo_ = {};
+  // Set by each successful Open's AVIFileInit, cleared by the one AVIFileExit that
+  // matches it, so the library's use count stays balanced however often Close runs.
+  bool libraryInUse_ = false;
+};
+
+// Copies the image unscaled into the top-left corner of the DC's bitmap (the canvas),
+// converted to 24 bits as GDI reads an uncompressed DIB. 2-bit images, which GDI does not
+// draw, are widened through their colour table first. 0 drawn, 1 failed (nothing read
+// outside the image's block).
+int DrawPackedDib(HDC canvas, const PackedDib& image);
+
+}  // namespace zelvo
