@@ -1,0 +1,150 @@
+#include "convert/avi_saver_posix.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace zelvo {
+
+namespace {
+
+constexpr char kCaption[] = "AviSaver";
+constexpr char kCannotOpenFile[] = "保存するファイルが開けませんでした。";
+constexpr char kCannotCompress[] = "圧縮ストリームの作成に失敗しました。";
+constexpr char kCannotSetFormat[] = "ストリームのフォーマットを設定するのに失敗しました。";
+constexpr char kCannotMakeCanvas[] = "HBITMAPが作れませんでした。";
+
+// The uncompressed stream's format: the canvas itself as a 24-bit bottom-up DIB.
+std::vector<std::uint8_t> FullFrameFormat(int width, int height, std::uint64_t bytes) {
+  std::vector<std::uint8_t> out(40, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put32(0, 40);
+  put32(4, static_cast<std::uint32_t>(width));
+  put32(8, static_cast<std::uint32_t>(height));
+  out[12] = 1;   // biPlanes
+  out[14] = 24;  // biBitCount; biCompression stays BI_RGB
+  put32(20, static_cast<std::uint32_t>(bytes));
+  return out;
+}
+
+}  // namespace
+
+void AviSaver::PrintMessage(const char* /*caption*/, const char* text) {
+  std::fprintf(stderr, "AviSaver: %s\n", text);
+}
+
+AviSaver::AviSaver(Chooser chooser, MessageSink messages)
+    : chooser_(std::move(chooser)), messages_(std::move(messages)) {}
+
+AviSaver::~AviSaver() { Close(); }
+
+void AviSaver::Message(const char* text) {
+  if (messages_) messages_(kCaption, text);
+}
+
+bool AviSaver::Open(int width, int height, const char* path, int scale, int rate) {
+  Close();
+  // A top-down first frame reports a negative height; the video is as tall as the frame,
+  // stored bottom-up like every canvas.
+  const long long absHeight = height < 0 ? -static_cast<long long>(height) : height;
+
+  CodecChoice choice;
+  if (!chooser_ || !chooser_(&choice)) return false;  // cancelled: nothing made, nothing said
+  choice_ = choice;
+
+  if (width <= 0 || absHeight <= 0 || absHeight > 0x7fffffff || scale <= 0 || rate <= 0 || !path) {
+    Message(kCannotSetFormat);
+    return false;
+  }
+  const int frameHeight = static_cast<int>(absHeight);
+  // The canvas comes first: its size check also bounds every size written to the file.
+  if (!canvas_.Create(width, frameHeight)) {
+    Message(kCannotMakeCanvas);
+    return false;
+  }
+
+  AviVideoStream stream;
+  stream.width = width;
+  stream.height = frameHeight;
+  stream.scale = static_cast<std::uint32_t>(scale);
+  stream.rate = static_cast<std::uint32_t>(rate);
+  compressed_ = choice.codec != "dib";
+  if (compressed_) {
+    // Prepared before the file is created, so a codec that refuses the frame size or an
+    // option leaves nothing on disk.
+    std::string detail;
+    if (!encoder_.Open(choice, width, frameHeight, scale, rate, &detail)) {
+      const std::string text = std::string(kCannotCompress) + "\n" + detail;
+      Message(text.c_str());
+      canvas_.Reset();
+      return false;
+    }
+    stream.handler = encoder_.fourcc();
+    stream.format = encoder_.StreamFormat();
+  } else {
+    stream.handler = MakeFourcc('D', 'I', 'B', ' ');
+    stream.format = FullFrameFormat(width, frameHeight, canvas_.bytes());
+  }
+
+  file_.set_segment_limit(segmentLimit_);
+  int error = 0;
+  if (!file_.Create(path, stream, &error)) {
+    Message(error == EINVAL ? kCannotSetFormat : kCannotOpenFile);
+    encoder_.Close();
+    canvas_.Reset();
+    return false;
+  }
+  open_ = true;
+  writeFailed_ = false;
+  nextFrame_ = 0;
+  return true;
+}
+
+int AviSaver::DrawPackedDib(const PackedDib& image) {
+  if (!open_) return 1;
+  return zelvo::DrawPackedDib(canvas_, image);
+}
+
+bool AviSaver::WriteFrame() {
+  if (!open_) return false;
+  ++nextFrame_;  // the next frame goes to the following index whatever happens here
+  if (writeFailed_) return false;
+  bool ok;
+  if (compressed_) {
+    ok = encoder_.Encode(canvas_.data(), canvas_.stride(),
+                         [this](const std::uint8_t* data, std::size_t size, bool key) {
+                           return file_.WriteFrame(data, size, key);
+                         });
+  } else {
+    ok = file_.WriteFrame(canvas_.data(), canvas_.bytes(), true);
+  }
+  if (!ok) writeFailed_ = true;
+  return ok;
+}
+
+bool AviSaver::Close() {
+  if (!open_) return true;
+  bool ok = !writeFailed_;
+  if (compressed_ && ok) {
+    ok = encoder_.Drain([this](const std::uint8_t* data, std::size_t size, bool key) {
+      return file_.WriteFrame(data, size, key);
+    });
+  }
+  if (ok) {
+    ok = file_.Finish();
+  } else {
+    file_.Discard();  // the headers keep claiming no frames
+  }
+  encoder_.Close();
+  canvas_.Reset();
+  open_ = false;
+  compressed_ = false;
+  nextFrame_ = 0;
+  return ok;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,65 @@
+#pragma once
+// The Linux AVI writer behind the conversion job: a codec choice in place of the
+// compressor dialog, the project's own AVI container, libavcodec for compressed streams
+// and the portable 24-bit canvas. Messages carry the Windows writer's texts (UTF-8) and
+// caption "AviSaver".
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "convert/avi_file_posix.h"
+#include "convert/codec_posix.h"
+#include "convert/frame_canvas.h"
+#include "convert/frame_writer.h"
+
+namespace zelvo {
+
+class AviSaver : public FrameWriter {
+ public:
+  // Fills the choice; false = the user cancelled (nothing is created, nothing shown).
+  using Chooser = std::function<bool(CodecChoice*)>;
+  using MessageSink = std::function<void(const char* caption, const char* text)>;
+
+  // Prints "AviSaver: <text>" on standard error.
+  static void PrintMessage(const char* caption, const char* text);
+
+  explicit AviSaver(Chooser chooser, MessageSink messages = PrintMessage);
+  ~AviSaver() override;  // closes, completing the file
+  AviSaver(const AviSaver&) = delete;
+  AviSaver& operator=(const AviSaver&) = delete;
+
+  // Closes any earlier file, asks the chooser, prepares the encoder, creates the file and
+  // the canvas. A negative height is taken as its absolute value (rows stay bottom-up).
+  // False when cancelled (silently) or when a step failed (its message has been sent).
+  bool Open(int width, int height, const char* path, int scale, int rate) override;
+  int DrawPackedDib(const PackedDib& image) override;
+  // Appends the canvas. The frame index advances also when the write fails.
+  bool WriteFrame() override;
+  // Completes the file. True also when nothing was open; false when a frame or the
+  // completion could not be written (the file then claims no frames and is to be removed).
+  bool Close() override;
+
+  const FrameCanvas& canvas() const { return canvas_; }
+  FrameCanvas& canvas() { return canvas_; }
+  int nextFrame() const { return nextFrame_; }
+  const CodecChoice& choice() const { return choice_; }
+  // Passed to the container; tests use it to reach AVIX segments with small files.
+  void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
+
+ private:
+  void Message(const char* text);
+
+  Chooser chooser_;
+  MessageSink messages_;
+  CodecChoice choice_;
+  AviFile file_;
+  VideoEncoder encoder_;
+  bool compressed_ = false;
+  bool open_ = false;
+  bool writeFailed_ = false;
+  FrameCanvas canvas_;
+  int nextFrame_ = 0;
+  std::uint64_t segmentLimit_ = AviFile::kDefaultSegmentLimit;
+};
+
+}  // namespace zelvo

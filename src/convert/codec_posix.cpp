@@ -1,0 +1,407 @@
+#include "convert/codec_posix.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "convert/avi_file_posix.h"
+
+namespace zelvo {
+
+namespace {
+
+struct CodecEntry {
+  CodecInfo info;
+  AVCodecID id;
+};
+
+const CodecEntry kCodecs[] = {
+    {{"dib", "DIB ", "全フレーム (非圧縮)", true}, AV_CODEC_ID_NONE},
+    {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG},
+    {{"ffv1", "FFV1", "FFV1 (可逆圧縮)", true}, AV_CODEC_ID_FFV1},
+    {{"huffyuv", "HFYU", "HuffYUV (可逆圧縮)", true}, AV_CODEC_ID_HUFFYUV},
+    {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4},
+    {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264},
+};
+
+const CodecEntry* FindEntry(const std::string& name) {
+  for (const CodecEntry& e : kCodecs) {
+    if (name == e.info.name) return &e;
+  }
+  return nullptr;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+struct CodecContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFree {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct DictFree {
+  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
+// Reads one line; false at the end of the input. Overlong lines are consumed whole.
+bool ReadLine(std::FILE* in, std::string* line) {
+  line->clear();
+  char chunk[256];
+  bool any = false;
+  while (std::fgets(chunk, sizeof chunk, in)) {
+    any = true;
+    line->append(chunk);
+    if (!line->empty() && line->back() == '\n') break;
+  }
+  return any;
+}
+
+// Parses a whole decimal number within [low, high].
+bool ParseNumber(const std::string& text, long low, long high, long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+enum class Answer { kValue, kDefault, kCancel };
+
+// Asks until the answer is empty (the default), a number in range, or a cancel.
+Answer AskNumber(std::FILE* in, std::FILE* out, const char* prompt, long low, long high,
+                 long* value) {
+  for (;;) {
+    std::fputs(prompt, out);
+    std::fflush(out);
+    std::string line;
+    if (!ReadLine(in, &line)) return Answer::kCancel;
+    line = Trim(line);
+    if (line.empty()) return Answer::kDefault;
+    if (Lower(line) == "q") return Answer::kCancel;
+    if (ParseNumber(line, low, high, value)) return Answer::kValue;
+    std::fprintf(out, "  %ld から %ld までの数を入れてください。\n", low, high);
+  }
+}
+
+}  // namespace
+
+std::vector<CodecInfo> ListCodecs() {
+  std::vector<CodecInfo> list;
+  for (const CodecEntry& e : kCodecs) {
+    if (e.id == AV_CODEC_ID_NONE || avcodec_find_encoder(e.id)) list.push_back(e.info);
+  }
+  return list;
+}
+
+bool ParseCodecName(const std::string& text, std::string* name) {
+  const std::string t = Lower(Trim(text));
+  for (const CodecEntry& e : kCodecs) {
+    if (t == e.info.name || t == Trim(Lower(e.info.fourcc))) {
+      *name = e.info.name;
+      return true;
+    }
+  }
+  if (t == "xvid" || t == "divx") {  // other FOURCCs of the same MPEG-4 Part 2 streams
+    *name = "mpeg4";
+    return true;
+  }
+  return false;
+}
+
+bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
+  const std::vector<CodecInfo> codecs = ListCodecs();
+  std::fputs("圧縮形式を選んでください:\n", out);
+  for (std::size_t i = 0; i < codecs.size(); ++i) {
+    std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
+                 codecs[i].description);
+  }
+  CodecChoice result;
+  for (;;) {
+    std::fprintf(out, "番号 (Enter = 全フレーム, q = キャンセル): ");
+    std::fflush(out);
+    std::string line;
+    if (!ReadLine(in, &line)) return false;
+    line = Trim(line);
+    if (line.empty()) break;  // full frames, as the dialog preselects them
+    if (Lower(line) == "q") return false;
+    long number = 0;
+    if (ParseNumber(line, 1, static_cast<long>(codecs.size()), &number)) {
+      result.codec = codecs[static_cast<std::size_t>(number - 1)].name;
+      break;
+    }
+    std::string name;
+    if (ParseCodecName(line, &name) &&
+        std::any_of(codecs.begin(), codecs.end(), [&](const CodecInfo& c) { return name == c.name; })) {
+      result.codec = name;
+      break;
+    }
+    std::fprintf(out, "  1 から %zu までの番号を入れてください。\n", codecs.size());
+  }
+  if (result.codec != "dib") {
+    long value = 0;
+    Answer a = AskNumber(in, out, "画質 0-100 (Enter = 既定): ", 0, 100, &value);
+    if (a == Answer::kCancel) return false;
+    if (a == Answer::kValue) result.quality = static_cast<int>(value);
+    a = AskNumber(in, out, "キーフレームの間隔 (フレーム数, Enter = 既定): ", 0, INT_MAX, &value);
+    if (a == Answer::kCancel) return false;
+    if (a == Answer::kValue) result.keyFrameEvery = static_cast<int>(value);
+    // Bounded so that the rate in bits per second stays far inside 64 bits.
+    a = AskNumber(in, out, "データレート (KB/秒, Enter = 指定なし): ", 0, 1 << 24, &value);
+    if (a == Answer::kCancel) return false;
+    if (a == Answer::kValue) result.dataRate = static_cast<int>(value);
+  }
+  *choice = result;
+  return true;
+}
+
+struct VideoEncoder::State {
+  std::unique_ptr<AVCodecContext, CodecContextFree> context;
+  std::unique_ptr<AVFrame, FrameFree> frame;
+  std::unique_ptr<AVPacket, PacketFree> packet;
+  std::unique_ptr<SwsContext, SwsFree> scaler;
+  std::int64_t nextPts = 0;
+  bool drained = false;
+};
+
+VideoEncoder::VideoEncoder() = default;
+VideoEncoder::~VideoEncoder() = default;
+
+void VideoEncoder::Close() {
+  state_.reset();
+  fourcc_ = 0;
+}
+
+bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int scale, int rate,
+                        std::string* error) {
+  Close();
+  std::string dummy;
+  if (!error) error = &dummy;
+  const CodecEntry* entry = FindEntry(choice.codec);
+  if (!entry || entry->id == AV_CODEC_ID_NONE) {
+    *error = "不明な圧縮形式です: " + choice.codec;
+    return false;
+  }
+  const AVCodec* codec = avcodec_find_encoder(entry->id);
+  if (!codec) {
+    *error = std::string("この環境の libavcodec には ") + entry->info.name + " のエンコーダーがありません。";
+    return false;
+  }
+  if (width <= 0 || height <= 0 || scale <= 0 || rate <= 0) {
+    *error = "フレームの大きさかフレームレートが正しくありません。";
+    return false;
+  }
+
+  // Lossless codecs take the RGB layout that loses nothing; lossy ones the 4:2:0 layout
+  // every player decodes (full-range for JPEG).
+  AVPixelFormat format = AV_PIX_FMT_NONE;
+  if (entry->info.lossless) {
+    int loss = 0;
+    format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR24, 0, &loss);
+    if (loss != 0) format = AV_PIX_FMT_NONE;
+  } else if (codec->pix_fmts) {
+    for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+      if (*p == AV_PIX_FMT_YUVJ420P || (*p == AV_PIX_FMT_YUV420P && format == AV_PIX_FMT_NONE)) {
+        format = *p;
+      }
+    }
+  }
+  if (format == AV_PIX_FMT_NONE) {
+    *error = std::string(entry->info.name) + " に合う画素形式がありません。";
+    return false;
+  }
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+  // JPEG codes partial blocks itself; the other 4:2:0 encoders refuse odd sizes or would
+  // need a padded (so differently sized) picture. Refused here, before any file exists.
+  if (entry->id != AV_CODEC_ID_MJPEG && descriptor &&
+      (((descriptor->log2_chroma_w > 0) && (width & 1)) ||
+       ((descriptor->log2_chroma_h > 0) && (height & 1)))) {
+    *error = std::string(entry->info.name) + " は幅と高さが偶数のフレームしか扱えません (" +
+             std::to_string(width) + "×" + std::to_string(height) + ")。";
+    return false;
+  }
+
+  // Encoders report statistics at the information level; a command-line tool shows only
+  // their errors.
+  if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+
+  auto state = std::make_unique<State>();
+  state->context.reset(avcodec_alloc_context3(codec));
+  state->frame.reset(av_frame_alloc());
+  state->packet.reset(av_packet_alloc());
+  if (!state->context || !state->frame || !state->packet) {
+    *error = "エンコーダーのメモリが足りません。";
+    return false;
+  }
+  AVCodecContext* c = state->context.get();
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = format;
+  av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, INT_MAX);
+  c->framerate = AVRational{c->time_base.den, c->time_base.num};
+  c->max_b_frames = 0;  // AVI holds frames in decoding order with no timestamps
+  c->codec_tag = entry->info.fourcc[0] | entry->info.fourcc[1] << 8 | entry->info.fourcc[2] << 16 |
+                 static_cast<unsigned>(entry->info.fourcc[3]) << 24;
+  if (choice.keyFrameEvery > 0) c->gop_size = choice.keyFrameEvery;
+  if (choice.dataRate > 0) {
+    c->bit_rate = static_cast<std::int64_t>(choice.dataRate) * 1024 * 8;
+  } else if (!entry->info.lossless) {
+    if (entry->id == AV_CODEC_ID_H264) {
+      // CRF 0 (best) .. 51 (smallest); 18 when none is chosen, which x264 counts as
+      // visually lossless (its own default 23 falls below 35 dB on sharp edges).
+      const double crf = choice.quality < 0 ? 18.0 : (100 - choice.quality) * 51.0 / 100.0;
+      av_opt_set_double(c->priv_data, "crf", crf, 0);
+    } else {
+      // Fixed quantiser 2 (best) .. 31 (smallest); 3 when none is chosen, which keeps
+      // ordinary pictures well above 35 dB.
+      const int q = choice.quality < 0 ? 3 : 31 - (choice.quality * 29 + 50) / 100;
+      c->flags |= AV_CODEC_FLAG_QSCALE;
+      c->global_quality = FF_QP2LAMBDA * std::clamp(q, 2, 31);
+    }
+  }
+
+  AVDictionary* rawOptions = nullptr;
+  if (!choice.options.empty() &&
+      av_dict_parse_string(&rawOptions, choice.options.c_str(), "=", ":", 0) < 0) {
+    av_dict_free(&rawOptions);
+    *error = "エンコーダーのオプションが読めません: " + choice.options;
+    return false;
+  }
+  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  rawOptions = options.release();
+  const int opened = avcodec_open2(c, codec, &rawOptions);
+  options.reset(rawOptions);
+  if (opened < 0) {
+    *error = std::string(entry->info.name) + " のエンコーダーを開けませんでした: " + AvError(opened);
+    return false;
+  }
+  if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+    *error = std::string(entry->info.name) + " のエンコーダーが知らないオプションです: " + unknown->key;
+    return false;
+  }
+
+  AVFrame* f = state->frame.get();
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  if (av_frame_get_buffer(f, 0) < 0) {
+    *error = "エンコーダーのメモリが足りません。";
+    return false;
+  }
+  state->scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
+                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                     nullptr, nullptr));
+  if (!state->scaler) {
+    *error = "画素形式の変換を用意できませんでした。";
+    return false;
+  }
+  state_ = std::move(state);
+  fourcc_ = MakeFourcc(entry->info.fourcc[0], entry->info.fourcc[1], entry->info.fourcc[2],
+                       entry->info.fourcc[3]);
+  return true;
+}
+
+std::vector<std::uint8_t> VideoEncoder::StreamFormat() const {
+  std::vector<std::uint8_t> out;
+  if (!state_) return out;
+  const AVCodecContext* c = state_->context.get();
+  const std::size_t extra = c->extradata && c->extradata_size > 0 ? static_cast<std::size_t>(c->extradata_size) : 0;
+  out.resize(40 + extra, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  const int bits = c->bits_per_coded_sample > 0 ? c->bits_per_coded_sample : 24;
+  put32(0, static_cast<std::uint32_t>(40 + extra));  // biSize counts the codec data
+  put32(4, static_cast<std::uint32_t>(c->width));
+  put32(8, static_cast<std::uint32_t>(c->height));
+  out[12] = 1;  // biPlanes
+  out[14] = static_cast<std::uint8_t>(bits);
+  out[15] = static_cast<std::uint8_t>(bits >> 8);
+  put32(16, fourcc_);
+  const std::uint64_t image = static_cast<std::uint64_t>(c->width) * c->height * static_cast<unsigned>(bits) / 8;
+  put32(20, image > 0xffffffffu ? 0 : static_cast<std::uint32_t>(image));
+  if (extra) std::memcpy(out.data() + 40, c->extradata, extra);
+  return out;
+}
+
+namespace {
+
+// Moves every finished packet from the encoder to the sink. EAGAIN / EOF end the loop.
+bool Collect(AVCodecContext* c, AVPacket* packet, const VideoEncoder::PacketSink& sink) {
+  for (;;) {
+    const int r = avcodec_receive_packet(c, packet);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+    if (r < 0) return false;
+    const bool ok = sink(packet->data, static_cast<std::size_t>(packet->size),
+                         (packet->flags & AV_PKT_FLAG_KEY) != 0);
+    av_packet_unref(packet);
+    if (!ok) return false;
+  }
+}
+
+}  // namespace
+
+bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
+                          const PacketSink& sink) {
+  if (!state_ || state_->drained || !bottomUpBgr || stride > INT_MAX) return false;
+  AVCodecContext* c = state_->context.get();
+  AVFrame* f = state_->frame.get();
+  if (av_frame_make_writable(f) < 0) return false;
+  // The canvas is bottom-up: start at its last stored row and step backwards, so the
+  // encoder sees the picture top row first without an extra copy.
+  const std::uint8_t* source[1] = {bottomUpBgr + (c->height - 1) * stride};
+  const int sourceStride[1] = {-static_cast<int>(stride)};
+  if (sws_scale(state_->scaler.get(), source, sourceStride, 0, c->height, f->data, f->linesize) != c->height) {
+    return false;
+  }
+  f->pts = state_->nextPts++;
+  if (avcodec_send_frame(c, f) < 0) return false;
+  return Collect(c, state_->packet.get(), sink);
+}
+
+bool VideoEncoder::Drain(const PacketSink& sink) {
+  if (!state_ || state_->drained) return false;
+  state_->drained = true;
+  if (avcodec_send_frame(state_->context.get(), nullptr) < 0) return false;
+  return Collect(state_->context.get(), state_->packet.get(), sink);
+}
+
+}  // namespace zelvo

@@ -1,0 +1,76 @@
+#pragma once
+// The codec choice of the Linux build, its equivalent of the compressor choice dialog:
+// full frames (uncompressed 24-bit DIB, written without any codec) or one of the
+// libavcodec encoders that suit AVI, with quality, key-frame spacing, data rate and the
+// encoder's own options. The command line fills a CodecChoice directly; the terminal
+// chooser asks for one.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+struct CodecChoice {
+  std::string codec = "dib";  // dib, mjpeg, ffv1, huffyuv, mpeg4, h264
+  int quality = -1;           // 0 (smallest) to 100 (best); -1 = the codec's default
+  int keyFrameEvery = 0;      // a key frame at least every N frames; 0 = the codec's default
+  int dataRate = 0;           // target in kilobytes per second (1 KB = 1024 bytes); 0 = none
+  std::string options;        // encoder options "key=value:key=value"
+};
+
+struct CodecInfo {
+  const char* name;         // as given on the command line
+  const char* fourcc;       // the stream's fccHandler
+  const char* description;  // shown by the terminal chooser
+  bool lossless;
+};
+
+// The codecs this system can write, full frames first; h264 only when libavcodec has an
+// H.264 encoder.
+std::vector<CodecInfo> ListCodecs();
+// Recognises a codec name or its FOURCC, in any case ("MJPG", "dib", "HFYU"); writes the
+// canonical name. False for anything else. Availability is checked when encoding starts.
+bool ParseCodecName(const std::string& text, std::string* name);
+// Asks on `out` for a codec by number (Enter keeps full frames), then for quality, key
+// frames and data rate. False when the input ends or the user types q: like cancelling
+// the dialog, the caller creates nothing.
+bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice);
+
+// One libavcodec encoder fed with bottom-up BGR24 canvases.
+class VideoEncoder {
+ public:
+  // Receives each compressed frame; false stops the encoding (a failed write).
+  using PacketSink = std::function<bool(const std::uint8_t* data, std::size_t size, bool key)>;
+
+  VideoEncoder();
+  ~VideoEncoder();
+  VideoEncoder(const VideoEncoder&) = delete;
+  VideoEncoder& operator=(const VideoEncoder&) = delete;
+
+  // Opens the chosen encoder (not "dib") for width x height frames at rate / scale frames
+  // per second. False, with a sentence for the user in *error, when the codec is unknown
+  // or not built in, the frame size does not suit it, an option is not understood, or the
+  // encoder refuses the settings.
+  bool Open(const CodecChoice& choice, int width, int height, int scale, int rate,
+            std::string* error);
+  std::uint32_t fourcc() const { return fourcc_; }
+  // The stream format: a BITMAPINFOHEADER with the FOURCC, followed by the codec's data.
+  std::vector<std::uint8_t> StreamFormat() const;
+  // Encodes one canvas (rows bottom-up, `stride` bytes apart) and hands out what the
+  // encoder produced so far.
+  bool Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const PacketSink& sink);
+  // Hands out the frames the encoder still holds. Called once at the end.
+  bool Drain(const PacketSink& sink);
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::uint32_t fourcc_ = 0;
+};
+
+}  // namespace zelvo

@@ -1,0 +1,579 @@
+// The Linux writer is judged by independent readers: every file written here is opened
+// with ffprobe and decoded with ffmpeg, and the frames are compared with the canvases
+// that were handed over.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "convert/avi_saver_posix.h"
+#include "convert/codec_posix.h"
+
+namespace zelvo {
+namespace {
+
+bool HaveFfmpeg() {
+  static const bool have = std::system("ffprobe -version >/dev/null 2>&1") == 0 &&
+                           std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+  return have;
+}
+
+#define REQUIRE_FFMPEG() \
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed: AVI files cannot be checked"
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/zelvo-avi-XXXXXX";
+    path_ = mkdtemp(name) ? name : "";
+  }
+  ~TempDir() {
+    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  std::string File(const char* name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string Run(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+// ffprobe's view of the first video stream: codec_name, width, height, r_frame_rate,
+// nb_frames (from the headers), nb_read_frames (counted by decoding), TAG:title.
+std::map<std::string, std::string> Probe(const std::string& path) {
+  const std::string text = Run(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=codec_name,width,height,r_frame_rate,nb_frames,nb_read_frames:stream_tags=title "
+      "-of default=noprint_wrappers=1 '" + path + "' 2>&1");
+  std::map<std::string, std::string> fields;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+    start = end + 1;
+  }
+  return fields;
+}
+
+// All frames decoded to top-down BGR24 without padding.
+std::string Decode(const std::string& path) {
+  return Run("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+}
+
+// The canvas as ffmpeg gives a frame back: top row first, no row padding.
+std::string TopDown(const FrameCanvas& canvas) {
+  std::string out;
+  for (int y = canvas.height() - 1; y >= 0; --y) {
+    out.append(reinterpret_cast<const char*>(canvas.data()) + y * canvas.stride(),
+               static_cast<std::size_t>(canvas.width()) * 3);
+  }
+  return out;
+}
+
+double Psnr(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.empty()) return 0;
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
+    sum += d * d;
+  }
+  if (sum == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 / (sum / a.size()));
+}
+
+// A smooth picture with a moving block: what a sequence of rendered frames looks like.
+PackedDib TestImage(int width, int height, int frame) {
+  const int stride = DibStride(width, 24);
+  PackedDib dib = PackedDib::Allocate(40 + static_cast<std::uint64_t>(stride) * height);
+  DibHeader h;
+  InitDibHeader(&h);
+  h.width = width;
+  h.height = height;
+  h.bitCount = 24;
+  dib.set_header(h);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = dib.data() + 40 + static_cast<std::size_t>(y) * stride;
+    for (int x = 0; x < width; ++x) {
+      const bool block = x >= frame * 2 % width && x < frame * 2 % width + 8 && y >= 4 && y < 14;
+      row[3 * x] = static_cast<std::uint8_t>(block ? 30 : x * 255 / width);
+      row[3 * x + 1] = static_cast<std::uint8_t>(block ? 220 : y * 255 / height);
+      row[3 * x + 2] = static_cast<std::uint8_t>(block ? 40 : 128 + (x + y) % 32);
+    }
+  }
+  return dib;
+}
+
+struct Written {
+  std::vector<std::string> frames;  // expected, top-down
+  bool closed = false;
+};
+
+AviSaver::Chooser Choose(const CodecChoice& choice) {
+  return [choice](CodecChoice* out) {
+    *out = choice;
+    return true;
+  };
+}
+
+// Writes `count` frames of TestImage through the saver and keeps what each canvas held.
+Written WriteMovie(AviSaver& saver, const std::string& path, int width, int height, int count,
+                   int rate = 15000) {
+  Written w;
+  if (!saver.Open(width, height, path.c_str(), 1000, rate)) return w;
+  for (int i = 0; i < count; ++i) {
+    EXPECT_EQ(saver.DrawPackedDib(TestImage(width, height, i)), 0);
+    EXPECT_TRUE(saver.WriteFrame()) << i;
+    w.frames.push_back(TopDown(saver.canvas()));
+  }
+  w.closed = saver.Close();
+  return w;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t U32At(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::size_t Find(const std::vector<std::uint8_t>& b, const char* tag, std::size_t from = 0) {
+  for (std::size_t i = from; i + 4 <= b.size(); ++i) {
+    if (std::memcmp(&b[i], tag, 4) == 0) return i;
+  }
+  return std::string::npos;
+}
+
+bool Available(const std::string& codec) {
+  for (const CodecInfo& c : ListCodecs()) {
+    if (codec == c.name) return true;
+  }
+  return false;
+}
+
+TEST(AviSaverPosix, EveryCodecIsReadBackByFfmpeg) {
+  REQUIRE_FFMPEG();
+  struct Case { const char* codec; const char* probeName; const char* fourcc; bool lossless; } cases[] = {
+      {"dib", "rawvideo", "DIB ", true},   {"ffv1", "ffv1", "FFV1", true},
+      {"huffyuv", "huffyuv", "HFYU", true}, {"mjpeg", "mjpeg", "MJPG", false},
+      {"mpeg4", "mpeg4", "FMP4", false},    {"h264", "h264", "H264", false},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    if (!Available(c.codec)) {
+      std::printf("  %s: no encoder in this libavcodec, not checked\n", c.codec);
+      continue;
+    }
+    SCOPED_TRACE(c.codec);
+    CodecChoice choice;
+    choice.codec = c.codec;
+    AviSaver saver(Choose(choice));
+    const std::string path = dir.File((std::string(c.codec) + ".avi").c_str());
+    const Written w = WriteMovie(saver, path, 64, 48, 12);
+    ASSERT_TRUE(w.closed);
+    auto probe = Probe(path);
+    EXPECT_EQ(probe["codec_name"], c.probeName);
+    EXPECT_EQ(probe["width"], "64");
+    EXPECT_EQ(probe["height"], "48");
+    EXPECT_EQ(probe["r_frame_rate"], "15/1");
+    EXPECT_EQ(probe["nb_frames"], "12");
+    EXPECT_EQ(probe["nb_read_frames"], "12");
+    EXPECT_EQ(probe["TAG:title"], "VIDEO");
+    const std::vector<std::uint8_t> bytes = ReadFile(path);
+    const std::size_t strh = Find(bytes, "strh");
+    ASSERT_NE(strh, std::string::npos);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[strh + 12]), 4), c.fourcc);
+    const std::string decoded = Decode(path);
+    const std::size_t frameSize = 64 * 48 * 3;
+    ASSERT_EQ(decoded.size(), frameSize * w.frames.size());
+    for (std::size_t i = 0; i < w.frames.size(); ++i) {
+      const std::string got = decoded.substr(i * frameSize, frameSize);
+      if (c.lossless) {
+        EXPECT_TRUE(got == w.frames[i]) << "frame " << i << " differs";
+      } else {
+        EXPECT_GT(Psnr(got, w.frames[i]), 35.0) << "frame " << i;
+      }
+    }
+  }
+}
+
+TEST(AviSaverPosix, RateAndScaleAreStoredAsGiven) {
+  REQUIRE_FFMPEG();
+  struct Case { int rate; const char* probed; std::uint32_t microseconds; } cases[] = {
+      {15000, "15/1", 66667}, {29970, "2997/100", 33367}, {120000, "120/1", 8333},
+      {1, "1/1000", 1000000000}, {23976, "2997/125", 41708},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    AviSaver saver(Choose(CodecChoice{}));
+    const std::string path = dir.File("rate.avi");
+    ASSERT_TRUE(WriteMovie(saver, path, 8, 8, 2, c.rate).closed);
+    EXPECT_EQ(Probe(path)["r_frame_rate"], c.probed);
+    const std::vector<std::uint8_t> b = ReadFile(path);
+    const std::size_t strh = Find(b, "strh");
+    ASSERT_NE(strh, std::string::npos);
+    EXPECT_EQ(U32At(b, strh + 8 + 20), 1000u);  // dwScale, not reduced
+    EXPECT_EQ(U32At(b, strh + 8 + 24), static_cast<std::uint32_t>(c.rate));
+    EXPECT_EQ(U32At(b, strh + 8 + 32), 2u);           // dwLength
+    EXPECT_EQ(U32At(b, strh + 8 + 40), 0xffffffffu);  // dwQuality
+    EXPECT_EQ(U32At(b, 32), c.microseconds);          // avih dwMicroSecPerFrame
+    EXPECT_EQ(U32At(b, 48), 2u);                      // avih dwTotalFrames
+  }
+}
+
+TEST(AviSaverPosix, OddSizesKeepEveryLosslessPixel) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  for (const char* codec : {"dib", "ffv1", "huffyuv"}) {
+    if (!Available(codec)) continue;
+    SCOPED_TRACE(codec);
+    CodecChoice choice;
+    choice.codec = codec;
+    AviSaver saver(Choose(choice));
+    const std::string path = dir.File("odd.avi");
+    const Written w = WriteMovie(saver, path, 33, 17, 3);
+    ASSERT_TRUE(w.closed);
+    auto probe = Probe(path);
+    EXPECT_EQ(probe["width"], "33");
+    EXPECT_EQ(probe["height"], "17");
+    std::string all;
+    for (const auto& f : w.frames) all += f;
+    EXPECT_TRUE(Decode(path) == all);
+  }
+}
+
+TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
+  TempDir dir;
+  for (const char* codec : {"mpeg4", "h264"}) {
+    if (!Available(codec)) continue;
+    SCOPED_TRACE(codec);
+    std::vector<std::string> messages;
+    CodecChoice choice;
+    choice.codec = codec;
+    AviSaver saver(Choose(choice), [&](const char* caption, const char* text) {
+      EXPECT_STREQ(caption, "AviSaver");
+      messages.push_back(text);
+    });
+    const std::string path = dir.File("odd420.avi");
+    EXPECT_FALSE(saver.Open(33, 18, path.c_str(), 1000, 15000));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("圧縮ストリームの作成に失敗しました。", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("33"), std::string::npos) << messages[0];
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+    EXPECT_FALSE(saver.WriteFrame());
+  }
+}
+
+TEST(AviSaverPosix, NegativeHeightIsTakenAsItsSize) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  AviSaver saver(Choose(CodecChoice{}));
+  const std::string path = dir.File("negative.avi");
+  ASSERT_TRUE(saver.Open(10, -6, path.c_str(), 1000, 15000));
+  EXPECT_EQ(saver.canvas().height(), 6);
+  EXPECT_EQ(saver.DrawPackedDib(TestImage(10, 6, 1)), 0);
+  EXPECT_TRUE(saver.WriteFrame());
+  const std::string expected = TopDown(saver.canvas());
+  ASSERT_TRUE(saver.Close());
+  auto probe = Probe(path);
+  EXPECT_EQ(probe["height"], "6");
+  EXPECT_TRUE(Decode(path) == expected);
+  const std::vector<std::uint8_t> b = ReadFile(path);
+  const std::size_t strf = Find(b, "strf");
+  EXPECT_EQ(U32At(b, strf + 8 + 8), 6u);  // biHeight positive: bottom-up rows
+}
+
+TEST(AviSaverPosix, ExtensionSegmentsAreReadAcrossTheirBoundaries) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  for (const char* codec : {"dib", "ffv1"}) {
+    SCOPED_TRACE(codec);
+    CodecChoice choice;
+    choice.codec = codec;
+    AviSaver saver(Choose(choice));
+    // Small segments show on a small file what happens past every 1 GiB of a large one.
+    saver.set_segment_limit(std::strcmp(codec, "dib") == 0 ? 40000 : 4000);
+    const std::string path = dir.File("segments.avi");
+    const Written w = WriteMovie(saver, path, 64, 48, 30);
+    ASSERT_TRUE(w.closed);
+    const std::vector<std::uint8_t> b = ReadFile(path);
+    EXPECT_NE(Find(b, "AVIX"), std::string::npos);
+    EXPECT_NE(Find(b, "ix00"), std::string::npos);
+    EXPECT_NE(Find(b, "idx1"), std::string::npos);
+    const std::size_t dmlh = Find(b, "dmlh");
+    ASSERT_NE(dmlh, std::string::npos);
+    EXPECT_EQ(U32At(b, dmlh + 8), 30u);
+    EXPECT_LT(U32At(b, 48), 30u);  // avih counts the first RIFF only
+    auto probe = Probe(path);
+    EXPECT_EQ(probe["nb_frames"], "30");
+    EXPECT_EQ(probe["nb_read_frames"], "30");
+    std::string all;
+    for (const auto& f : w.frames) all += f;
+    EXPECT_TRUE(Decode(path) == all);
+  }
+}
+
+// Runs `body` in a child process whose files may not grow past `limit` bytes; the
+// child's exit code is the result.
+int InChildWithFileLimit(rlim_t limit, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(AviSaverPosix, FailedWriteIsReportedAndTheFileClaimsNoFrames) {
+  TempDir dir;
+  for (const char* codec : {"dib", "ffv1"}) {
+    SCOPED_TRACE(codec);
+    const std::string path = dir.File("full.avi");
+    const int result = InChildWithFileLimit(200000, [&] {
+      CodecChoice choice;
+      choice.codec = codec;
+      AviSaver saver(Choose(choice));
+      if (!saver.Open(320, 240, path.c_str(), 1000, 15000)) return 10;
+      int failedAt = -1;
+      for (int i = 0; i < 200 && failedAt < 0; ++i) {
+        saver.DrawPackedDib(TestImage(320, 240, i));
+        if (!saver.WriteFrame()) failedAt = i;
+      }
+      if (failedAt < 0) return 11;                        // the limit never showed
+      if (saver.nextFrame() != failedAt + 1) return 12;   // index advanced on the failure
+      if (saver.WriteFrame()) return 13;                  // nothing more after a failure
+      if (saver.nextFrame() != failedAt + 2) return 14;
+      return saver.Close() ? 15 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    const std::vector<std::uint8_t> b = ReadFile(path);
+    ASSERT_GT(b.size(), 64u);
+    EXPECT_LE(b.size(), 200000u);
+    EXPECT_EQ(U32At(b, 48), 0u);  // avih dwTotalFrames
+    const std::size_t strh = Find(b, "strh");
+    EXPECT_EQ(U32At(b, strh + 8 + 32), 0u);  // dwLength
+    const std::size_t dmlh = Find(b, "dmlh");
+    EXPECT_EQ(U32At(b, dmlh + 8), 0u);
+  }
+}
+
+TEST(AviSaverPosix, CancelledChoiceCreatesNothingAndSaysNothing) {
+  TempDir dir;
+  int messages = 0;
+  AviSaver saver([](CodecChoice*) { return false; },
+                 [&](const char*, const char*) { ++messages; });
+  const std::string path = dir.File("cancel.avi");
+  EXPECT_FALSE(saver.Open(16, 16, path.c_str(), 1000, 15000));
+  EXPECT_EQ(messages, 0);
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_EQ(saver.DrawPackedDib(TestImage(4, 4, 0)), 1);
+}
+
+TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::string codec, options, path;
+    int width, height, rate;
+    const char* message;
+  } cases[] = {
+      {"missing folder", "dib", "", dir.File("no/such/folder.avi"), 8, 8, 15000, "保存するファイルが開けませんでした。"},
+      {"unknown option", "mjpeg", "no_such_option=1", dir.File("opt.avi"), 8, 8, 15000, "圧縮ストリームの作成に失敗しました。"},
+      {"unknown codec", "nonesuch", "", dir.File("codec.avi"), 8, 8, 15000, "圧縮ストリームの作成に失敗しました。"},
+      {"zero rate", "dib", "", dir.File("rate.avi"), 8, 8, 0, "ストリームのフォーマットを設定するのに失敗しました。"},
+      {"zero width", "dib", "", dir.File("width.avi"), 0, 8, 15000, "ストリームのフォーマットを設定するのに失敗しました。"},
+      {"huge frame", "dib", "", dir.File("huge.avi"), 100000, 100000, 15000, "HBITMAPが作れませんでした。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<std::string, std::string>> got;
+    CodecChoice choice;
+    choice.codec = c.codec;
+    choice.options = c.options;
+    AviSaver saver(Choose(choice), [&](const char* caption, const char* text) { got.emplace_back(caption, text); });
+    EXPECT_FALSE(saver.Open(c.width, c.height, c.path.c_str(), 1000, c.rate));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].first, "AviSaver");
+    EXPECT_EQ(got[0].second.rfind(c.message, 0), 0u) << got[0].second;
+    EXPECT_NE(access(c.path.c_str(), F_OK), 0);
+  }
+}
+
+TEST(AviSaverPosix, WritesOutsideAnOpenFileAreRefused) {
+  TempDir dir;
+  AviSaver saver(Choose(CodecChoice{}));
+  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_EQ(saver.nextFrame(), 0);
+  EXPECT_TRUE(saver.Close());
+  const std::string path = dir.File("once.avi");
+  ASSERT_TRUE(saver.Open(4, 4, path.c_str(), 1000, 15000));
+  EXPECT_TRUE(saver.WriteFrame());
+  EXPECT_TRUE(saver.WriteFrame());
+  EXPECT_EQ(saver.nextFrame(), 2);
+  EXPECT_TRUE(saver.Close());
+  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_EQ(saver.nextFrame(), 0);
+}
+
+TEST(AviSaverPosix, OpeningAgainCompletesTheFirstFile) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  AviSaver saver(Choose(CodecChoice{}));
+  const std::string first = dir.File("first.avi"), second = dir.File("second.avi");
+  ASSERT_TRUE(saver.Open(8, 8, first.c_str(), 1000, 15000));
+  ASSERT_TRUE(saver.WriteFrame());
+  ASSERT_TRUE(saver.WriteFrame());
+  ASSERT_TRUE(saver.Open(8, 8, second.c_str(), 1000, 15000));
+  ASSERT_TRUE(saver.WriteFrame());
+  {
+    AviSaver& s = saver;
+    (void)s;
+  }
+  ASSERT_TRUE(saver.Close());
+  EXPECT_EQ(Probe(first)["nb_read_frames"], "2");
+  EXPECT_EQ(Probe(second)["nb_read_frames"], "1");
+}
+
+TEST(AviSaverPosix, DataRateIsKilobytesPerSecond) {
+  REQUIRE_FFMPEG();
+  if (!Available("mpeg4")) GTEST_SKIP() << "no MPEG-4 encoder";
+  TempDir dir;
+  // Four seconds of moving pictures: the stream must come close to the chosen rate, read
+  // as kilobytes (1024 bytes) per second.
+  struct Case { int kilobytes; } cases[] = {{48}, {192}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kilobytes);
+    CodecChoice choice;
+    choice.codec = "mpeg4";
+    choice.dataRate = c.kilobytes;
+    AviSaver saver(Choose(choice));
+    const std::string path = dir.File("rate.avi");
+    ASSERT_TRUE(saver.Open(320, 240, path.c_str(), 1000, 15000));
+    unsigned seed = 1;
+    for (int i = 0; i < 60; ++i) {
+      ASSERT_EQ(saver.DrawPackedDib(TestImage(320, 240, i * 3)), 0);
+      std::uint8_t* p = saver.canvas().data();
+      for (std::size_t k = 0; k < saver.canvas().bytes(); ++k) {  // grain: costs bits
+        seed = seed * 1103515245u + 12345u;
+        p[k] = static_cast<std::uint8_t>(p[k] / 2 + (seed >> 28));
+      }
+      ASSERT_TRUE(saver.WriteFrame());
+    }
+    ASSERT_TRUE(saver.Close());
+    const double seconds = 60 / 15.0;
+    const double payload = static_cast<double>(ReadFile(path).size());
+    const double perSecond = payload / seconds / 1024;
+    std::printf("  asked %d KB/s, got %.1f KB/s\n", c.kilobytes, perSecond);
+    EXPECT_GT(perSecond, c.kilobytes * 0.5);
+    EXPECT_LT(perSecond, c.kilobytes * 2.0);  // a unit mistake is 8 or 1024 times off
+  }
+}
+
+TEST(CodecChoice, NamesAndFourccsAreRecognised) {
+  struct Case { const char* text; const char* name; } cases[] = {
+      {"dib", "dib"}, {"DIB", "dib"}, {"MJPG", "mjpeg"}, {"mjpeg", "mjpeg"}, {"FFV1", "ffv1"},
+      {"hfyu", "huffyuv"}, {"HuffYUV", "huffyuv"}, {"FMP4", "mpeg4"}, {"xvid", "mpeg4"},
+      {"H264", "h264"}, {" ffv1 ", "ffv1"}, {"vp9", nullptr}, {"", nullptr}, {"dibs", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string name = "unchanged";
+    EXPECT_EQ(ParseCodecName(c.text, &name), c.name != nullptr) << c.text;
+    if (c.name) {
+      EXPECT_EQ(name, c.name) << c.text;
+    }
+  }
+  const std::vector<CodecInfo> list = ListCodecs();
+  ASSERT_FALSE(list.empty());
+  EXPECT_STREQ(list[0].name, "dib");
+  EXPECT_TRUE(Available("mjpeg"));
+  EXPECT_TRUE(Available("ffv1"));
+}
+
+TEST(CodecChoice, TerminalChooserReadsNumberThenSettings) {
+  const std::vector<CodecInfo> list = ListCodecs();
+  const std::string mjpegNumber = [&] {
+    for (std::size_t i = 0; i < list.size(); ++i)
+      if (std::strcmp(list[i].name, "mjpeg") == 0) return std::to_string(i + 1);
+    return std::string("0");
+  }();
+  struct Case {
+    const char* name;
+    std::string input;
+    bool chosen;
+    const char* codec;
+    int quality, keyEvery, dataRate;
+  } cases[] = {
+      {"Enter keeps full frames", "\n", true, "dib", -1, 0, 0},
+      {"number then settings", mjpegNumber + "\n80\n10\n500\n", true, "mjpeg", 80, 10, 500},
+      {"settings left at defaults", mjpegNumber + "\n\n\n\n", true, "mjpeg", -1, 0, 0},
+      {"name instead of number", "FFV1\n\n5\n\n", true, "ffv1", -1, 5, 0},
+      {"wrong number asked again", "99\nabc\n\n", true, "dib", -1, 0, 0},
+      {"quality out of range asked again", mjpegNumber + "\n150\n-1\n40\n\n\n", true, "mjpeg", 40, 0, 0},
+      {"q cancels", "q\n", false, "", 0, 0, 0},
+      {"q cancels at a setting", mjpegNumber + "\n50\nq\n", false, "", 0, 0, 0},
+      {"end of input cancels", "", false, "", 0, 0, 0},
+      {"end of input at a setting", mjpegNumber + "\n50\n", false, "", 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string input = c.input;
+    FILE* in = fmemopen(input.empty() ? nullptr : &input[0], input.size(), "r");
+    if (!in) in = std::tmpfile();  // an empty input: fmemopen refuses size 0 on some libcs
+    ASSERT_NE(in, nullptr);
+    char* outText = nullptr;
+    std::size_t outSize = 0;
+    FILE* out = open_memstream(&outText, &outSize);
+    CodecChoice choice;
+    choice.codec = "unchanged";
+    const bool chosen = ChooseCodecOnTerminal(in, out, &choice);
+    std::fclose(in);
+    std::fclose(out);
+    const std::string shown(outText, outSize);
+    std::free(outText);
+    EXPECT_EQ(chosen, c.chosen);
+    EXPECT_NE(shown.find("mjpeg"), std::string::npos);
+    if (c.chosen) {
+      EXPECT_EQ(choice.codec, c.codec);
+      EXPECT_EQ(choice.quality, c.quality);
+      EXPECT_EQ(choice.keyFrameEvery, c.keyEvery);
+      EXPECT_EQ(choice.dataRate, c.dataRate);
+    } else {
+      EXPECT_EQ(choice.codec, "unchanged");  // a cancelled choice leaves nothing behind
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelvo
