@@ -1,0 +1,395 @@
+// The conversion job's flow with a scripted host and a recording writer: every outcome
+// (declined, unreadable, cancelled, failed, aborted, complete), what reaches the user and
+// what is left on disk, over real frame files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_job.h"
+#include "platform/file.h"
+#include "support/bmp_writer.h"
+#include "support/png_writer.h"
+#include "support/temp_dir.h"
+
+namespace zelvo {
+namespace {
+
+using test::TempDir;
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A 2x1 frame whose left pixel's red value tells which frame was drawn.
+std::vector<std::uint8_t> BmpFrame(int mark) {
+  testing::BmpSpec spec;
+  spec.width = 2;
+  spec.height = 1;
+  spec.bitCount = 24;
+  spec.payload = {0, 0, static_cast<std::uint8_t>(mark), 0, 0, 0, 0, 0};
+  return testing::BuildBmp(spec);
+}
+
+std::vector<std::uint8_t> PngFrame(int mark) {
+  test::PngPicture picture;
+  picture.width = 2;
+  picture.height = 1;
+  picture.colorType = 2;
+  picture.samples = {static_cast<std::uint16_t>(mark), 0, 0, 0, 0, 0};
+  return test::EncodePng(picture);
+}
+
+struct Script {
+  std::deque<bool> answers;     // answers to the questions, in order; none left: No
+  int abortAfter = -1;          // frames drawn before the abort button is pressed
+  bool cancelCodec = false;     // the codec choice is cancelled
+  bool failOpenAfterCreate = false;  // Open creates the file, then fails
+  int failDrawAt = -1;          // frame index whose drawing fails
+  int failWriteAt = -1;         // frame index whose write fails
+  bool failClose = false;
+};
+
+struct Record {
+  std::vector<std::string> questions;
+  std::vector<std::string> messages;
+  int beeps = 0;
+  int writersCreated = 0;
+  std::vector<int> marks;       // red value of each frame written, in order
+  std::vector<std::string> statusTexts;
+  int steps = 0;
+  int progressTotal = -1;
+  std::string openedPath;
+  int openedScale = 0, openedRate = 0, openedWidth = 0, openedHeight = 0;
+};
+
+class RecordingWriter : public FrameWriter {
+ public:
+  RecordingWriter(const Script& script, Record* record) : script_(script), record_(record) {}
+  bool Open(int width, int height, const char* path, int scale, int rate) override {
+    if (script_.cancelCodec) return false;
+    record_->openedPath = path;
+    record_->openedWidth = width;
+    record_->openedHeight = height;
+    record_->openedScale = scale;
+    record_->openedRate = rate;
+    std::ofstream(path, std::ios::binary) << "partial";
+    return !script_.failOpenAfterCreate;
+  }
+  int DrawPackedDib(const PackedDib& image) override {
+    int index = static_cast<int>(drawn_++);
+    if (index == script_.failDrawAt) return 1;
+    mark_ = image.pixels()[2];  // first pixel's red byte (24-bit rows: blue, green, red)
+    return 0;
+  }
+  bool WriteFrame() override {
+    int index = static_cast<int>(record_->marks.size());
+    record_->marks.push_back(mark_);
+    return index != script_.failWriteAt;
+  }
+  bool Close() override {
+    std::ofstream(record_->openedPath, std::ios::binary) << "complete:" << record_->marks.size();
+    return !script_.failClose;
+  }
+
+ private:
+  const Script& script_;
+  Record* record_;
+  std::size_t drawn_ = 0;
+  int mark_ = -1;
+};
+
+class ScriptedHost : public JobHost {
+ public:
+  ScriptedHost(Script script) : script_(std::move(script)) {}
+  bool AskYesNo(const char*, const std::string& text) override {
+    record.questions.push_back(text);
+    if (script_.answers.empty()) return false;
+    bool answer = script_.answers.front();
+    script_.answers.pop_front();
+    return answer;
+  }
+  void ShowMessage(const char* caption, const std::string& text) override {
+    EXPECT_STREQ(caption, "Zelvo");
+    record.messages.push_back(text);
+  }
+  void Beep() override { ++record.beeps; }
+  int RunProgress(int total, int (*routine)()) override {
+    record.progressTotal = total;
+    return routine();
+  }
+  void PostStatusText(const char* text) override { record.statusTexts.push_back(text); }
+  void PostProgressStep() override { ++record.steps; }
+  bool IsAbortRequested() override {
+    return script_.abortAfter >= 0 && static_cast<int>(record.marks.size()) >= script_.abortAfter;
+  }
+  std::unique_ptr<FrameWriter> CreateWriter() override {
+    ++record.writersCreated;
+    return std::make_unique<RecordingWriter>(script_, &record);
+  }
+
+  Record record;
+
+ private:
+  Script script_;
+};
+
+class ConversionJob : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.ok());
+    App().writer.reset();
+    App().frameRate = 15000;
+    App().frameScale = 1000;
+  }
+  void TearDown() override { SetJobHost(nullptr); }
+
+  // Frames prefix + number (width 4) .bmp for each number; marks = number.
+  void MakeFrames(const std::string& prefix, int first, int last, bool pngFromHalf = false) {
+    for (int n = first; n <= last; ++n) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%s%04d.bmp", prefix.c_str(), n);
+      bool png = pngFromHalf && n > (first + last) / 2;
+      auto bytes = png ? PngFrame(n) : BmpFrame(n);
+      ASSERT_TRUE(dir.AddFile(name, std::string(bytes.begin(), bytes.end())));
+    }
+  }
+  int Run(ScriptedHost& host, const std::string& frame, const JobOverrides& overrides = JobOverrides()) {
+    SetJobHost(&host);
+    return ConvertSequenceWith(frame.c_str(), overrides);
+  }
+  // Files in the folder that are neither frames nor the expected output.
+  int LeftoverTemporaries() {
+    int count = 0;
+    std::vector<std::string> names = ListFolder(dir.path());
+    for (const std::string& name : names) {
+      if (name.find("~zelvo") != std::string::npos) ++count;
+    }
+    return count;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(ConversionJob, CompleteRunWritesEveryFrameInOrderAndBeeps) {
+  MakeFrames("shot", 1, 20);
+  ScriptedHost host(Script{{true}});
+  EXPECT_EQ(Run(host, dir.Join("shot0007.bmp")), 0);
+  std::vector<int> expected;
+  for (int n = 1; n <= 20; ++n) expected.push_back(n);
+  EXPECT_EQ(host.record.marks, expected);
+  EXPECT_EQ(host.record.beeps, 1);
+  EXPECT_TRUE(host.record.messages.empty());
+  EXPECT_EQ(host.record.steps, 19);  // no step for the last frame
+  EXPECT_EQ(host.record.progressTotal, 20);
+  EXPECT_EQ(host.record.openedScale, 1000);
+  EXPECT_EQ(host.record.openedRate, 15000);
+  EXPECT_EQ(host.record.openedWidth, 2);
+  EXPECT_EQ(host.record.openedHeight, 1);
+  ASSERT_EQ(host.record.questions.size(), 1u);
+  std::string confirm = dir.Join("shot0001.bmp") + "\nから\n" + dir.Join("shot0020.bmp") + "\n20枚を\n" +
+                        dir.Join("shot.avi") + "\nに変換します。\n";
+  EXPECT_EQ(host.record.questions[0], confirm);
+  EXPECT_EQ(ReadAll(dir.Join("shot.avi")), "complete:20");
+  EXPECT_EQ(LeftoverTemporaries(), 0);
+  EXPECT_STREQ(App().inputPath, dir.Join("shot0001.bmp").c_str());
+  EXPECT_FALSE(App().writer);
+  EXPECT_FALSE(App().jobRunning);
+}
+
+TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
+  struct Case {
+    const char* name;
+    Script script;
+    int result;
+    int framesWritten;
+    const char* message;  // which frame the message names ("" for none, "out" for the output)
+  };
+  const Case cases[] = {
+      {"overwrite declined", Script{{false}}, 2, 0, ""},
+      {"confirmation declined", Script{{true, false}}, 2, 0, ""},
+      {"codec choice cancelled", [] { Script s{{true, true}}; s.cancelCodec = true; return s; }(), 1, 0, ""},
+      {"writer open failed", [] { Script s{{true, true}}; s.failOpenAfterCreate = true; return s; }(), 1, 0, ""},
+      {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), 1, 3, ""},
+      {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), 1, 2, ""},
+      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), 1, 2, "out"},
+      {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), 1, 5, "out"},
+      {"replaced when complete", Script{{true, true}}, 0, 5, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir local;
+    ASSERT_TRUE(local.ok());
+    for (int n = 1; n <= 5; ++n) {
+      auto bytes = BmpFrame(n);
+      char name[32];
+      std::snprintf(name, sizeof name, "p%03d.bmp", n);
+      ASSERT_TRUE(local.AddFile(name, std::string(bytes.begin(), bytes.end())));
+    }
+    ASSERT_TRUE(local.AddFile("p.avi", "the user's older movie"));
+    ScriptedHost host(c.script);
+    SetJobHost(&host);
+    EXPECT_EQ(ConvertSequence(local.Join("p003.bmp").c_str()), c.result);
+    EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.framesWritten);
+    if (c.result == 0) {
+      EXPECT_EQ(ReadAll(local.Join("p.avi")), "complete:5");
+      EXPECT_EQ(host.record.beeps, 1);
+    } else {
+      EXPECT_EQ(ReadAll(local.Join("p.avi")), "the user's older movie");
+      EXPECT_EQ(host.record.beeps, 0);
+    }
+    if (std::string(c.message) == "out") {
+      ASSERT_EQ(host.record.messages.size(), 1u);
+      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n");
+    } else {
+      EXPECT_TRUE(host.record.messages.empty()) << host.record.messages[0];
+    }
+    int temporaries = 0;
+    for (const std::string& name : ListFolder(local.path())) {
+      if (name.find("~zelvo") != std::string::npos) ++temporaries;
+    }
+    EXPECT_EQ(temporaries, 0);
+    ASSERT_FALSE(host.record.questions.empty());
+    EXPECT_EQ(host.record.questions[0], local.Join("p.avi") + "\nこのファイルはすでに存在します。\n\n上書きしますか？");
+    EXPECT_FALSE(App().writer);
+  }
+}
+
+TEST_F(ConversionJob, UnreadableFramesAreNamedAndNothingIsLeft) {
+  struct Case {
+    const char* name;
+    int missing;        // frame number removed or spoiled
+    bool garbage;       // replaced by bytes that are no image
+    int written;
+  };
+  const Case cases[] = {{"first frame missing", 1, false, 0},
+                        {"middle frame missing", 4, false, 3},
+                        {"middle frame garbage", 4, true, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir local;
+    for (int n = 1; n <= 6; ++n) {
+      char name[32];
+      std::snprintf(name, sizeof name, "m%02d.bmp", n);
+      auto bytes = BmpFrame(n);
+      if (n == c.missing && c.garbage) bytes.assign(100, 0x42);
+      ASSERT_TRUE(local.AddFile(name, std::string(bytes.begin(), bytes.end())));
+    }
+    char spoiled[32];
+    std::snprintf(spoiled, sizeof spoiled, "m%02d.bmp", c.missing);
+    // Frames vanish after the run was found: the run is named, then the file goes.
+    ScriptedHost host(Script{{true}});
+    SetJobHost(&host);
+    AppState& app = App();
+    std::snprintf(app.inputPath, sizeof app.inputPath, "%s", local.Join("m01.bmp").c_str());
+    std::snprintf(app.outputPath, sizeof app.outputPath, "%s", local.Join("m.avi").c_str());
+    app.firstNumber = 1;
+    app.lastNumber = 6;
+    if (!c.garbage) {
+      ASSERT_TRUE(RemoveFile(local.Join(spoiled).c_str()));
+    }
+    EXPECT_EQ(ConvertSequence(nullptr), 1);
+    EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
+    ASSERT_EQ(host.record.messages.size(), 1u);
+    EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n");
+    EXPECT_STREQ(app.inputPath, local.Join(spoiled).c_str());
+    EXPECT_FALSE(PathExists(local.Join("m.avi").c_str()));
+    EXPECT_TRUE(host.record.questions.empty());  // the Run button asks no confirmation
+  }
+}
+
+TEST_F(ConversionJob, RangesAndNamesDecideFramesAndOutput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // created with marks 1, 2, 3...
+    std::string frame;
+    JobOverrides overrides;
+    std::vector<int> marks;
+    std::string output;
+  };
+  JobOverrides backwards;
+  backwards.first = 4;
+  backwards.last = 2;
+  JobOverrides renamed;
+  renamed.output = nullptr;
+  const Case cases[] = {
+      {"backwards range", {"b0001.bmp", "b0002.bmp", "b0003.bmp", "b0004.bmp", "b0005.bmp"}, "b0003.bmp", backwards,
+       {4, 3, 2}, "b.avi"},
+      {"name without a number", {"clip.bmp"}, "clip.bmp", JobOverrides(), {1}, "clip.avi"},
+      {"all-digit name", {"0001.bmp", "0002.bmp"}, "0002.bmp", JobOverrides(), {1, 2}, ".avi"},
+      {"run stops at a gap", {"g1.bmp", "g2.bmp", "g4.bmp"}, "g1.bmp", JobOverrides(), {1, 2}, "g.avi"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir local;
+    int mark = 1;
+    for (const std::string& file : c.files) {
+      auto bytes = BmpFrame(mark++);
+      ASSERT_TRUE(local.AddFile(file, std::string(bytes.begin(), bytes.end())));
+    }
+    ScriptedHost host(Script{{true}});
+    SetJobHost(&host);
+    EXPECT_EQ(ConvertSequenceWith(local.Join(c.frame).c_str(), c.overrides), 0);
+    EXPECT_EQ(host.record.marks, c.marks);
+    EXPECT_TRUE(PathExists(local.Join(c.output).c_str())) << c.output;
+  }
+}
+
+TEST_F(ConversionJob, SequenceMayMixBmpAndPngFrames) {
+  MakeFrames("mix", 1, 6, /*pngFromHalf=*/true);
+  ScriptedHost host(Script{{true}});
+  EXPECT_EQ(Run(host, dir.Join("mix0001.bmp")), 0);
+  EXPECT_EQ(host.record.marks, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(ConversionJob, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
+  MakeFrames("e", 1, 3);
+  struct Case {
+    const char* name;
+    int first, last;
+    std::string unreadable;
+    int written;
+  };
+  const Case cases[] = {{"first box empty", -1, 3, "e-001.bmp", 0}, {"last box empty", 1, -1, "e0004.bmp", 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedHost host(Script{});
+    SetJobHost(&host);
+    AppState& app = App();
+    std::snprintf(app.inputPath, sizeof app.inputPath, "%s", dir.Join("e0002.bmp").c_str());
+    std::snprintf(app.outputPath, sizeof app.outputPath, "%s", dir.Join("e.avi").c_str());
+    app.firstNumber = c.first;
+    app.lastNumber = c.last;
+    EXPECT_EQ(ConvertSequence(nullptr), 1);
+    ASSERT_EQ(host.record.messages.size(), 1u);
+    EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\n");
+    EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
+    EXPECT_FALSE(PathExists(dir.Join("e.avi").c_str()));
+  }
+}
+
+TEST_F(ConversionJob, SecondJobIsRefusedWhileOneRuns) {
+  MakeFrames("busy", 1, 2);
+  App().jobRunning = true;
+  ScriptedHost host(Script{{true}});
+  EXPECT_EQ(Run(host, dir.Join("busy0001.bmp")), 1);
+  EXPECT_TRUE(host.record.questions.empty());
+  EXPECT_EQ(host.record.writersCreated, 0);
+  App().jobRunning = false;
+}
+
+}  // namespace
+}  // namespace zelvo
