@@ -1,6 +1,7 @@
 // zelvo: the Linux command-line program. Converts the numbered sequence of each named
 // frame into one AVI file, with terminal prompts in place of the Windows message boxes.
 #include <getopt.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -238,6 +239,8 @@ int main(int argc, char** argv) {
   TerminalHost host(stdin, stderr, assumeYes, [&] { return std::make_unique<AviSaver>(chooser); });
   SetJobHost(&host);
   TerminalHost::InstallInterruptHandler();
+  // A file size limit must end the job with a message, not kill the process mid-file.
+  signal(SIGXFSZ, SIG_IGN);
 
   int status = 0;
   for (int i = optind; i < argc; ++i) {

@@ -1,0 +1,34 @@
+# shellcheck shell=bash
+# Small helpers for the end-to-end scripts: named checks, counts, and the closing line
+# "N passed, N failed" that scripts/test adds up.
+e2e_passed=0
+e2e_failed=0
+e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+ok() { e2e_passed=$((e2e_passed + 1)); echo "ok   $*"; }
+not_ok() { e2e_failed=$((e2e_failed + 1)); echo "FAIL $*"; }
+check() {  # check "description" command...
+  local what=$1; shift
+  if "$@"; then ok "$what"; else not_ok "$what"; fi
+}
+finish() {
+  echo "$e2e_passed passed, $e2e_failed failed"
+  [ "$e2e_failed" -eq 0 ]
+}
+
+# ffprobe's view of the first video stream: key=value lines.
+probe() {
+  ffprobe -v error -select_streams v:0 -count_frames \
+    -show_entries stream=codec_name,width,height,r_frame_rate,nb_read_frames:stream_tags=title \
+    -of default=noprint_wrappers=1 "$1"
+}
+probe_field() { probe "$1" | sed -n "s/^$2=//p"; }
+
+# The frames of a movie, or of one image, as raw top-down RGB24 bytes, decoded by ffmpeg.
+decode_rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }
+
+# Frames of a numbered image list, each decoded by ffmpeg, concatenated in order.
+decode_frames() {
+  local f
+  for f in "$@"; do decode_rgb "$f"; done
+}
