@@ -457,10 +457,6 @@ TEST(AviSaverPosix, OpeningAgainCompletesTheFirstFile) {
   ASSERT_TRUE(saver.WriteFrame());
   ASSERT_TRUE(saver.Open(8, 8, second.c_str(), 1000, 15000));
   ASSERT_TRUE(saver.WriteFrame());
-  {
-    AviSaver& s = saver;
-    (void)s;
-  }
   ASSERT_TRUE(saver.Close());
   EXPECT_EQ(Probe(first)["nb_read_frames"], "2");
   EXPECT_EQ(Probe(second)["nb_read_frames"], "1");
