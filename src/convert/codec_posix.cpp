@@ -275,7 +275,10 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   c->width = width;
   c->height = height;
   c->pix_fmt = format;
-  av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, INT_MAX);
+  // The file keeps scale and rate exactly; the encoder only paces its rate control by
+  // them, and MPEG-4 Part 2 takes no denominator above 65535, so an odd rate such as
+  // 119999/1000 is approximated here.
+  av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, 65535);
   c->framerate = AVRational{c->time_base.den, c->time_base.num};
   c->max_b_frames = 0;  // AVI holds frames in decoding order with no timestamps
   c->codec_tag = entry->info.fourcc[0] | entry->info.fourcc[1] << 8 | entry->info.fourcc[2] << 16 |

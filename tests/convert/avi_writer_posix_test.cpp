@@ -291,6 +291,26 @@ TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
   }
 }
 
+TEST(AviSaverPosix, UnusualRatesReachEveryEncoderUnchangedInTheFile) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  for (const CodecInfo& codec : ListCodecs()) {
+    for (int rate : {1, 119999, 23976}) {
+      SCOPED_TRACE(std::string(codec.name) + " at " + std::to_string(rate));
+      CodecChoice choice;
+      choice.codec = codec.name;
+      AviSaver saver(Choose(choice));
+      const std::string path = dir.File("unusual.avi");
+      ASSERT_TRUE(WriteMovie(saver, path, 16, 16, 2, rate).closed);
+      const std::vector<std::uint8_t> b = ReadFile(path);
+      const std::size_t strh = Find(b, "strh");
+      ASSERT_NE(strh, std::string::npos);
+      EXPECT_EQ(U32At(b, strh + 8 + 24), static_cast<std::uint32_t>(rate));
+      EXPECT_EQ(Probe(path)["nb_read_frames"], "2");
+    }
+  }
+}
+
 TEST(AviSaverPosix, NegativeHeightIsTakenAsItsSize) {
   REQUIRE_FFMPEG();
   TempDir dir;
