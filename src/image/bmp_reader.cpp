@@ -212,6 +212,7 @@ std::uint8_t Widen(const Channel& c, std::uint32_t pixel) {
 }
 
 void FlipRows(std::uint8_t* pixels, std::uint64_t stride, std::uint64_t rows) {
+  if (stride == 0) return;  // rows of nothing: a zero-width image may claim 2^31 of them
   for (std::uint64_t top = 0, bottom = rows - 1; rows > 0 && top < bottom; ++top, --bottom) {
     std::swap_ranges(pixels + top * stride, pixels + (top + 1) * stride, pixels + bottom * stride);
   }
@@ -272,21 +273,31 @@ PackedDib FullImage(ByteSource& source) {
     // A short file leaves the rest of the rows zero.
     if (source.ReadAt(layout.offBits, pixels, static_cast<std::size_t>(pixelBytes)) < 0) return PackedDib();
   } else {
+    // Only the rows the file really holds are staged; the others stay zero in the block.
+    std::int64_t fileSize = source.Size();
+    if (fileSize < 0) return PackedDib();
+    std::uint64_t present = static_cast<std::uint64_t>(fileSize) > layout.offBits
+                                ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
     std::vector<std::uint8_t> raw;
     try {
-      raw.resize(static_cast<std::size_t>(layout.fileStride * layout.rows));
+      raw.resize(static_cast<std::size_t>(std::min(layout.fileStride * layout.rows, present)));
     } catch (const std::bad_alloc&) {
       return PackedDib();
     }
-    if (source.ReadAt(layout.offBits, raw.data(), raw.size()) < 0) return PackedDib();
+    std::int64_t got = source.ReadAt(layout.offBits, raw.data(), raw.size());
+    if (got < 0) return PackedDib();
     const Channel red = MakeChannel(layout.masks[0]);
     const Channel green = MakeChannel(layout.masks[1]);
     const Channel blue = MakeChannel(layout.masks[2]);
-    const std::size_t width = static_cast<std::size_t>(out.width);
-    for (std::uint64_t r = 0; r < layout.rows; ++r) {
+    const std::uint64_t bytesPerPixel = layout.header.bitCount / 8;
+    // Pixels past the end of a short file stay zero, as in a plain read.
+    for (std::uint64_t r = 0; out.width > 0 && r < layout.rows && r * layout.fileStride < static_cast<std::uint64_t>(got);
+         ++r) {
       const std::uint8_t* in = raw.data() + r * layout.fileStride;
+      const std::uint64_t width = std::min<std::uint64_t>(
+          static_cast<std::uint64_t>(out.width), (static_cast<std::uint64_t>(got) - r * layout.fileStride) / bytesPerPixel);
       std::uint8_t* row = pixels + r * stride;
-      for (std::size_t x = 0; x < width; ++x) {
+      for (std::uint64_t x = 0; x < width; ++x) {
         std::uint32_t value = layout.header.bitCount == 16 ? LoadU16(in + 2 * x) : LoadU32(in + 4 * x);
         row[4 * x] = Widen(blue, value);
         row[4 * x + 1] = Widen(green, value);

@@ -317,6 +317,17 @@ TEST(BmpReader, ShortFileLeavesMissingPixelsZero) {
   const std::uint8_t* p = dib.pixels();
   EXPECT_EQ(p[4], 9);
   for (int i = 5; i < 48; ++i) ASSERT_EQ(p[i], 0) << i;
+  BmpSpec fields;
+  fields.width = 2;
+  fields.height = 2;
+  fields.bitCount = 32;
+  fields.compression = 3;
+  fields.masks = {0xFF, 0xFF00, 0xFF0000};
+  fields.payload = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10};  // the last pixel is cut off
+  PackedDib cut = ReadBytes("shortfields.bmp", BuildBmp(fields));
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(std::vector<std::uint8_t>(cut.pixels(), cut.pixels() + 16),
+            (std::vector<std::uint8_t>{3, 2, 1, 0, 6, 5, 4, 0, 9, 8, 7, 0, 0, 0, 0, 0}));
   std::vector<std::uint8_t> far = BuildBmp(s);
   far[12] = 0x10;  // the pixel data would begin 1 MiB on, past the end of the file
   PackedDib none = ReadBytes("far.bmp", far);
