@@ -132,7 +132,7 @@ int ConvertSequenceWith(const char* framePath, const JobOverrides& overrides) {
 
   int result = WriteMovie();
   if (result == 0) {
-    if (ReplaceFile(g_pendingPath, app.outputPath)) {
+    if (MoveOnto(g_pendingPath, app.outputPath)) {
       g_pendingPath[0] = '\0';
       g_host->Beep();
       return 0;

@@ -36,7 +36,8 @@ class ReadOnlyFile {
 // Removes a file; false when it could not be removed (absence counts as removed).
 bool RemoveFile(const char* path);
 // Moves `from` onto `to`, replacing `to` if it exists, in one step where the system allows.
-bool ReplaceFile(const char* from, const char* to);
+// (Not named ReplaceFile: windows.h makes that a macro.)
+bool MoveOnto(const char* from, const char* to);
 // True when a file or folder of that name exists.
 bool PathExists(const char* path);
 // A name beside `path` in the same folder that does not exist yet, with the same

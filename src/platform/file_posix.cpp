@@ -60,7 +60,7 @@ std::int64_t ReadOnlyFile::Size() {
 
 bool RemoveFile(const char* path) { return ::unlink(path) == 0 || errno == ENOENT; }
 
-bool ReplaceFile(const char* from, const char* to) { return ::rename(from, to) == 0; }
+bool MoveOnto(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool PathExists(const char* path) {
   struct stat st;

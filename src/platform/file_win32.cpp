@@ -49,7 +49,7 @@ bool RemoveFile(const char* path) {
   return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool MoveOnto(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
