@@ -1,5 +1,6 @@
 #include "convert/avi_saver_win32.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -12,6 +13,17 @@ namespace {
 const char kCaption[] = "AviSaver";
 
 AviSaver::CompressorChooser gChooser = nullptr;
+std::atomic<int> gLibraryUses{0};
+
+void BeginLibraryUse() {
+  AVIFileInit();
+  ++gLibraryUses;
+}
+
+void EndLibraryUse() {
+  AVIFileExit();
+  --gLibraryUses;
+}
 
 void ShowFailure(HWND owner, const char* text) { MessageBoxA(owner, text, kCaption, MB_OK); }
 
@@ -40,6 +52,8 @@ struct DibInfo {
 }  // namespace
 
 void AviSaver::SetCompressorChooser(CompressorChooser chooser) { gChooser = chooser; }
+
+int AviSaver::LibraryUses() { return gLibraryUses.load(); }
 
 AviSaver::~AviSaver() { Close(); }
 
@@ -83,7 +97,7 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   SetRect(&streamInfo_.rcFrame, 0, 0, frameWidth_, frameHeight_);
   std::strcpy(streamInfo_.szName, "VIDEO");
 
-  AVIFileInit();
+  BeginLibraryUse();
   libraryInUse_ = true;
 
   // Full frames preselected, so accepting the dialog as it opens writes uncompressed video.
@@ -93,7 +107,7 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   compressor_.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
   compressor_.lQ = ICQUALITY_DEFAULT;
   if (!ChooseCompressor(&compressor_, &format_)) {
-    AVIFileExit();
+    EndLibraryUse();
     libraryInUse_ = false;
     return nullptr;
   }
@@ -186,7 +200,7 @@ void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
   if (windowDc != nullptr) ReleaseDC(owner, windowDc);
   bits_ = nullptr;
   if (libraryInUse_) {
-    AVIFileExit();
+    EndLibraryUse();
     libraryInUse_ = false;
   }
 }
@@ -230,7 +244,7 @@ bool AviSaver::Close() {
   bits_ = nullptr;
   nextFrame_ = 0;
   if (libraryInUse_) {
-    AVIFileExit();
+    EndLibraryUse();
     libraryInUse_ = false;
   }
   // The AVIFile library reports no failure of its final header write.

@@ -17,6 +17,8 @@ class AviSaver : public FrameWriter {
   // for "accepted", FALSE for "cancelled". Null restores the real dialog.
   using CompressorChooser = BOOL (*)(COMPVARS* compressor);
   static void SetCompressorChooser(CompressorChooser chooser);
+  // AVIFileInit calls of all writers not yet matched by their AVIFileExit.
+  static int LibraryUses();
 
   AviSaver() = default;
   ~AviSaver() override;

@@ -1,0 +1,625 @@
+// The Video for Windows writer under Wine: files it writes are read back through AVIFile's
+// own reader, the GDI canvas is compared byte for byte with the portable canvas, and the
+// compressor choice is replaced by a seam (the real dialog is driven by the end-to-end
+// script through the RealCompressorDialog cases, which skip unless it asks for them).
+#include "convert/avi_saver_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "convert/frame_canvas.h"
+#include "image/bmp_reader.h"
+#include "image/png_reader.h"
+#include "support/temp_dir.h"
+
+namespace zelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+const DWORD kDib = mmioFOURCC('D', 'I', 'B', ' ');
+
+// ---- the compressor seam ----------------------------------------------------------
+
+COMPVARS gSeenPreset;
+int gChooserCalls = 0;
+LONG gChosenKey = 0, gChosenRate = 0, gChosenQuality = ICQUALITY_DEFAULT;
+
+BOOL AcceptChooser(COMPVARS* compressor) {
+  gSeenPreset = *compressor;
+  ++gChooserCalls;
+  compressor->lKey = gChosenKey;
+  compressor->lDataRate = gChosenRate;
+  compressor->lQ = gChosenQuality;
+  return TRUE;
+}
+
+BOOL CancelChooser(COMPVARS* compressor) {
+  gSeenPreset = *compressor;
+  ++gChooserCalls;
+  return FALSE;
+}
+
+struct ChooserScope {
+  explicit ChooserScope(AviSaver::CompressorChooser chooser, LONG key = 0, LONG rate = 0,
+                        LONG quality = ICQUALITY_DEFAULT) {
+    gChooserCalls = 0;
+    gChosenKey = key;
+    gChosenRate = rate;
+    gChosenQuality = quality;
+    AviSaver::SetCompressorChooser(chooser);
+  }
+  ~ChooserScope() { AviSaver::SetCompressorChooser(nullptr); }
+};
+
+// ---- message boxes: recorded and dismissed, so a test never blocks on one -----------
+
+struct ShownMessage {
+  std::string caption;
+  std::string text;
+};
+std::vector<ShownMessage> gMessages;
+HHOOK gHook = nullptr;
+
+LRESULT CALLBACK MessageHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    char className[64] = {};
+    GetClassNameA(box, className, sizeof className);
+    if (std::string(className) == "#32770") {
+      char caption[256] = {}, text[512] = {};
+      GetWindowTextA(box, caption, sizeof caption);
+      GetDlgItemTextA(box, 0xffff, text, sizeof text);  // the message box's text control
+      gMessages.push_back({caption, text});
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  }
+  return CallNextHookEx(gHook, code, wParam, lParam);
+}
+
+struct MessageWatch {
+  MessageWatch() {
+    gMessages.clear();
+    gHook = SetWindowsHookExA(WH_CBT, MessageHook, nullptr, GetCurrentThreadId());
+  }
+  ~MessageWatch() { UnhookWindowsHookEx(gHook); }
+};
+
+// ---- files ------------------------------------------------------------------------
+
+// A folder for the written files: ZELVO_WIN_TEST_OUT when the calling script wants to look
+// at them afterwards, else a scratch folder of the test.
+class OutputFolder {
+ public:
+  OutputFolder() {
+    const char* given = std::getenv("ZELVO_WIN_TEST_OUT");
+    path_ = given != nullptr && *given != '\0' ? std::string(given) : temp_.path();
+  }
+  std::string File(const std::string& name) const { return test::JoinPath(path_, name); }
+
+ private:
+  test::TempDir temp_;
+  std::string path_;
+};
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct ReadBack {
+  bool ok = false;
+  AVISTREAMINFOA info = {};
+  BITMAPINFOHEADER format = {};
+  std::vector<std::vector<std::uint8_t>> frames;
+};
+
+// Video for Windows' own reader: the stream header, the frame format and every frame.
+ReadBack ReadAvi(const std::string& path) {
+  ReadBack result;
+  AVIFileInit();
+  PAVIFILE file = nullptr;
+  if (AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) == 0) {
+    PAVISTREAM stream = nullptr;
+    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == 0) {
+      LONG size = sizeof(result.format);
+      if (AVIStreamInfoA(stream, &result.info, sizeof(result.info)) == 0 &&
+          AVIStreamReadFormat(stream, 0, &result.format, &size) == 0) {
+        result.ok = true;
+        for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
+          LONG bytes = 0;
+          AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
+          std::vector<std::uint8_t> frame(static_cast<std::size_t>(bytes));
+          LONG samples = 0;
+          if (AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, &samples) != 0) result.ok = false;
+          result.frames.push_back(frame);
+        }
+      }
+      AVIStreamRelease(stream);
+    }
+    AVIFileRelease(file);
+  }
+  AVIFileExit();
+  return result;
+}
+
+// ---- images -----------------------------------------------------------------------
+
+std::uint32_t gSeed = 12345;
+std::uint8_t NextByte() {
+  gSeed = gSeed * 1103515245u + 12345u;
+  return static_cast<std::uint8_t>(gSeed >> 16);
+}
+
+// A packed DIB with pseudo-random pixels and colour table; `height` negative for top-down.
+PackedDib MakeImage(int width, int height, int bits) {
+  const int rows = height < 0 ? -height : height;
+  const int stride = DibStride(width, bits);
+  const int offset = DibPixelOffset(bits);
+  PackedDib dib = PackedDib::Allocate(static_cast<std::uint64_t>(offset) + static_cast<std::uint64_t>(stride) * rows);
+  DibHeader h;
+  InitDibHeader(&h);
+  h.width = width;
+  h.height = height;
+  h.bitCount = static_cast<std::uint16_t>(bits);
+  dib.set_header(h);
+  for (std::size_t i = kDibHeaderSize; i < dib.size(); ++i) dib.data()[i] = NextByte();
+  return dib;
+}
+
+// A GDI canvas like the writer's: a 24-bit bottom-up DIB section in a memory DC.
+class GdiCanvas {
+ public:
+  GdiCanvas(int width, int height) : width_(width), height_(height) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    dc_ = CreateCompatibleDC(nullptr);
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    old_ = SelectObject(dc_, bitmap_);
+  }
+  ~GdiCanvas() {
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  HDC dc() const { return dc_; }
+  std::vector<std::uint8_t> Bytes() const {
+    GdiFlush();
+    const std::size_t size = static_cast<std::size_t>(CanvasStride(width_)) * static_cast<std::size_t>(height_);
+    const std::uint8_t* p = static_cast<const std::uint8_t*>(bits_);
+    return std::vector<std::uint8_t>(p, p + size);
+  }
+
+ private:
+  int width_, height_;
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  void* bits_ = nullptr;
+};
+
+std::vector<std::uint8_t> CanvasBytes(const FrameCanvas& canvas) {
+  return std::vector<std::uint8_t>(canvas.data(), canvas.data() + canvas.bytes());
+}
+
+// Draws the images in turn on both canvases of the given size; empty when they agree,
+// else where the first difference lies.
+std::string CompareCanvases(int width, int height, const std::vector<const PackedDib*>& images) {
+  GdiCanvas gdi(width, height);
+  FrameCanvas portable;
+  if (!portable.Create(width, height)) return "portable canvas not created";
+  for (const PackedDib* image : images) {
+    const int gdiResult = DrawPackedDib(gdi.dc(), *image);
+    const int portableResult = DrawPackedDib(portable, *image);
+    if (gdiResult != portableResult) {
+      return "results differ: GDI " + std::to_string(gdiResult) + ", portable " + std::to_string(portableResult);
+    }
+  }
+  const std::vector<std::uint8_t> a = gdi.Bytes(), b = CanvasBytes(portable);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::size_t rowInPicture = static_cast<std::size_t>(height) - 1 - i / portable.stride();
+    const std::size_t column = (i % portable.stride()) / 3;
+    if (i % portable.stride() >= static_cast<std::size_t>(width) * 3) continue;  // row padding
+    if (a[i] != b[i]) {
+      return "pixel (" + std::to_string(column) + ", " + std::to_string(rowInPicture) + ") byte " +
+             std::to_string(i % 3) + ": GDI " + std::to_string(a[i]) + ", portable " + std::to_string(b[i]);
+    }
+  }
+  return std::string();
+}
+
+// Fills the open writer's canvas through DrawPackedDib and returns what it holds.
+std::vector<std::uint8_t> DrawFrame(AviSaver& saver, const PackedDib& image) {
+  EXPECT_EQ(saver.DrawPackedDib(image), 0);
+  GdiFlush();
+  const unsigned char* bits = saver.canvasBits();
+  return std::vector<std::uint8_t>(bits, bits + saver.frameBytes());
+}
+
+// ---- the writer -------------------------------------------------------------------
+
+struct SizeCase {
+  int width, height, scale, rate, stride;
+};
+
+TEST(AviSaver, FullFramesFileReadsBackFrameForFrame) {
+  const SizeCase cases[] = {
+      {1, 1, 1000, 15000, 4}, {5, 3, 1000, 15000, 16}, {16, 9, 1000, 29970, 48}, {7, 2, 1001, 30000, 24}};
+  OutputFolder out;
+  for (const SizeCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    ChooserScope chooser(AcceptChooser);
+    const std::string path = out.File("full_" + std::to_string(c.width) + "x" + std::to_string(c.height) + ".avi");
+    std::vector<std::vector<std::uint8_t>> written;
+    {
+      AviSaver saver;
+      HDC dc = saver.Open(nullptr, c.width, c.height, path.c_str(), c.scale, c.rate);
+      ASSERT_NE(dc, nullptr);
+      EXPECT_EQ(dc, saver.canvasDc());
+      EXPECT_EQ(saver.frameBytes(), c.stride * c.height);
+      for (int i = 0; i < 4; ++i) {
+        written.push_back(DrawFrame(saver, MakeImage(c.width, c.height, 24)));
+        EXPECT_TRUE(saver.WriteFrame());
+        EXPECT_EQ(saver.nextFrame(), i + 1);
+      }
+    }  // the destructor completes the file
+    const ReadBack back = ReadAvi(path);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(back.info.fccType, streamtypeVIDEO);
+    EXPECT_EQ(back.info.fccHandler, kDib);
+    EXPECT_EQ(back.info.dwScale, static_cast<DWORD>(c.scale));
+    EXPECT_EQ(back.info.dwRate, static_cast<DWORD>(c.rate));
+    EXPECT_EQ(back.info.dwLength, 4u);
+    EXPECT_STREQ(back.info.szName, "VIDEO");
+    EXPECT_EQ(back.info.rcFrame.right, c.width);
+    EXPECT_EQ(back.info.rcFrame.bottom, c.height);
+    EXPECT_EQ(back.format.biWidth, c.width);
+    EXPECT_EQ(back.format.biHeight, c.height);
+    EXPECT_EQ(back.format.biBitCount, 24);
+    EXPECT_EQ(back.frames, written);
+  }
+}
+
+TEST(AviSaver, PresetsFullFramesBeforeTheChoice) {
+  ChooserScope chooser(AcceptChooser);
+  OutputFolder out;
+  AviSaver saver;
+  ASSERT_NE(saver.Open(nullptr, 3, 2, out.File("preset.avi").c_str(), 1000, 15000), nullptr);
+  EXPECT_EQ(gSeenPreset.cbSize, static_cast<LONG>(sizeof(COMPVARS)));
+  EXPECT_EQ(gSeenPreset.dwFlags, static_cast<DWORD>(ICMF_COMPVARS_VALID));
+  EXPECT_EQ(gSeenPreset.fccHandler, kDib);
+  EXPECT_EQ(gSeenPreset.lQ, ICQUALITY_DEFAULT);
+  EXPECT_EQ(gSeenPreset.hic, nullptr);
+  EXPECT_EQ(gSeenPreset.lKey, 0);
+  EXPECT_EQ(gSeenPreset.lDataRate, 0);
+  EXPECT_EQ(gSeenPreset.lpState, nullptr);
+  EXPECT_EQ(saver.streamInfo().dwQuality, static_cast<DWORD>(-1));
+}
+
+struct OptionCase {
+  LONG key, kilobytes, quality;
+  DWORD flags, bytesPerSecond;
+};
+
+// The dialog's data rate is in kilobytes per second; the compressing stream wants bytes.
+TEST(AviSaver, CompressionOptionsFollowTheChoice) {
+  const OptionCase cases[] = {
+      {0, 0, ICQUALITY_DEFAULT, 0, 0},
+      {15, 0, 7500, AVICOMPRESSF_KEYFRAMES, 0},
+      {0, 300, 5000, AVICOMPRESSF_DATARATE, 300 * 1024},
+      {1, 1, 10000, AVICOMPRESSF_DATARATE | AVICOMPRESSF_KEYFRAMES, 1024},
+      {0, 0x7fffffff, 0, AVICOMPRESSF_DATARATE, 0xffffffffu},  // saturates, never wraps
+  };
+  OutputFolder out;
+  for (const OptionCase& c : cases) {
+    SCOPED_TRACE(c.kilobytes);
+    ChooserScope chooser(AcceptChooser, c.key, c.kilobytes, c.quality);
+    AviSaver saver;
+    ASSERT_NE(saver.Open(nullptr, 4, 4, out.File("options.avi").c_str(), 1000, 15000), nullptr);
+    const AVICOMPRESSOPTIONS& o = saver.compressOptions();
+    EXPECT_EQ(o.fccType, streamtypeVIDEO);
+    EXPECT_EQ(o.fccHandler, kDib);
+    EXPECT_EQ(o.dwKeyFrameEvery, static_cast<DWORD>(c.key));
+    EXPECT_EQ(o.dwQuality, static_cast<DWORD>(c.quality));
+    EXPECT_EQ(o.dwBytesPerSecond, c.bytesPerSecond);
+    EXPECT_EQ(o.dwFlags, c.flags);
+    EXPECT_EQ(o.lpFormat, nullptr);
+    EXPECT_EQ(o.dwInterleaveEvery, 0u);
+  }
+}
+
+TEST(AviSaver, CancelledChoiceCreatesNothingAndSaysNothing) {
+  ChooserScope chooser(CancelChooser);
+  MessageWatch messages;
+  OutputFolder out;
+  const std::string path = out.File("cancelled.avi");
+  AviSaver saver;
+  EXPECT_EQ(saver.Open(nullptr, 8, 8, path.c_str(), 1000, 15000), nullptr);
+  EXPECT_EQ(gChooserCalls, 1);
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_TRUE(gMessages.empty());
+  EXPECT_FALSE(saver.WriteFrame());
+}
+
+TEST(AviSaver, WriteFrameOutsideAnOpenFileWritesNothing) {
+  ChooserScope chooser(AcceptChooser);
+  OutputFolder out;
+  AviSaver saver;
+  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_EQ(saver.nextFrame(), 0);
+  ASSERT_TRUE(saver.Open(2, 2, out.File("closed.avi").c_str(), 1000, 15000));
+  EXPECT_TRUE(saver.WriteFrame());
+  EXPECT_TRUE(saver.Close());
+  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_EQ(saver.nextFrame(), 0);
+  EXPECT_EQ(ReadAvi(out.File("closed.avi")).frames.size(), 1u);
+}
+
+TEST(AviSaver, SecondOpenCompletesTheFirstFile) {
+  ChooserScope chooser(AcceptChooser);
+  OutputFolder out;
+  AviSaver saver;
+  ASSERT_TRUE(saver.Open(3, 3, out.File("first.avi").c_str(), 1000, 15000));
+  EXPECT_TRUE(saver.WriteFrame());
+  EXPECT_TRUE(saver.WriteFrame());
+  ASSERT_TRUE(saver.Open(2, 5, out.File("second.avi").c_str(), 1000, 15000));
+  EXPECT_EQ(saver.nextFrame(), 0);
+  EXPECT_TRUE(saver.WriteFrame());
+  const ReadBack first = ReadAvi(out.File("first.avi"));
+  ASSERT_TRUE(first.ok);
+  EXPECT_EQ(first.frames.size(), 2u);
+  EXPECT_EQ(first.format.biHeight, 3);
+}
+
+// Every AVIFileInit of a writer is matched by exactly one AVIFileExit, whatever the order
+// of Open and Close calls and however Open ends.
+TEST(AviSaver, LibraryUseIsPairedExactlyOnce) {
+  struct Step {
+    const char* what;
+    void (*run)(const std::string& folder);
+  };
+  const Step steps[] = {
+      {"open, close, close",
+       [](const std::string& f) {
+         ChooserScope chooser(AcceptChooser);
+         AviSaver s;
+         ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
+         EXPECT_EQ(AviSaver::LibraryUses(), 1);
+         s.Close();
+         EXPECT_EQ(AviSaver::LibraryUses(), 0);
+         s.Close();
+       }},
+      {"open twice, close twice",
+       [](const std::string& f) {
+         ChooserScope chooser(AcceptChooser);
+         AviSaver s;
+         ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
+         ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "b.avi").c_str(), 1000, 15000));
+         EXPECT_EQ(AviSaver::LibraryUses(), 1);
+         s.Close();
+         s.Close();
+       }},
+      {"two writers, destroyed",
+       [](const std::string& f) {
+         ChooserScope chooser(AcceptChooser);
+         AviSaver a, b;
+         ASSERT_TRUE(a.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
+         ASSERT_TRUE(b.Open(2, 2, test::JoinPath(f, "b.avi").c_str(), 1000, 15000));
+         EXPECT_EQ(AviSaver::LibraryUses(), 2);
+       }},
+      {"cancelled open, then close and destroy",
+       [](const std::string& f) {
+         ChooserScope chooser(CancelChooser);
+         AviSaver s;
+         EXPECT_FALSE(s.Open(2, 2, test::JoinPath(f, "c.avi").c_str(), 1000, 15000));
+         EXPECT_EQ(AviSaver::LibraryUses(), 0);
+         s.Close();
+       }},
+      {"failed open, then close",
+       [](const std::string& f) {
+         ChooserScope chooser(AcceptChooser);
+         MessageWatch messages;
+         AviSaver s;
+         EXPECT_FALSE(s.Open(2, 2, test::JoinPath(f, "missing\\d.avi").c_str(), 1000, 15000));
+         EXPECT_EQ(AviSaver::LibraryUses(), 0);
+         s.Close();
+       }},
+  };
+  OutputFolder out;
+  const std::string folder = out.File("");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.run(folder);
+    EXPECT_EQ(AviSaver::LibraryUses(), 0);
+  }
+}
+
+// A top-down first frame: the stream gets its true height and bottom-up rows.
+TEST(AviSaver, NegativeHeightBecomesBottomUpFrames) {
+  ChooserScope chooser(AcceptChooser);
+  OutputFolder out;
+  const std::string path = out.File("topdown.avi");
+  PackedDib image = MakeImage(6, -4, 24);
+  std::vector<std::uint8_t> expected;
+  {
+    AviSaver saver;
+    ASSERT_TRUE(saver.Open(6, -4, path.c_str(), 1000, 15000));
+    EXPECT_EQ(saver.frameHeight(), 4);
+    EXPECT_EQ(saver.frameBytes(), 20 * 4);
+    EXPECT_EQ(saver.streamInfo().rcFrame.bottom, 4);
+    expected = DrawFrame(saver, image);
+    EXPECT_TRUE(saver.WriteFrame());
+  }
+  FrameCanvas portable;
+  ASSERT_TRUE(portable.Create(6, 4));
+  ASSERT_EQ(DrawPackedDib(portable, image), 0);
+  EXPECT_EQ(expected, CanvasBytes(portable));
+  const ReadBack back = ReadAvi(path);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.format.biHeight, 4);
+  ASSERT_EQ(back.frames.size(), 1u);
+  EXPECT_EQ(back.frames[0], expected);
+}
+
+struct FailureCase {
+  const char* what;
+  int width, height;
+  const char* file;  // relative to the output folder
+  const char* message;
+};
+
+TEST(AviSaver, FailedOpenShowsItsMessageAndLeavesTheWriterClosed) {
+  const FailureCase cases[] = {
+      {"folder missing", 4, 4, "no such folder\\x.avi", "保存するファイルが開けませんでした。"},
+      {"zero width", 0, 4, "zero.avi", "HBITMAPが作れませんでした。"},
+      {"zero height", 4, 0, "zero.avi", "HBITMAPが作れませんでした。"},
+      {"frame beyond any canvas", 40000, 40000, "huge.avi", "HBITMAPが作れませんでした。"},
+  };
+  OutputFolder out;
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ChooserScope chooser(AcceptChooser);
+    MessageWatch messages;
+    AviSaver saver;
+    EXPECT_EQ(saver.Open(nullptr, c.width, c.height, out.File(c.file).c_str(), 1000, 15000), nullptr);
+    ASSERT_EQ(gMessages.size(), 1u);
+    EXPECT_EQ(gMessages[0].caption, "AviSaver");
+    EXPECT_EQ(gMessages[0].text, c.message);
+    EXPECT_FALSE(saver.WriteFrame());
+    EXPECT_EQ(saver.canvasDc(), nullptr);
+  }
+}
+
+// ---- the canvas: GDI and portable give the same bytes --------------------------------
+
+TEST(AviSaverCanvas, DrawsEveryDepthLikeThePortableCanvas) {
+  struct Case {
+    int width, height, bits;
+  };
+  const Case cases[] = {{1, 1, 1},  {13, 5, 1},  {9, 4, 2},   {3, -3, 2}, {7, 6, 4},  {11, 3, 8},
+                        {5, -4, 8}, {6, 5, 16},  {3, 3, 16},  {5, 3, 24}, {4, -5, 24}, {9, 2, 32},
+                        {2, -2, 32}, {31, 17, 4}, {33, 9, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.bits));
+    const PackedDib image = MakeImage(c.width, c.height, c.bits);
+    EXPECT_EQ(CompareCanvases(c.width, c.height < 0 ? -c.height : c.height, {&image}), "");
+  }
+}
+
+TEST(AviSaverCanvas, SmallerFramesKeepEarlierPixelsAndLargerOnesAreClipped) {
+  const PackedDib base = MakeImage(9, 7, 24);
+  const PackedDib small = MakeImage(4, 3, 8);
+  const PackedDib smallTopDown = MakeImage(3, -2, 16);
+  const PackedDib large = MakeImage(12, 10, 32);
+  const PackedDib twoBitLarge = MakeImage(15, 11, 2);
+  EXPECT_EQ(CompareCanvases(9, 7, {&base, &small}), "");
+  EXPECT_EQ(CompareCanvases(9, 7, {&base, &smallTopDown}), "");
+  EXPECT_EQ(CompareCanvases(9, 7, {&large}), "");
+  EXPECT_EQ(CompareCanvases(9, 7, {&base, &twoBitLarge, &small}), "");
+}
+
+TEST(AviSaverCanvas, RefusesBlocksShorterThanTheirHeaderClaims) {
+  PackedDib image = MakeImage(8, 8, 24);
+  DibHeader h = image.header();
+  h.height = 9;  // one row more than the block holds
+  image.set_header(h);
+  GdiCanvas gdi(8, 8);
+  EXPECT_EQ(DrawPackedDib(gdi.dc(), image), 1);
+  h.height = 8;
+  h.compression = BI_RLE8;
+  image.set_header(h);
+  EXPECT_EQ(DrawPackedDib(gdi.dc(), image), 1);
+  EXPECT_EQ(DrawPackedDib(gdi.dc(), PackedDib()), 1);
+}
+
+void CompareFolder(const fs::path& folder, const char* extension, PackedDib (*read)(const char*)) {
+  if (!fs::is_directory(folder)) GTEST_SKIP() << folder.string() << " is absent";
+  int compared = 0;
+  std::vector<std::string> differing;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    if (file.extension() != extension) continue;
+    const PackedDib image = read(file.string().c_str());
+    if (!image) continue;
+    const int width = GetDibWidth(image), height = GetDibHeight(image);
+    if (width <= 0 || height == 0) continue;
+    const std::string difference = CompareCanvases(width, height < 0 ? -height : height, {&image});
+    if (!difference.empty()) differing.push_back(file.filename().string() + ": " + difference);
+    ++compared;
+  }
+  EXPECT_GT(compared, 0);
+  EXPECT_TRUE(differing.empty()) << differing.size() << " of " << compared << " differ, first: "
+                                 << (differing.empty() ? std::string() : differing.front());
+  std::printf("[ canvas   ] %s: %d images compared\n", folder.string().c_str(), compared);
+}
+
+const fs::path kBmpSuite = fs::path(ZELVO_SOURCE_DIR) / ".." / "shared" / "corpus" / "bmpsuite";
+const fs::path kPngSuite = fs::path(ZELVO_SOURCE_DIR) / ".cache" / "libpng" / "contrib" / "pngsuite";
+
+TEST(AviSaverCanvas, BmpSuiteGoodImagesDrawAlike) { CompareFolder(kBmpSuite / "g", ".bmp", ReadBmp); }
+TEST(AviSaverCanvas, BmpSuiteQuestionableImagesDrawAlike) { CompareFolder(kBmpSuite / "q", ".bmp", ReadBmp); }
+TEST(AviSaverCanvas, PngSuiteImagesDrawAlike) { CompareFolder(kPngSuite, ".png", ReadPng); }
+
+// ---- the real compressor dialog (driven from outside by the end-to-end script) --------
+
+// ZELVO_REAL_COMPRESSOR_DIALOG=accept|cancel; the frames and the expected decoded pictures
+// (top row first, RGB) go to ZELVO_WIN_TEST_OUT for ffprobe and ffmpeg.
+const char* RealDialogMode() {
+  const char* mode = std::getenv("ZELVO_REAL_COMPRESSOR_DIALOG");
+  return mode != nullptr ? mode : "";
+}
+
+TEST(RealCompressorDialog, AcceptedFullFramesWritesTheFrames) {
+  if (std::string(RealDialogMode()) != "accept") GTEST_SKIP() << "run by the end-to-end script";
+  const char* folder = std::getenv("ZELVO_WIN_TEST_OUT");
+  ASSERT_NE(folder, nullptr);
+  const std::string path = test::JoinPath(folder, "dialog.avi");
+  const int width = 37, height = 20, frames = 5;
+  std::ofstream expected(test::JoinPath(folder, "dialog.rgb"), std::ios::binary);
+  {
+    AviSaver saver;
+    ASSERT_NE(saver.Open(nullptr, width, height, path.c_str(), 1000, 15000), nullptr);
+    EXPECT_EQ(saver.streamInfo().fccHandler, kDib);
+    for (int i = 0; i < frames; ++i) {
+      const std::vector<std::uint8_t> canvas = DrawFrame(saver, MakeImage(width, height, 24));
+      ASSERT_TRUE(saver.WriteFrame());
+      const std::size_t stride = static_cast<std::size_t>(CanvasStride(width));
+      for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+          const std::uint8_t* p = canvas.data() + static_cast<std::size_t>(y) * stride + 3 * x;
+          const char rgb[3] = {static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])};
+          expected.write(rgb, 3);
+        }
+      }
+    }
+  }
+  const ReadBack back = ReadAvi(path);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.frames.size(), static_cast<std::size_t>(frames));
+}
+
+TEST(RealCompressorDialog, CancelledCreatesNothing) {
+  if (std::string(RealDialogMode()) != "cancel") GTEST_SKIP() << "run by the end-to-end script";
+  const char* folder = std::getenv("ZELVO_WIN_TEST_OUT");
+  ASSERT_NE(folder, nullptr);
+  const std::string path = test::JoinPath(folder, "cancelled.avi");
+  gMessages.clear();  // a message box here would hang the script, which then fails
+  AviSaver saver;
+  EXPECT_EQ(saver.Open(nullptr, 16, 16, path.c_str(), 1000, 15000), nullptr);
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_TRUE(gMessages.empty());
+}
+
+}  // namespace
+}  // namespace zelvo
