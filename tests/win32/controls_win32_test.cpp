@@ -92,6 +92,9 @@ class ControlsTest : public ::testing::Test {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
     SetMainDialogActions(nullptr, nullptr);
     SetFileNameDialogs(nullptr, nullptr);
+    // Later tests find the state as a fresh process has it, with no window to own boxes.
+    ResetAppState();
+    App().instance = nullptr;
   }
 
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }

@@ -25,6 +25,17 @@ namespace {
 
 HWND runningDialog = nullptr;
 
+void ResetAppState() {
+  AppState& app = App();
+  app.foundFirst = app.foundLast = app.firstNumber = app.lastNumber = -1;
+  app.frameRate = 15000;
+  app.dialogFirst = app.dialogLast = 0;
+  app.instance = GetModuleHandleA(nullptr);
+  app.mainWindow = nullptr;
+  app.inputPath[0] = app.outputPath[0] = '\0';
+  app.jobRunning = false;
+}
+
 // What the fake job saw when the dialog started it.
 struct JobRecord {
   int calls = 0;
@@ -66,13 +77,7 @@ void FakeReport(const char* text) { reports.push_back(text); }
 class MainDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    AppState& app = App();
-    app.foundFirst = app.foundLast = app.firstNumber = app.lastNumber = -1;
-    app.frameRate = 15000;
-    app.instance = GetModuleHandleA(nullptr);
-    app.mainWindow = nullptr;
-    app.inputPath[0] = app.outputPath[0] = '\0';
-    app.jobRunning = false;
+    ResetAppState();
     job = JobRecord();
     reports.clear();
     SetMainDialogActions(FakeJob, FakeReport);
@@ -85,6 +90,9 @@ class MainDialogTest : public ::testing::Test {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
     App().jobRunning = false;
     SetMainDialogActions(nullptr, nullptr);
+    // Later tests find the state as a fresh process has it, with no window to own boxes.
+    ResetAppState();
+    App().instance = nullptr;
   }
 
   std::string Text(int id) const {
