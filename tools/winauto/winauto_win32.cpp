@@ -9,6 +9,9 @@
 //   winauto click TITLE BUTTON                    press a button given by text or id
 //   winauto select TITLE COMBO-ID ITEM            choose a combo box item (text substring)
 //   winauto answer-yes|answer-no|answer-ok TITLE  press Yes / No / OK in a message box
+//                                                 and wait until it has gone
+//   winauto accept-compressor                     full frames and OK in the compressor
+//                                                 choice dialog; cancel-compressor cancels
 //   winauto key TITLE ESC|ENTER                   a key press on the window's focus
 //   winauto close TITLE                           ask the window to close (WM_CLOSE)
 //   winauto text TITLE ID                         print a control's text (ID 0: the title)
@@ -79,6 +82,8 @@ int TimeoutSeconds() {
   return seconds > 0 ? seconds : 30;
 }
 
+using Filter = bool (*)(HWND window);
+
 struct Search {
   std::wstring title;
   DWORD ownProcess;
@@ -95,19 +100,54 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
   return TRUE;
 }
 
-HWND FindTopLevel(const std::wstring& title) {
+// The visible top-level window of another process whose title contains `title` and that
+// passes `filter`; a window whose title is exactly `title` wins over one that only
+// contains it ("Zelvo" is both a message box caption and part of the main dialog's).
+HWND FindTopLevel(const std::wstring& title, Filter filter = nullptr) {
   Search search{title, GetCurrentProcessId(), {}};
   EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
-  return search.found.empty() ? nullptr : search.found.front();
+  HWND partial = nullptr;
+  for (HWND window : search.found) {
+    if (filter != nullptr && !filter(window)) continue;
+    if (WindowText(window) == title) return window;
+    if (partial == nullptr) partial = window;
+  }
+  return partial;
 }
 
-HWND WaitTopLevel(const std::wstring& title, int seconds) {
+HWND WaitTopLevel(const std::wstring& title, int seconds, Filter filter = nullptr) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
   for (;;) {
-    HWND window = FindTopLevel(title);
+    HWND window = FindTopLevel(title, filter);
     if (window != nullptr || GetTickCount64() >= end) return window;
     Sleep(100);
   }
+}
+
+// After a button that ends a dialog: wait until the window is gone, so that the next
+// command finds the next dialog rather than this one again.
+bool WaitGone(HWND window, int seconds) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  while (IsWindow(window) && IsWindowVisible(window)) {
+    if (GetTickCount64() >= end) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+bool HasYes(HWND window) { return GetDlgItem(window, IDYES) != nullptr; }
+bool HasNo(HWND window) { return GetDlgItem(window, IDNO) != nullptr; }
+bool HasOk(HWND window) { return GetDlgItem(window, IDOK) != nullptr; }
+
+// The compressor choice dialog of Video for Windows: its compressor list is combo box 880
+// (under Wine; the dialog's title is localised, so it is found by its controls).
+const int kCompressorList = 880;
+bool IsCompressorDialog(HWND window) {
+  HWND list = GetDlgItem(window, kCompressorList);
+  if (list == nullptr) return false;
+  wchar_t name[32] = {};
+  GetClassNameW(list, name, 32);
+  return std::wstring(name) == L"ComboBox" && GetDlgItem(window, IDOK) != nullptr;
 }
 
 struct ChildSearch {
@@ -166,6 +206,7 @@ int Fail(const std::wstring& what) {
 int Usage() {
   Print(L"usage: winauto list | controls TITLE | wait-window TITLE SECONDS | wait-gone TITLE SECONDS |"
         L" click TITLE BUTTON | select TITLE COMBO-ID ITEM | answer-yes|answer-no|answer-ok TITLE |"
+        L" accept-compressor | cancel-compressor |"
         L" key TITLE ESC|ENTER | close TITLE | text TITLE ID");
   return 2;
 }
@@ -185,8 +226,31 @@ int Run(const std::vector<std::wstring>& args) {
     EnumWindows(ListTopLevel, 0);
     return 0;
   }
+  if (command == L"accept-compressor" || command == L"cancel-compressor") {
+    HWND dialog = WaitTopLevel(L"", TimeoutSeconds(), IsCompressorDialog);
+    if (dialog == nullptr) return Fail(L"no compressor choice dialog");
+    if (command == L"accept-compressor") {
+      // Full frames are the list's first entry; the choice is made as the user would.
+      HWND list = GetDlgItem(dialog, kCompressorList);
+      SendMessageW(list, CB_SETCURSEL, 0, 0);
+      PostCommand(dialog, kCompressorList, CBN_SELCHANGE, list);
+      PostCommand(dialog, IDOK, BN_CLICKED, GetDlgItem(dialog, IDOK));
+    } else {
+      PostCommand(dialog, IDCANCEL, BN_CLICKED, GetDlgItem(dialog, IDCANCEL));
+    }
+    return WaitGone(dialog, TimeoutSeconds()) ? 0 : Fail(L"the compressor dialog stayed open");
+  }
   if (args.size() < 2) return Usage();
   const std::wstring& title = args[1];
+
+  if (command == L"answer-yes" || command == L"answer-no" || command == L"answer-ok") {
+    const int id = command == L"answer-yes" ? IDYES : command == L"answer-no" ? IDNO : IDOK;
+    const Filter filter = id == IDYES ? HasYes : id == IDNO ? HasNo : HasOk;
+    HWND box = WaitTopLevel(title, TimeoutSeconds(), filter);
+    if (box == nullptr) return Fail(L"no message box \"" + title + L"\" with that button");
+    PostCommand(box, id, BN_CLICKED, GetDlgItem(box, id));
+    return WaitGone(box, TimeoutSeconds()) ? 0 : Fail(L"the message box stayed open");
+  }
 
   if (command == L"wait-window" || command == L"wait-gone") {
     const int seconds = args.size() > 2 ? std::wcstol(args[2].c_str(), nullptr, 10) : TimeoutSeconds();
@@ -212,13 +276,6 @@ int Run(const std::vector<std::wstring>& args) {
   }
   if (command == L"close") {
     PostMessageW(window, WM_CLOSE, 0, 0);
-    return 0;
-  }
-  if (command == L"answer-yes" || command == L"answer-no" || command == L"answer-ok") {
-    const int id = command == L"answer-yes" ? IDYES : command == L"answer-no" ? IDNO : IDOK;
-    HWND button = GetDlgItem(window, id);
-    if (button == nullptr) return Fail(L"\"" + title + L"\" has no such button");
-    PostCommand(window, id, BN_CLICKED, button);
     return 0;
   }
   if (command == L"key") {

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The Windows AVI writer with the real compressor choice dialog under Wine and Xvfb:
+# winauto accepts full frames in one run and cancels in another. The written files are
+# checked by ffprobe and decoded by ffmpeg against the frames the writer drew; the files of
+# the seam-driven writer tests are checked by ffprobe as well.
+set -u
+. "$(dirname "$0")/lib.sh"
+. "$e2e_root/scripts/wine-env"
+build="${ZELVO_WIN_BUILD:-$e2e_root/build/$ZELVO_WIN_ARCH}"
+tests="$build/tests/zelvo_win32_tests.exe"
+auto="$build/winauto.exe"
+[ -f "$tests" ] && [ -f "$auto" ] || { not_ok "zelvo_win32_tests.exe and winauto.exe are built in $build"; finish; exit 1; }
+work=$(mktemp -d)
+wine_env_start || { not_ok "Xvfb and Wine start"; finish; exit 1; }
+trap 'wine_env_stop; rm -rf "$work"' EXIT
+winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+auto() { WINAUTO_TIMEOUT=${WINAUTO_TIMEOUT:-60} wine_run 120 "$auto" "$@" 2>/dev/null; }
+run_tests() {  # run_tests FOLDER MODE FILTER
+  ZELVO_WIN_TEST_OUT=$(winpath "$1") ZELVO_REAL_COMPRESSOR_DIALOG=$2 \
+    wine_run 300 "$tests" --gtest_filter="$3" >"$1.log" 2>&1
+}
+field() { probe_field "$1" "$2"; }
+
+# --- the dialog accepted with full frames -------------------------------------------
+mkdir "$work/accept"
+run_tests "$work/accept" accept 'RealCompressorDialog.AcceptedFullFramesWritesTheFrames' &
+pid=$!
+check "the compressor dialog is accepted with full frames" auto accept-compressor
+wait $pid
+status=$?
+check "the writer test with the accepted dialog passes" test $status -eq 0
+[ $status -eq 0 ] || tail -n 20 "$work/accept.log"
+avi="$work/accept/dialog.avi"
+check "ffprobe: rawvideo" test "$(field "$avi" codec_name)" = rawvideo
+check "ffprobe: 37x20" test "$(field "$avi" width)x$(field "$avi" height)" = 37x20
+check "ffprobe: 15000/1000 reads as 15/1" test "$(field "$avi" r_frame_rate)" = 15/1
+check "ffprobe: 5 frames" test "$(field "$avi" nb_read_frames)" = 5
+check "ffprobe: title VIDEO" test "$(field "$avi" TAG:title)" = VIDEO
+check "ffmpeg decodes the frames the canvas held" cmp -s <(decode_rgb "$avi") "$work/accept/dialog.rgb"
+
+# --- the dialog cancelled: nothing created ----------------------------------------
+mkdir "$work/cancel"
+run_tests "$work/cancel" cancel 'RealCompressorDialog.CancelledCreatesNothing' &
+pid=$!
+check "the compressor dialog is cancelled" auto cancel-compressor
+wait $pid
+status=$?
+check "the writer test with the cancelled dialog passes" test $status -eq 0
+[ $status -eq 0 ] || tail -n 20 "$work/cancel.log"
+check "a cancelled choice leaves no file" test ! -e "$work/cancel/cancelled.avi"
+
+# --- the writer's own files, as ffprobe reads them -----------------------------------
+mkdir "$work/seam"
+run_tests "$work/seam" none 'AviSaver.FullFramesFileReadsBackFrameForFrame:AviSaver.NegativeHeightBecomesBottomUpFrames'
+check "the seam-driven writer tests pass" test $? -eq 0
+while read -r name size rate frames; do
+  f="$work/seam/$name"
+  check "ffprobe $name: rawvideo $size at $rate, $frames frames, VIDEO" test \
+    "$(field "$f" codec_name) $(field "$f" width)x$(field "$f" height) $(field "$f" r_frame_rate) $(field "$f" nb_read_frames) $(field "$f" TAG:title)" \
+    = "rawvideo $size $rate $frames VIDEO"
+done <<'EOF'
+full_1x1.avi 1x1 15/1 4
+full_5x3.avi 5x3 15/1 4
+full_16x9.avi 16x9 2997/100 4
+full_7x2.avi 7x2 30000/1001 4
+topdown.avi 6x4 15/1 1
+EOF
+
+finish
