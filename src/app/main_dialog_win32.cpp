@@ -84,9 +84,10 @@ bool InputReadable(const char* path) {
   return IsBmpFile(path) || IsPngFile(path);
 }
 
+bool JobUnderWay() { return runInProgress || App().jobRunning.load(); }
+
 void Run(HWND dialog) {
   AppState& app = App();
-  if (runInProgress || app.jobRunning.load()) return;
   if (!InputReadable(app.inputPath)) {
     Report(kUnreadableInput);
     return;
@@ -105,6 +106,9 @@ void Run(HWND dialog) {
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   AppState& app = App();
   if (message == WM_INITDIALOG) InitDialog(dialog);
+  // A Run while a job is under way is dropped before the groups see it: their hand-over
+  // would rewrite the paths, numbers and rate that the job is working with.
+  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && JobUnderWay()) return 1;
 
   const int input = InputGroupProc(
       dialog, message, wParam, lParam, IDC_INPUT_PATH, IDC_INPUT_BROWSE, IDC_FIRST_SCROLL,

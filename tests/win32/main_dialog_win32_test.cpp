@@ -49,6 +49,7 @@ struct JobRecord {
   int foundLast = 0;
   int frameRate = 0;
   bool pressRunAgain = false;  // a second Run while the job is under way
+  bool stateKept = false;      // ... left the state the job works with untouched
 } job;
 
 std::vector<std::string> reports;
@@ -66,8 +67,14 @@ int FakeJob(const char* framePath) {
   job.foundLast = app.foundLast;
   job.frameRate = app.frameRate;
   if (job.pressRunAgain) {
+    // The boxes change and Run arrives again: neither a second job nor a new hand-over.
     job.pressRunAgain = false;
+    SetDlgItemTextA(runningDialog, IDC_RATE_EDIT, "50");
+    SetDlgItemTextA(runningDialog, IDC_OUTPUT_PATH, "C:\\other.avi");
+    SetDlgItemTextA(runningDialog, IDC_FIRST_EDIT, "1");
     SendMessageA(runningDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    job.stateKept = app.frameRate == job.frameRate && job.outputPath == app.outputPath &&
+                    app.firstNumber == job.firstNumber && job.inputPath == app.inputPath;
   }
   return 0;
 }
@@ -245,6 +252,7 @@ TEST_F(MainDialogTest, RunHandsTheControlsOverAndStartsOneJobWithTheDialogDisabl
   job.pressRunAgain = true;
   Run();
   EXPECT_EQ(job.calls, 1) << "a Run during the job starts nothing";
+  EXPECT_TRUE(job.stateKept);
   EXPECT_TRUE(job.pathWasNull);
   EXPECT_FALSE(job.dialogEnabled);
   EXPECT_TRUE(IsWindowEnabled(dialog_));
@@ -266,13 +274,18 @@ TEST_F(MainDialogTest, RunWhileAJobIsUnderWayDoesNothing) {
   ASSERT_TRUE(folder.ok());
   ASSERT_TRUE(folder.AddFile("pic1.bmp", SmallBmp()));
   Type(IDC_INPUT_PATH, folder.Join("pic1.bmp"));
+  Run();
+  ASSERT_EQ(job.calls, 1);
+  Type(IDC_RATE_EDIT, "50");
   App().jobRunning = true;
   Run();
-  EXPECT_EQ(job.calls, 0);
+  EXPECT_EQ(job.calls, 1);
   EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(App().frameRate, 15000) << "no hand-over while a job runs";
   App().jobRunning = false;
   Run();
-  EXPECT_EQ(job.calls, 1);
+  EXPECT_EQ(job.calls, 2);
+  EXPECT_EQ(App().frameRate, 50000);
 }
 
 TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
