@@ -90,10 +90,24 @@ for k in range(400):
         f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data)
 PY
 echo "older" >"$work/long/L.avi"
+# Stops the job as soon as its temporary file exists, so the interrupt is sure to find it
+# under way however fast the machine is, then sends the given signals and lets it go on.
+interrupt_when_started() {
+  local pid=$1; shift
+  local i
+  for i in $(seq 1 2000); do
+    ls "$work/long" | grep -q '~zelvo' && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.005
+  done
+  kill -STOP "$pid"
+  local sig
+  for sig in "$@"; do kill "-$sig" "$pid"; done
+  kill -CONT "$pid"
+}
 "$zelvo" -y -c ffv1 "$work/long/L0000.bmp" </dev/null 2>"$work/err" &
 pid=$!
-sleep 1.5
-kill -INT $pid
+interrupt_when_started $pid INT
 wait $pid
 r=$?
 check "Ctrl-C ends the job as aborted (exit 1)" test $r -eq 1
@@ -101,12 +115,13 @@ check "after Ctrl-C the older file is intact" test "$(cat "$work/long/L.avi")" =
 check "after Ctrl-C no temporary file is left" test -z "$(ls "$work/long" | grep '~zelvo')"
 "$zelvo" -y -c ffv1 "$work/long/L0000.bmp" </dev/null 2>"$work/err" &
 pid=$!
-sleep 1.5
-# Two interrupts close together: whether the second finds the job still running is up to
-# the scheduler, so either ending is right as long as nothing partial is left.
-kill -INT $pid; kill -INT $pid 2>/dev/null
+interrupt_when_started $pid INT
+sleep 0.01
+kill -INT $pid 2>/dev/null
 wait $pid
 r=$?
+# Whether the second interrupt finds the job still running is up to the scheduler; either
+# ending is right as long as nothing partial is left and the older file stands.
 check "two Ctrl-C end the program (exit 130, or 1 when the first ended it)" test $r -eq 130 -o $r -eq 1
 check "after a second Ctrl-C the older file is intact" test "$(cat "$work/long/L.avi")" = "older"
 check "after a second Ctrl-C no temporary file is left" test -z "$(ls "$work/long" | grep '~zelvo')"
