@@ -66,4 +66,21 @@ full_7x2.avi 7x2 30000/1001 4
 topdown.avi 6x4 15/1 1
 EOF
 
+# --- the progress dialog as another program sees it, stopped from outside -----------
+title="AVIファイル出力"
+for how in key close click; do
+  ZELVO_OUTSIDE_PROGRESS=1 wine_run 300 "$tests" --gtest_filter='OutsideProgressDialog.*' >"$work/outside-$how.log" 2>&1 &
+  pid=$!
+  check "the progress dialog appears ($how)" auto wait-window "$title" 60
+  check "its count reads 0/3 終了" test "$(auto text "$title" 1029 | tr -d '\r')" = "0/3 終了"
+  check "its status shows the frame's path" test "$(auto text "$title" 1031 | tr -d '\r')" = 'C:\シーケンス\frame0001.bmp'
+  case $how in
+    key) check "Esc is pressed" auto key "$title" ESC ;;
+    close) check "a WM_CLOSE is sent from outside" auto close "$title" ;;
+    click) check "中止 is pressed" auto click "$title" 中止 ;;
+  esac
+  wait $pid
+  check "the routine saw the abort and the dialog ended ($how)" test $? -eq 0
+done
+
 finish

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "resource_ids.h"
@@ -274,6 +275,25 @@ TEST(ProgressDialog, MissingTemplateIsAFailureWithoutRunningTheRoutine) {
   gCalls = 0;
   EXPECT_EQ(RunProgressDialog(nullptr, GetModuleHandleA(nullptr), 9999, CountingRoutine, 0, 0, 0), 1);
   EXPECT_EQ(gCalls, 0);
+}
+
+// Driven from outside by the end-to-end script (ZELVO_OUTSIDE_PROGRESS=1): the routine
+// waits up to a minute for the abort that winauto gives by Esc, WM_CLOSE or the button.
+int WaitForAbortRoutine() {
+  PostStatusText(IDC_PROGRESS_STATUS, "C:\\シーケンス\\frame0001.bmp");
+  for (int i = 0; i < 6000; ++i) {
+    if (IsProgressAbortRequested()) return 2;
+    Sleep(10);
+  }
+  return 0;
+}
+
+TEST(OutsideProgressDialog, StopsWhenAskedFromOutside) {
+  const char* mode = std::getenv("ZELVO_OUTSIDE_PROGRESS");
+  if (mode == nullptr || std::string(mode) != "1") GTEST_SKIP() << "run by the end-to-end script";
+  EXPECT_EQ(RunProgressDialog(nullptr, GetModuleHandleA(nullptr), IDD_PROGRESS, WaitForAbortRoutine,
+                              IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT, 3),
+            2);
 }
 
 }  // namespace
