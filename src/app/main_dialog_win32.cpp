@@ -38,6 +38,10 @@ ReportFunction reportOverride = nullptr;
 // writer's message boxes run their own message loops, and a Run arriving through them
 // must not start a second job.
 bool runInProgress = false;
+// The name derived from the input that did not fit in the output buffer, while the
+// output box still shows an older name: Run reports it instead of writing to that older
+// name. Cleared by a name that fits and by any change the user makes to the output box.
+std::string unfitOutputName;
 
 int StartJob(const char* framePath) {
   return startJobOverride != nullptr ? startJobOverride(framePath) : ConvertSequence(framePath);
@@ -73,7 +77,11 @@ void DeriveOutputName(HWND dialog) {
   char input[kPathSize] = {};
   GetDlgItemTextA(dialog, IDC_INPUT_PATH, input, kPathSize);
   const std::string output = DirectoryOf(input) + SequencePrefix(input) + ".avi";
-  if (output.size() >= static_cast<size_t>(kPathSize)) return;
+  if (output.size() >= static_cast<size_t>(kPathSize)) {
+    unfitOutputName = output;
+    return;
+  }
+  unfitOutputName.clear();
   AppState& app = App();
   std::snprintf(app.outputPath, kPathSize, "%s", output.c_str());
   SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, app.outputPath);
@@ -90,6 +98,12 @@ void Run(HWND dialog) {
   AppState& app = App();
   if (!InputReadable(app.inputPath)) {
     Report(kUnreadableInput);
+    return;
+  }
+  if (!unfitOutputName.empty()) {
+    char text[3000];
+    std::snprintf(text, sizeof text, kUnwritableOutput, unfitOutputName.c_str());
+    Report(text);
     return;
   }
   // The compressor dialog and the writer's message boxes have no owner: the dialog is
@@ -121,6 +135,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
   const int output = OutputGroupProc(dialog, message, wParam, lParam, IDC_OUTPUT_PATH,
                                      IDC_OUTPUT_BROWSE, app.outputPath, kOutputFilter);
+  if (output == 2) unfitOutputName.clear();  // the user chose or typed an output name
   const int rate = NumericPairProc(dialog, message, wParam, lParam, IDC_RATE_SCROLL,
                                    IDC_RATE_EDIT, &app.frameRate, kRateMinimum,
                                    kRateMaximum, false, kRateScale, kRateLineStep,

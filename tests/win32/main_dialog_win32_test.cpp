@@ -219,6 +219,38 @@ TEST_F(MainDialogTest, DerivedNameTooLongForThePathBufferLeavesTheOutputAlone) {
   EXPECT_EQ(std::string(App().outputPath), folder + "x.avi");
 }
 
+TEST_F(MainDialogTest, RunReportsADerivedNameThatDidNotFitUntilTheUserSetsOne) {
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ok());
+  // A readable frame whose path is 259 characters, so "<folder>\x.avi" needs 260.
+  const std::string base = folder.Join("");
+  const std::size_t sub = 259 - base.size() - std::string("\\x1.b").size();
+  ASSERT_GT(sub, 0u);
+  ASSERT_LT(sub, 250u);
+  const std::string subName(sub, 'd');
+  ASSERT_TRUE(folder.AddFolder(subName));
+  std::string bmp = "BM";
+  bmp += std::string(8, '\0') + std::string("\x36\0\0\0", 4);
+  const unsigned char info[] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0};
+  bmp += std::string(reinterpret_cast<const char*>(info), sizeof info) + std::string(24 + 4, '\0');
+  ASSERT_TRUE(folder.AddFile(subName + "/x1.b", bmp));
+  const std::string input = folder.Join(subName + "/x1.b");
+  ASSERT_EQ(input.size(), 259u);
+
+  Type(IDC_OUTPUT_PATH, "C:\\older.avi");
+  Type(IDC_INPUT_PATH, input);
+  EXPECT_EQ(Text(IDC_OUTPUT_PATH), "C:\\older.avi");
+  Run();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], folder.Join(subName + "/x.avi") + "\nに書き込めませんでした。\n");
+  EXPECT_EQ(job.calls, 0);
+
+  Type(IDC_OUTPUT_PATH, "C:\\chosen.avi");
+  Run();
+  EXPECT_EQ(job.calls, 1);
+  EXPECT_EQ(job.outputPath, "C:\\chosen.avi");
+}
+
 TEST_F(MainDialogTest, RunWithAnUnreadableInputReportsAndStartsNothing) {
   test::TempDir folder;
   ASSERT_TRUE(folder.ok());
