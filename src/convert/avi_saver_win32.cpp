@@ -127,6 +127,11 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   compressOptions_.cbParms = static_cast<DWORD>(compressor_.cbState);
   compressOptions_.dwInterleaveEvery = 0;
 
+  try {
+    path_ = path;
+  } catch (const std::bad_alloc&) {
+    path_.clear();
+  }
   if (AVIFileOpenA(&file_, path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, nullptr) != 0) {
     file_ = nullptr;
     ShowFailure(owner, "保存するファイルが開けませんでした。");
@@ -211,11 +216,16 @@ bool AviSaver::WriteFrame() {
   GdiFlush();
   const LONG n = nextFrame_;
   nextFrame_ = n + 1;  // a failed write still uses up its index
-  return AVIStreamWrite(compressedStream_, n, 1, bits_, frameBytes_, AVIIF_KEYFRAME, nullptr,
-                        nullptr) == 0;
+  LONG written = 0;
+  if (AVIStreamWrite(compressedStream_, n, 1, bits_, frameBytes_, AVIIF_KEYFRAME, nullptr, &written) != 0) {
+    return false;
+  }
+  acceptedBytes_ += static_cast<std::uint64_t>(written > 0 ? written : 0) + 8;  // data and chunk header
+  return true;
 }
 
 bool AviSaver::Close() {
+  bool complete = true;
   if (compressedStream_ != nullptr) {
     AVIStreamRelease(compressedStream_);
     compressedStream_ = nullptr;
@@ -227,6 +237,13 @@ bool AviSaver::Close() {
   if (file_ != nullptr) {
     AVIFileRelease(file_);  // the file is complete on disk after this release
     file_ = nullptr;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data)) {
+      const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      complete = size >= acceptedBytes_;
+    } else {
+      complete = false;
+    }
   }
   if (bitmap_ != nullptr) {
     DeleteObject(SelectObject(memoryDc_, oldBitmap_));
@@ -243,12 +260,13 @@ bool AviSaver::Close() {
   compressor_ = {};
   bits_ = nullptr;
   nextFrame_ = 0;
+  acceptedBytes_ = 0;
+  path_.clear();
   if (libraryInUse_) {
     EndLibraryUse();
     libraryInUse_ = false;
   }
-  // The AVIFile library reports no failure of its final header write.
-  return true;
+  return complete;
 }
 
 int AviSaver::DrawPackedDib(const PackedDib& image) {

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <vfw.h>
 
+#include <cstdint>
+#include <string>
+
 #include "convert/frame_writer.h"
 #include "image/packed_dib.h"
 
@@ -33,6 +36,8 @@ class AviSaver : public FrameWriter {
   bool Open(int width, int height, const char* path, int scale, int rate) override;
   int DrawPackedDib(const PackedDib& image) override;
   bool WriteFrame() override;
+  // False when the finished file holds less than the frames the stream accepted (a write
+  // that the disk or a file size limit refused after the library buffered it).
   bool Close() override;
 
   // What the open writer holds, for callers that look at the canvas and the stream set-up.
@@ -63,6 +68,10 @@ class AviSaver : public FrameWriter {
   int frameHeight_ = 0;
   int frameBytes_ = 0;
   int nextFrame_ = 0;
+  // What the stream accepted, and where: the AVIFile library may buffer its writes and drop
+  // a failed one silently, so Close compares the finished file with this.
+  std::string path_;
+  std::uint64_t acceptedBytes_ = 0;
   BITMAPINFOHEADER format_ = {};
   AVISTREAMINFOA streamInfo_ = {};
   // Set by each successful Open's AVIFileInit, cleared by the one AVIFileExit that

@@ -83,4 +83,18 @@ for how in key close click; do
   check "the routine saw the abort and the dialog ended ($how)" test $? -eq 0
 done
 
+# --- a file size limit: the lost frames are reported, not passed off as written ------
+# Last, so that no Wine helper process started under the limit serves the cases above.
+mkdir "$work/limited"
+(
+  ulimit -f 1024  # 1 MiB; the writes beyond it fail instead of ending the process
+  trap '' XFSZ
+  export ZELVO_FILE_SIZE_LIMITED=1
+  run_tests "$work/limited" none 'AviSaverLimit.*'
+) 2>/dev/null
+status=$?
+[ $status -eq 0 ] || tail -n 20 "$work/limited.log"
+check "a write past the file size limit is reported" test $status -eq 0
+check "the limited file really was cut short" test "$(stat -c %s "$work/limited/limited.avi")" -le 1048576
+
 finish

@@ -621,5 +621,24 @@ TEST(RealCompressorDialog, CancelledCreatesNothing) {
   EXPECT_TRUE(gMessages.empty());
 }
 
+// Run by the end-to-end script under a file size limit (ZELVO_FILE_SIZE_LIMITED=1): frames
+// the limit refuses are reported, by WriteFrame or at the latest by Close (the library
+// buffers its writes), and each write uses up its index either way.
+TEST(AviSaverLimit, WritePastTheFileSizeLimitFails) {
+  const char* limited = std::getenv("ZELVO_FILE_SIZE_LIMITED");
+  if (limited == nullptr || std::string(limited) != "1") GTEST_SKIP() << "run by the end-to-end script";
+  ChooserScope chooser(AcceptChooser);
+  OutputFolder out;
+  AviSaver saver;
+  ASSERT_TRUE(saver.Open(256, 200, out.File("limited.avi").c_str(), 1000, 15000));  // 150 KB frames
+  int failed = 0;
+  for (int i = 0; i < 20; ++i) {
+    if (!saver.WriteFrame()) ++failed;
+    EXPECT_EQ(saver.nextFrame(), i + 1);
+  }
+  const bool closed = saver.Close();
+  EXPECT_TRUE(failed > 0 || !closed);
+}
+
 }  // namespace
 }  // namespace zelvo
