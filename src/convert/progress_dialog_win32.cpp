@@ -177,12 +177,14 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
-DWORD WINAPI ProgressWorkerMain(LPVOID) {
+DWORD WINAPI ProgressWorkerMain(LPVOID parameter) {
+  // The dialog that started this worker. Read from the shared state after the routine, it
+  // could already be the next job's dialog, which would take this close for an abort.
+  HWND dialog = static_cast<HWND>(parameter);
   ProgressRoutine routine = gRoutine.load();
   gResult = routine != nullptr ? routine() : 1;
   gWorkerDone = true;
-  HWND dialog = gDialog.load();
-  if (dialog != nullptr) PostMessageA(dialog, WM_CLOSE, 0, 0);
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
   return 0;
 }
 
