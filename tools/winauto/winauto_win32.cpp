@@ -15,6 +15,7 @@
 //   winauto key TITLE ESC|ENTER                   a key press on the window's focus
 //   winauto close TITLE                           ask the window to close (WM_CLOSE)
 //   winauto text TITLE ID                         print a control's text (ID 0: the title)
+//   winauto type TITLE ID TEXT                    replace an edit box's text as typing does
 //
 // TITLE matches any visible top-level window whose title contains it. Commands that need a
 // window wait for it up to WINAUTO_TIMEOUT seconds (default 30). Arguments are taken from
@@ -207,7 +208,7 @@ int Usage() {
   Print(L"usage: winauto list | controls TITLE | wait-window TITLE SECONDS | wait-gone TITLE SECONDS |"
         L" click TITLE BUTTON | select TITLE COMBO-ID ITEM | answer-yes|answer-no|answer-ok TITLE |"
         L" accept-compressor | cancel-compressor |"
-        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID");
+        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID | type TITLE ID TEXT");
   return 2;
 }
 
@@ -290,6 +291,18 @@ int Run(const std::vector<std::wstring>& args) {
     }
     PostMessageW(target, WM_KEYDOWN, key, 1);
     PostMessageW(target, WM_KEYUP, key, 0xC0000001u);
+    return 0;
+  }
+  if (command == L"type") {
+    // Text typed by a user: the box changes, its modified flag is set, and the dialog hears
+    // the edit's change notification.
+    if (args.size() < 4) return Usage();
+    HWND control = FindControl(window, args[2]);
+    if (control == nullptr) return Fail(L"\"" + title + L"\" has no control \"" + args[2] + L"\"");
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(args[3].c_str()));
+    SendMessageW(control, EM_SETMODIFY, TRUE, 0);
+    SendMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), EN_CHANGE),
+                 reinterpret_cast<LPARAM>(control));
     return 0;
   }
   if (command == L"click" || command == L"text" || command == L"select") {
