@@ -32,12 +32,18 @@ std::string TemporaryNameBeside(const char* path) {
   std::string extension = dot == std::string::npos ? std::string() : std::string(path + dot);
   static std::atomic<unsigned> counter{0};
   unsigned seed = static_cast<unsigned>(std::time(nullptr)) ^ (counter.fetch_add(1) * 2654435761u);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "~zelvo%08x.tmp", seed + static_cast<unsigned>(attempt) * 7919u);
-    std::string candidate = folder + tag + extension;
-    if (candidate.size() >= static_cast<std::size_t>(kPathSize)) return std::string();
-    if (!PathExists(candidate.c_str())) return candidate;
+  // The longest tag that fits: a path near the length limit still gets a temporary name,
+  // down to one hex digit beside a one-letter output name.
+  static const char* const kForms[] = {"~zelvo%08x.tmp", "~z%04x", "~%02x", "~%x"};
+  static const unsigned kMasks[] = {0xFFFFFFFFu, 0xFFFFu, 0xFFu, 0xFu};
+  for (int form = 0; form < 4; ++form) {
+    for (unsigned attempt = 0; attempt < 64; ++attempt) {
+      char tag[32];
+      std::snprintf(tag, sizeof tag, kForms[form], (seed + attempt * 7919u) & kMasks[form]);
+      std::string candidate = folder + tag + extension;
+      if (candidate.size() >= static_cast<std::size_t>(kPathSize)) break;
+      if (!PathExists(candidate.c_str())) return candidate;
+    }
   }
   return std::string();
 }

@@ -41,8 +41,8 @@ bool MoveOnto(const char* from, const char* to);
 // True when a file or folder of that name exists.
 bool PathExists(const char* path);
 // A name beside `path` in the same folder that does not exist yet, with the same
-// extension (".avi" keeps choosing the AVI handler): "<dir>~<name>.<n>.tmp.avi". Empty
-// when no such name fits in 260 bytes.
+// extension (".avi" keeps choosing the AVI handler): "<dir>~zelvo<hex>.tmp.avi", or a
+// shorter "~<hex>" form near the length limit. Empty when no such name fits in 260 bytes.
 std::string TemporaryNameBeside(const char* path);
 
 }  // namespace zelvo
