@@ -1,5 +1,7 @@
 #include "image/bmp_reader.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -153,6 +155,8 @@ bool ParseHeaderArea(const std::uint8_t* staging, std::size_t got, BmpLayout* ou
   if (h.width < 0) return false;
   out->rows = h.height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.height))
                            : static_cast<std::uint64_t>(h.height);
+  // A top-down height of -2^31 has no positive counterpart for the bottom-up result.
+  if (out->rows > static_cast<std::uint64_t>(INT32_MAX)) return false;
   if (!CheckedDibStride(h.width, h.bitCount, &out->fileStride)) return false;
   if (out->rows != 0 && out->fileStride > kMaxDibBlock / out->rows) return false;
   std::uint64_t pixelBytes = out->fileStride * out->rows;

@@ -367,6 +367,8 @@ TEST(BmpReader, RefusesWhatItCannotDrawCorrectly) {
   add("width overflows the stride", [](BmpSpec& s) { s.width = 0x7FFFFFFF; s.bitCount = 32; });
   add("block above 1 GiB", [](BmpSpec& s) { s.width = 20000; s.height = 20000; });
   add("height of -2^31", [](BmpSpec& s) { s.height = INT32_MIN; });
+  // Found by fuzzing: no bytes to allocate, and the flipped height did not fit an int.
+  add("height of -2^31 at width 0", [](BmpSpec& s) { s.width = 0; s.height = INT32_MIN; s.payload.clear(); });
   add("header size 200", [](BmpSpec& s) { s.headerSize = 200; });
   add("header size 13", [](BmpSpec& s) { s.headerSize = 13; });
   add("header size 0", [](BmpSpec& s) { s.headerSize = 0; });
