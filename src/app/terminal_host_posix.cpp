@@ -133,7 +133,6 @@ void TerminalHost::Draw(bool final) {
     lastDrawn_ = now;  // the first plain line waits for the first interval
     return;
   }
-  if (final && !terminal_) return;
   lastDrawn_ = now;
   char count[64];
   std::snprintf(count, sizeof count, "%d/%d 終了", done_, total_);
