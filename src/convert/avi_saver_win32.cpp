@@ -185,7 +185,9 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   return memoryDc_;
 }
 
-void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
+// The compressed stream, the stream and the file, in that order; true when a file was
+// held (it is complete on disk after its release).
+bool AviSaver::ReleaseStreamsAndFile() {
   if (compressedStream_ != nullptr) {
     AVIStreamRelease(compressedStream_);
     compressedStream_ = nullptr;
@@ -194,10 +196,14 @@ void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
     AVIStreamRelease(stream_);
     stream_ = nullptr;
   }
-  if (file_ != nullptr) {
-    AVIFileRelease(file_);
-    file_ = nullptr;
-  }
+  if (file_ == nullptr) return false;
+  AVIFileRelease(file_);
+  file_ = nullptr;
+  return true;
+}
+
+void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
+  ReleaseStreamsAndFile();
   if (memoryDc_ != nullptr) {
     DeleteDC(memoryDc_);
     memoryDc_ = nullptr;
@@ -226,17 +232,7 @@ bool AviSaver::WriteFrame() {
 
 bool AviSaver::Close() {
   bool complete = true;
-  if (compressedStream_ != nullptr) {
-    AVIStreamRelease(compressedStream_);
-    compressedStream_ = nullptr;
-  }
-  if (stream_ != nullptr) {
-    AVIStreamRelease(stream_);
-    stream_ = nullptr;
-  }
-  if (file_ != nullptr) {
-    AVIFileRelease(file_);  // the file is complete on disk after this release
-    file_ = nullptr;
+  if (ReleaseStreamsAndFile()) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data)) {
       const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

@@ -54,6 +54,7 @@ class AviSaver : public FrameWriter {
   // Releases what a failing Open acquired, in the order Close uses, and ends this Open's
   // use of the AVIFile library.
   void AbandonOpen(HWND owner, HDC windowDc);
+  bool ReleaseStreamsAndFile();
 
   void* bits_ = nullptr;
   HBITMAP bitmap_ = nullptr;
