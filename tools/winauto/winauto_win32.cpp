@@ -16,6 +16,7 @@
 //   winauto close TITLE                           ask the window to close (WM_CLOSE)
 //   winauto text TITLE ID                         print a control's text (ID 0: the title)
 //   winauto type TITLE ID TEXT                    replace an edit box's text as typing does
+//   winauto message TITLE                         print the text of the message box titled TITLE
 //
 // TITLE matches any visible top-level window whose title contains it. Commands that need a
 // window wait for it up to WINAUTO_TIMEOUT seconds (default 30). Arguments are taken from
@@ -208,7 +209,7 @@ int Usage() {
   Print(L"usage: winauto list | controls TITLE | wait-window TITLE SECONDS | wait-gone TITLE SECONDS |"
         L" click TITLE BUTTON | select TITLE COMBO-ID ITEM | answer-yes|answer-no|answer-ok TITLE |"
         L" accept-compressor | cancel-compressor |"
-        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID | type TITLE ID TEXT");
+        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID | type TITLE ID TEXT | message TITLE");
   return 2;
 }
 
@@ -292,6 +293,21 @@ int Run(const std::vector<std::wstring>& args) {
     PostMessageW(target, WM_KEYDOWN, key, 1);
     PostMessageW(target, WM_KEYUP, key, 0xC0000001u);
     return 0;
+  }
+  if (command == L"message") {
+    // The text of a message box whose title is exactly TITLE (another window may merely
+    // contain it), waiting for the box to appear.
+    std::wstring exact = title;
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(TimeoutSeconds()) * 1000;
+    for (;;) {
+      HWND box = FindTopLevel(exact, [](HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr; });
+      if (box != nullptr && WindowText(box) == exact) {
+        Print(WindowText(GetDlgItem(box, 0xFFFF)));
+        return 0;
+      }
+      if (GetTickCount64() >= end) return Fail(L"no message box \"" + exact + L"\"");
+      Sleep(100);
+    }
   }
   if (command == L"type") {
     // Text typed by a user: the box changes, its modified flag is set, and the dialog hears
