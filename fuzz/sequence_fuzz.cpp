@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(path.data(), text.data(), text.size());
   const std::string original(path.data());
 
-  zelvo::SequenceSpec spec = zelvo::ParseSequencePath(path.data());
-  Check(spec.width >= 0 && spec.width <= zelvo::kMaxWidth);
+  zelvo::SequenceSpec split = zelvo::ParseSequencePath(path.data());
+  Check(split.width >= 0 && split.width <= zelvo::kMaxWidth);
   zelvo::HasExtension(path.data());
 
   std::vector<char> renamed = path;
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The walk: every step keeps the sequence (folder, prefix, width, extension), and the
   // wrap comes within one pass over the width's numbers plus the first step.
-  const long bound = static_cast<long>(zelvo::LargestNumber(spec.width)) + 2;
+  const long bound = static_cast<long>(zelvo::LargestNumber(split.width)) + 2;
   bool wrapped = false;
   for (long step = 0; step <= bound && step < 200000; ++step) {
     int result = zelvo::NextFrameName(path.data(), first, last);
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (step >= 1000) continue;  // the shape is settled by then; keep long walks fast
     zelvo::SequenceSpec now = zelvo::ParseSequencePath(path.data());
-    Check(now.directory == spec.directory && now.prefix == spec.prefix && now.width == spec.width &&
-          now.extension == spec.extension);
+    Check(now.directory == split.directory && now.prefix == split.prefix && now.width == split.width &&
+          now.extension == split.extension);
   }
   Check(wrapped);
   return 0;

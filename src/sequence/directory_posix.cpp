@@ -36,17 +36,17 @@ class DirectoryStream {
 void FindSequenceRange(const char* path, int* first, int* last) {
   *first = -1;
   *last = -1;
-  SequenceSpec spec = ParseSequencePath(path);
-  if (spec.width == 0) return;
-  DirectoryStream listing(spec.directory.empty() ? "." : spec.directory.c_str());
+  SequenceSpec split = ParseSequencePath(path);
+  if (split.width == 0) return;
+  DirectoryStream listing(split.directory.empty() ? "." : split.directory.c_str());
   if (!listing.is_open()) return;
   NumberSet present;
   // Folders count too: a sub-folder named like a member stands for that frame.
   while (const char* name = listing.Next()) {
     int number = 0;
-    if (MatchSequenceMember(name, spec, /*ignoreCase=*/false, &number)) present.Add(number);
+    if (MatchSequenceMember(name, split, /*ignoreCase=*/false, &number)) present.Add(number);
   }
-  present.RunAround(spec.number, first, last);
+  present.RunAround(split.number, first, last);
 }
 
 }  // namespace zelvo

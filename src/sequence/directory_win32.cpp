@@ -33,12 +33,12 @@ class FindHandle {
 void FindSequenceRange(const char* path, int* first, int* last) {
   *first = -1;
   *last = -1;
-  SequenceSpec spec = ParseSequencePath(path);
-  if (spec.width == 0) return;
-  std::string pattern = spec.directory;
-  if (spec.prefix != "*") pattern += spec.prefix;
-  pattern.append(static_cast<std::size_t>(spec.width), '?');
-  pattern += spec.extension.empty() ? std::string(".") : spec.extension;
+  SequenceSpec split = ParseSequencePath(path);
+  if (split.width == 0) return;
+  std::string pattern = split.directory;
+  if (split.prefix != "*") pattern += split.prefix;
+  pattern.append(static_cast<std::size_t>(split.width), '?');
+  pattern += split.extension.empty() ? std::string(".") : split.extension;
 
   WIN32_FIND_DATAA data;
   FindHandle search(pattern.c_str(), &data);
@@ -47,9 +47,9 @@ void FindSequenceRange(const char* path, int* first, int* last) {
   // Folders count too: a sub-folder named like a member stands for that frame.
   do {
     int number = 0;
-    if (MatchSequenceMember(data.cFileName, spec, /*ignoreCase=*/true, &number)) present.Add(number);
+    if (MatchSequenceMember(data.cFileName, split, /*ignoreCase=*/true, &number)) present.Add(number);
   } while (search.Next(&data));
-  present.RunAround(spec.number, first, last);
+  present.RunAround(split.number, first, last);
 }
 
 }  // namespace zelvo

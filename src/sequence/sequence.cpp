@@ -122,25 +122,25 @@ void SplitSequenceName(const std::string& base, std::string* prefix, int* number
 
 SequenceSpec ParseSequencePath(const char* path) {
   PathParts parts = SplitPath(path);
-  SequenceSpec spec;
-  spec.directory = parts.drive + parts.dir;
-  spec.extension = parts.ext;
+  SequenceSpec split;
+  split.directory = parts.drive + parts.dir;
+  split.extension = parts.ext;
   if (parts.fits) {
-    SplitSequenceName(parts.base, &spec.prefix, &spec.number, &spec.width);
+    SplitSequenceName(parts.base, &split.prefix, &split.number, &split.width);
   } else {
     // Too long for the runtime's component buffers: keep the name whole and never
     // renumber it, rather than rebuild a cut-down path.
-    spec.prefix = parts.base;
+    split.prefix = parts.base;
   }
-  return spec;
+  return split;
 }
 
-std::string FormatFrameName(const SequenceSpec& spec, int n) {
-  std::string path = spec.directory + spec.prefix;
-  if (spec.width > 0) {
+std::string FormatFrameName(const SequenceSpec& split, int n) {
+  std::string path = split.directory + split.prefix;
+  if (split.width > 0) {
     // Width 1 is not padded; wider runs are zero-padded, a negative value keeping its
     // sign inside the width (-1 at width 5 is -0001).
-    const int width = spec.width > kMaxWidth ? kMaxWidth : spec.width;
+    const int width = split.width > kMaxWidth ? kMaxWidth : split.width;
     char digits[24];
     if (width == 1) {
       std::snprintf(digits, sizeof digits, "%d", n);
@@ -149,7 +149,7 @@ std::string FormatFrameName(const SequenceSpec& spec, int n) {
     }
     path += digits;
   }
-  path += spec.extension;
+  path += split.extension;
   return path;
 }
 
@@ -175,26 +175,26 @@ bool IsTerminatedPath(const char* path) {
 
 bool MakeFrameName(char* path, int n) {
   if (!IsTerminatedPath(path)) return false;
-  SequenceSpec spec = ParseSequencePath(path);
-  if (spec.width == 0) return true;  // a single frame: its name stays as it is
-  if (n > LargestNumber(spec.width)) n = 1;
-  return StorePath(path, FormatFrameName(spec, n));
+  SequenceSpec split = ParseSequencePath(path);
+  if (split.width == 0) return true;  // a single frame: its name stays as it is
+  if (n > LargestNumber(split.width)) n = 1;
+  return StorePath(path, FormatFrameName(split, n));
 }
 
 int NextFrameName(char* path, int first, int last) {
   if (!IsTerminatedPath(path)) return 1;
-  SequenceSpec spec = ParseSequencePath(path);
-  if (spec.width == 0) return 1;
-  const int largest = LargestNumber(spec.width);
+  SequenceSpec split = ParseSequencePath(path);
+  if (split.width == 0) return 1;
+  const int largest = LargestNumber(split.width);
   if (first == -1) first = 1;
   if (last == -1) last = largest;
   int next = 0;
   int wrapped = 0;
   if (first <= last) {
-    next = spec.number + 1;
+    next = split.number + 1;
     if (next > last) wrapped = 1;
   } else {
-    next = spec.number - 1;
+    next = split.number - 1;
     if (next < last) wrapped = 1;
   }
   // A step that leaves the numbers of this width would print a longer or signed number
@@ -205,7 +205,7 @@ int NextFrameName(char* path, int first, int last) {
     next = first;
     if (next < 0 || next > largest) return 1;  // the first frame has no name of this width
   }
-  if (!StorePath(path, FormatFrameName(spec, next))) return 1;
+  if (!StorePath(path, FormatFrameName(split, next))) return 1;
   return wrapped;
 }
 
@@ -213,20 +213,20 @@ std::string SequencePrefix(const char* path) { return ParseSequencePath(path).pr
 
 std::string DirectoryOf(const char* path) { return ParseSequencePath(path).directory; }
 
-bool MatchSequenceMember(const char* name, const SequenceSpec& spec, bool ignoreCase, int* number) {
-  if (name == nullptr || spec.width <= 0 || spec.width > kMaxWidth) return false;
+bool MatchSequenceMember(const char* name, const SequenceSpec& split, bool ignoreCase, int* number) {
+  if (name == nullptr || split.width <= 0 || split.width > kMaxWidth) return false;
   static const std::string kNoPrefix;
-  const std::string& prefix = spec.prefix == "*" ? kNoPrefix : spec.prefix;
+  const std::string& prefix = split.prefix == "*" ? kNoPrefix : split.prefix;
   int matched = MatchText(name, prefix, ignoreCase);
   if (matched < 0) return false;
   const char* digits = name + matched;
   int value = 0;
-  for (int i = 0; i < spec.width; ++i) {
+  for (int i = 0; i < split.width; ++i) {
     if (!IsAsciiDigit(digits[i])) return false;
     value = value * 10 + (digits[i] - '0');
   }
-  const char* rest = digits + spec.width;
-  matched = MatchText(rest, spec.extension, ignoreCase);
+  const char* rest = digits + split.width;
+  matched = MatchText(rest, split.extension, ignoreCase);
   if (matched < 0 || rest[matched] != '\0') return false;
   if (number != nullptr) *number = value;
   return true;

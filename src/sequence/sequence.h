@@ -32,8 +32,8 @@ void SplitSequenceName(const std::string& base, std::string* prefix, int* number
 
 SequenceSpec ParseSequencePath(const char* path);
 
-// The whole path of frame n built with the printf form of spec.width ("%s%s%03d%s"...).
-std::string FormatFrameName(const SequenceSpec& spec, int n);
+// The whole path of frame n built with the printf form of split.width ("%s%s%03d%s"...).
+std::string FormatFrameName(const SequenceSpec& split, int n);
 
 // Rewrites `path` (a kPathSize buffer) to name frame n; n above the width's largest
 // number becomes 1. Returns false and leaves `path` unchanged when the new name would not
@@ -54,11 +54,11 @@ std::string DirectoryOf(const char* path);
 void FindSequenceRange(const char* path, int* first, int* last);
 
 // The rule every directory listing applies to one entry name (no folder): the name is
-// spec.prefix, then exactly spec.width ASCII digits, then spec.extension (nothing after
+// split.prefix, then exactly split.width ASCII digits, then split.extension (nothing after
 // the digits when the extension is empty). A prefix of exactly "*" stands for no prefix.
 // With `ignoreCase`, ASCII letters of prefix and extension match in either case; the bytes
 // of double-byte characters always match exactly. On a match, *number is the digits' value.
-bool MatchSequenceMember(const char* name, const SequenceSpec& spec, bool ignoreCase, int* number);
+bool MatchSequenceMember(const char* name, const SequenceSpec& split, bool ignoreCase, int* number);
 
 // Numbers present in one listing: one bit per possible five-digit number, so looking a
 // neighbour up costs the same however many files the folder holds.

@@ -36,12 +36,12 @@ std::string ReadAll(const std::string& path) {
 
 // A 2x1 frame whose left pixel's red value tells which frame was drawn.
 std::vector<std::uint8_t> BmpFrame(int mark) {
-  testing::BmpSpec spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.bitCount = 24;
-  spec.payload = {0, 0, static_cast<std::uint8_t>(mark), 0, 0, 0, 0, 0};
-  return testing::BuildBmp(spec);
+  testing::BmpSpec desc;
+  desc.width = 2;
+  desc.height = 1;
+  desc.bitCount = 24;
+  desc.payload = {0, 0, static_cast<std::uint8_t>(mark), 0, 0, 0, 0, 0};
+  return testing::BuildBmp(desc);
 }
 
 std::vector<std::uint8_t> PngFrame(int mark) {

@@ -164,10 +164,10 @@ check "UTF-8 names with spaces and non-ASCII letters convert" test $? -eq 0 -a "
 d="$work/mixed"
 mkdir "$d"
 i=0
-for spec in "64x48 -type truecolor bmp3" "80x60 -type palette -colors 2 bmp3" "32x24 -type palette -colors 16 bmp3" \
+for shape in "64x48 -type truecolor bmp3" "80x60 -type palette -colors 2 bmp3" "32x24 -type palette -colors 16 bmp3" \
             "100x70 -type palette bmp3" "50x40 png" "70x50 -type truecolormatte png32" "64x48 -define bmp:format=bmp3 -depth 5 bmp" \
             "90x30 -type grayscale png8" "64x48 -type truecolormatte bmp"; do
-  set -- $spec
+  set -- $shape
   size=$1; shift
   fmt=${!#}; opts=("${@:1:$(($# - 1))}")
   i=$((i + 1))

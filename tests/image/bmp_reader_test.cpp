@@ -28,13 +28,13 @@ const Rgb kTwoByTwo = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
 
 struct PictureCase {
   const char* name;
-  BmpSpec spec;
+  BmpSpec desc;
 };
 
 std::vector<PictureCase> TwoByTwoInEveryForm() {
   const std::vector<std::uint32_t> palette = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
   std::vector<PictureCase> cases;
-  auto add = [&](const char* name, BmpSpec spec) { cases.push_back({name, spec}); };
+  auto add = [&](const char* name, BmpSpec desc) { cases.push_back({name, desc}); };
   BmpSpec s;
   s.width = 2;
   s.height = 2;
@@ -138,7 +138,7 @@ std::vector<PictureCase> TwoByTwoInEveryForm() {
 
 TEST(BmpReader, EveryFormDrawsTheSamePicture) {
   for (const auto& c : TwoByTwoInEveryForm()) {
-    PackedDib dib = ReadBytes("form.bmp", BuildBmp(c.spec));
+    PackedDib dib = ReadBytes("form.bmp", BuildBmp(c.desc));
     ASSERT_TRUE(dib) << c.name;
     DibHeader h = dib.header();
     EXPECT_EQ(h.width, 2) << c.name;
@@ -147,7 +147,7 @@ TEST(BmpReader, EveryFormDrawsTheSamePicture) {
     EXPECT_EQ(h.size, 40u) << c.name;
     EXPECT_EQ(RenderRgb(dib), kTwoByTwo) << c.name;
     // The memory decoder used by the fuzz target agrees with the file reader.
-    std::vector<std::uint8_t> bytes = BuildBmp(c.spec);
+    std::vector<std::uint8_t> bytes = BuildBmp(c.desc);
     PackedDib fromMemory = ReadBmpFromMemory(bytes.data(), bytes.size());
     ASSERT_TRUE(fromMemory) << c.name;
     EXPECT_EQ(RenderRgb(fromMemory), kTwoByTwo) << c.name;
@@ -342,7 +342,7 @@ TEST(BmpReader, RefusesWhatItCannotDrawCorrectly) {
   base.payload.assign(64, 1);
   struct Case {
     const char* name;
-    BmpSpec spec;
+    BmpSpec desc;
   };
   std::vector<Case> cases;
   auto add = [&](const char* name, auto change) {
@@ -373,7 +373,7 @@ TEST(BmpReader, RefusesWhatItCannotDrawCorrectly) {
   add("header size 13", [](BmpSpec& s) { s.headerSize = 13; });
   add("header size 0", [](BmpSpec& s) { s.headerSize = 0; });
   for (const auto& c : cases) {
-    std::string path = WriteTempFile("refused.bmp", BuildBmp(c.spec));
+    std::string path = WriteTempFile("refused.bmp", BuildBmp(c.desc));
     EXPECT_FALSE(ReadBmp(path.c_str())) << c.name;
     EXPECT_FALSE(ReadBmpHeader(path.c_str())) << c.name;
     EXPECT_FALSE(ReadFrame(path.c_str())) << c.name;

@@ -84,14 +84,14 @@ TEST(ParseSequencePath, SplitsFolderPrefixNumberAndExtension) {
   for (const Case& c : cases) {
     std::string path = NativePath(c.path);
     SCOPED_TRACE(path);
-    SequenceSpec spec = ParseSequencePath(path.c_str());
-    EXPECT_EQ(spec.directory, NativePath(c.directory));
-    EXPECT_EQ(spec.prefix, c.prefix);
-    EXPECT_EQ(spec.width, c.width);
+    SequenceSpec split = ParseSequencePath(path.c_str());
+    EXPECT_EQ(split.directory, NativePath(c.directory));
+    EXPECT_EQ(split.prefix, c.prefix);
+    EXPECT_EQ(split.width, c.width);
     if (c.width > 0) {
-      EXPECT_EQ(spec.number, c.number);
+      EXPECT_EQ(split.number, c.number);
     }
-    EXPECT_EQ(spec.extension, c.extension);
+    EXPECT_EQ(split.extension, c.extension);
     EXPECT_EQ(DirectoryOf(path.c_str()), NativePath(c.directory));
     EXPECT_EQ(SequencePrefix(path.c_str()), c.prefix);
   }
@@ -289,9 +289,9 @@ TEST(ParseSequencePath, ComponentBeyondTheRuntimeLimitIsNeverRenumbered) {
   std::string folder = NativePath("/" + std::string(254, 'd') + "/");
   ASSERT_EQ(folder.size(), 256u);
   std::string path = folder + "a1";
-  SequenceSpec spec = ParseSequencePath(path.c_str());
-  EXPECT_EQ(spec.directory, folder);
-  EXPECT_EQ(spec.width, 0);
+  SequenceSpec split = ParseSequencePath(path.c_str());
+  EXPECT_EQ(split.directory, folder);
+  EXPECT_EQ(split.width, 0);
   PathBuffer buffer(path);
   EXPECT_TRUE(MakeFrameName(buffer.data(), 2));
   EXPECT_EQ(buffer.str(), path);
@@ -446,10 +446,10 @@ TEST_F(FindSequenceRangeTest, LettersMatchWithRegardToCase) {
 }
 
 TEST(ParseSequencePath, BackslashIsAnOrdinaryCharacterOnLinux) {
-  SequenceSpec spec = ParseSequencePath("pics\\img050.bmp");
-  EXPECT_EQ(spec.directory, "");
-  EXPECT_EQ(spec.prefix, "pics\\img");
-  EXPECT_EQ(spec.number, 50);
+  SequenceSpec split = ParseSequencePath("pics\\img050.bmp");
+  EXPECT_EQ(split.directory, "");
+  EXPECT_EQ(split.prefix, "pics\\img");
+  EXPECT_EQ(split.number, 50);
 }
 #endif
 

@@ -46,14 +46,14 @@ TEST(ParseSequencePathWin32, SplitsDriveAndBothSeparators) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    SequenceSpec spec = ParseSequencePath(c.path);
-    EXPECT_EQ(spec.directory, c.directory);
-    EXPECT_EQ(spec.prefix, c.prefix);
-    EXPECT_EQ(spec.width, c.width);
+    SequenceSpec split = ParseSequencePath(c.path);
+    EXPECT_EQ(split.directory, c.directory);
+    EXPECT_EQ(split.prefix, c.prefix);
+    EXPECT_EQ(split.width, c.width);
     if (c.width > 0) {
-      EXPECT_EQ(spec.number, c.number);
+      EXPECT_EQ(split.number, c.number);
     }
-    EXPECT_EQ(spec.extension, c.extension);
+    EXPECT_EQ(split.extension, c.extension);
   }
   EXPECT_FALSE(HasExtension("C:\\dir.x\\a"));
   EXPECT_TRUE(HasExtension("C:a."));
@@ -80,11 +80,11 @@ TEST(ParseSequencePathWin32, TrailByte5CIsNoSeparator) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    SequenceSpec spec = ParseSequencePath(c.path.c_str());
-    EXPECT_EQ(spec.directory, c.directory);
-    EXPECT_EQ(spec.prefix, c.prefix);
-    EXPECT_EQ(spec.width, c.width);
-    EXPECT_EQ(spec.extension, c.extension);
+    SequenceSpec split = ParseSequencePath(c.path.c_str());
+    EXPECT_EQ(split.directory, c.directory);
+    EXPECT_EQ(split.prefix, c.prefix);
+    EXPECT_EQ(split.width, c.width);
+    EXPECT_EQ(split.extension, c.extension);
   }
   EXPECT_FALSE(HasExtension((hyo + ".d\\" + so).c_str()));
 

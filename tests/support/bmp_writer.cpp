@@ -27,55 +27,55 @@ void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildBmp(const BmpSpec& spec) {
+std::vector<std::uint8_t> BuildBmp(const BmpSpec& desc) {
   std::vector<std::uint8_t> header;
-  if (spec.headerSize == 12) {
+  if (desc.headerSize == 12) {
     Put32(&header, 12);
-    Put16(&header, static_cast<std::uint32_t>(spec.width));
-    Put16(&header, static_cast<std::uint32_t>(spec.height));
-    Put16(&header, spec.planes);
-    Put16(&header, spec.bitCount);
+    Put16(&header, static_cast<std::uint32_t>(desc.width));
+    Put16(&header, static_cast<std::uint32_t>(desc.height));
+    Put16(&header, desc.planes);
+    Put16(&header, desc.bitCount);
   } else {
     std::vector<std::uint8_t> full;
-    Put32(&full, spec.headerSize);
-    Put32(&full, static_cast<std::uint32_t>(spec.width));
-    Put32(&full, static_cast<std::uint32_t>(spec.height));
-    Put16(&full, spec.planes);
-    Put16(&full, spec.bitCount);
-    Put32(&full, spec.compression);
-    Put32(&full, static_cast<std::uint32_t>(spec.payload.size()));
+    Put32(&full, desc.headerSize);
+    Put32(&full, static_cast<std::uint32_t>(desc.width));
+    Put32(&full, static_cast<std::uint32_t>(desc.height));
+    Put16(&full, desc.planes);
+    Put16(&full, desc.bitCount);
+    Put32(&full, desc.compression);
+    Put32(&full, static_cast<std::uint32_t>(desc.payload.size()));
     Put32(&full, 2835);
     Put32(&full, 2835);
-    Put32(&full, spec.clrUsed);
-    Put32(&full, spec.clrImportant);
+    Put32(&full, desc.clrUsed);
+    Put32(&full, desc.clrImportant);
     // Longer headers carry the masks in place; a 40-byte header has them after it.
-    if (spec.headerSize > 40) {
-      for (std::uint32_t m : spec.masks) Put32(&full, m);
+    if (desc.headerSize > 40) {
+      for (std::uint32_t m : desc.masks) Put32(&full, m);
     }
-    full.resize(std::max<std::size_t>(full.size(), spec.headerSize), 0);
-    header.assign(full.begin(), full.begin() + spec.headerSize);
-    if (spec.headerSize == 40) {
-      for (std::uint32_t m : spec.masks) Put32(&header, m);
+    full.resize(std::max<std::size_t>(full.size(), desc.headerSize), 0);
+    header.assign(full.begin(), full.begin() + desc.headerSize);
+    if (desc.headerSize == 40) {
+      for (std::uint32_t m : desc.masks) Put32(&header, m);
     }
   }
-  for (std::uint32_t c : spec.palette) {
+  for (std::uint32_t c : desc.palette) {
     header.push_back(static_cast<std::uint8_t>(c));
     header.push_back(static_cast<std::uint8_t>(c >> 8));
     header.push_back(static_cast<std::uint8_t>(c >> 16));
-    if (spec.headerSize != 12) header.push_back(0);
+    if (desc.headerSize != 12) header.push_back(0);
   }
-  std::uint32_t offBits = spec.offBits >= 0 ? static_cast<std::uint32_t>(spec.offBits)
+  std::uint32_t offBits = desc.offBits >= 0 ? static_cast<std::uint32_t>(desc.offBits)
                                             : static_cast<std::uint32_t>(14 + header.size());
   std::vector<std::uint8_t> file;
   file.push_back('B');
   file.push_back('M');
-  Put32(&file, static_cast<std::uint32_t>(14 + header.size() + spec.payload.size()));
+  Put32(&file, static_cast<std::uint32_t>(14 + header.size() + desc.payload.size()));
   Put32(&file, 0);
   Put32(&file, offBits);
   file.insert(file.end(), header.begin(), header.end());
   if (file.size() < offBits) file.resize(offBits, 0);
   file.resize(offBits);
-  file.insert(file.end(), spec.payload.begin(), spec.payload.end());
+  file.insert(file.end(), desc.payload.begin(), desc.payload.end());
   return file;
 }
 

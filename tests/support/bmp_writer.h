@@ -29,7 +29,7 @@ struct BmpSpec {
   std::int64_t offBits = -1;          // -1: right after the table
 };
 
-std::vector<std::uint8_t> BuildBmp(const BmpSpec& spec);
+std::vector<std::uint8_t> BuildBmp(const BmpSpec& desc);
 
 // Rows of `bytesPerRow` meaningful bytes padded with `pad` to the 4-byte stride.
 std::vector<std::uint8_t> PadRows(const std::vector<std::vector<std::uint8_t>>& rows, std::uint8_t pad = 0);

@@ -122,11 +122,11 @@ class MainDialogTest : public ::testing::Test {
 };
 
 std::string SmallBmp() {
-  testing::BmpSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.payload = testing::PadRows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}});
-  const std::vector<std::uint8_t> bytes = testing::BuildBmp(spec);
+  testing::BmpSpec desc;
+  desc.width = 2;
+  desc.height = 2;
+  desc.payload = testing::PadRows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}});
+  const std::vector<std::uint8_t> bytes = testing::BuildBmp(desc);
   return std::string(bytes.begin(), bytes.end());
 }
 
