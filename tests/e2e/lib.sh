@@ -32,3 +32,24 @@ decode_frames() {
   local f
   for f in "$@"; do decode_rgb "$f"; done
 }
+
+# For the scripts that drive Windows programs: loads the Wine environment, checks that
+# the programs named (relative to the Windows build) are built, starts Xvfb and Wine,
+# makes $work, and stops everything again on exit. Sets $build, $exe and $auto.
+wine_e2e_start() {
+  . "$e2e_root/scripts/wine-env"
+  build="${ZELVO_WIN_BUILD:-$e2e_root/build/$ZELVO_WIN_ARCH}"
+  exe="$build/zelvo.exe"
+  auto="$build/winauto.exe"
+  local program
+  for program in "$@"; do
+    [ -f "$build/$program" ] || { not_ok "$program is built in $build"; finish; exit 1; }
+  done
+  work=$(mktemp -d)
+  wine_env_start || { not_ok "Xvfb and Wine start"; finish; exit 1; }
+  trap 'wine_env_stop; rm -rf "$work"' EXIT
+}
+# A Linux path as Wine's drive Z: shows it.
+winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+# winauto with a time limit; its commands wait up to WINAUTO_TIMEOUT seconds for windows.
+auto() { WINAUTO_TIMEOUT=${WINAUTO_TIMEOUT:-60} wine_run 120 "$auto" "$@" 2>/dev/null; }

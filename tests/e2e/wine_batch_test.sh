@@ -5,16 +5,7 @@
 # is checked with ffprobe and its frames against ffmpeg's reading of the inputs.
 set -u
 . "$(dirname "$0")/lib.sh"
-. "$e2e_root/scripts/wine-env"
-build="${ZELVO_WIN_BUILD:-$e2e_root/build/$ZELVO_WIN_ARCH}"
-exe="$build/zelvo.exe"
-auto="$build/winauto.exe"
-[ -f "$exe" ] && [ -f "$auto" ] || { not_ok "zelvo.exe and winauto.exe are built in $build"; finish; exit 1; }
-work=$(mktemp -d)
-wine_env_start || { not_ok "Xvfb and Wine start"; finish; exit 1; }
-trap 'wine_env_stop; rm -rf "$work"' EXIT
-winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
-auto() { WINAUTO_TIMEOUT=${WINAUTO_TIMEOUT:-60} wine_run 120 "$auto" "$@" 2>/dev/null; }
+wine_e2e_start zelvo.exe winauto.exe
 
 # Frames: 24-bit BMP, RLE8 BMP and PNG mixed (the bundled sample).
 mkdir "$work/seq"

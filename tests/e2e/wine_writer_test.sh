@@ -5,16 +5,8 @@
 # the seam-driven writer tests are checked by ffprobe as well.
 set -u
 . "$(dirname "$0")/lib.sh"
-. "$e2e_root/scripts/wine-env"
-build="${ZELVO_WIN_BUILD:-$e2e_root/build/$ZELVO_WIN_ARCH}"
+wine_e2e_start tests/zelvo_win32_tests.exe winauto.exe
 tests="$build/tests/zelvo_win32_tests.exe"
-auto="$build/winauto.exe"
-[ -f "$tests" ] && [ -f "$auto" ] || { not_ok "zelvo_win32_tests.exe and winauto.exe are built in $build"; finish; exit 1; }
-work=$(mktemp -d)
-wine_env_start || { not_ok "Xvfb and Wine start"; finish; exit 1; }
-trap 'wine_env_stop; rm -rf "$work"' EXIT
-winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
-auto() { WINAUTO_TIMEOUT=${WINAUTO_TIMEOUT:-60} wine_run 120 "$auto" "$@" 2>/dev/null; }
 run_tests() {  # run_tests FOLDER MODE FILTER
   ZELVO_WIN_TEST_OUT=$(winpath "$1") ZELVO_REAL_COMPRESSOR_DIALOG=$2 \
     wine_run 300 "$tests" --gtest_filter="$3" >"$1.log" 2>&1
@@ -96,5 +88,20 @@ status=$?
 [ $status -eq 0 ] || tail -n 20 "$work/limited.log"
 check "a write past the file size limit is reported" test $status -eq 0
 check "the limited file really was cut short" test "$(stat -c %s "$work/limited/limited.avi")" -le 1048576
+
+# --- a file of the Linux writer read back by Video for Windows -------------------------
+zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
+if [ -x "$zelvo" ]; then
+  mkdir "$work/linux"
+  cp "$e2e_root"/samples/demo/frame*.bmp "$work/linux/"
+  "$zelvo" -y -c dib "$work/linux/frame0001.bmp" </dev/null 2>/dev/null
+  decode_rgb "$work/linux/frame.avi" >"$work/linux/frames.rgb"
+  ZELVO_FOREIGN_AVI=$(winpath "$work/linux/frame.avi") ZELVO_FOREIGN_RGB=$(winpath "$work/linux/frames.rgb") \
+    wine_run 300 "$tests" --gtest_filter='LinuxWrittenFile.*' >"$work/linux.log" 2>&1
+  check "AVIFile reads the Linux writer's file: header and every frame" grep -q '^\[  PASSED  \] 1 test' "$work/linux.log"
+  grep -q '^\[  PASSED  \] 1 test' "$work/linux.log" || tail -n 20 "$work/linux.log"
+else
+  echo "skip: the native zelvo is not built at $zelvo"
+fi
 
 finish

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -638,6 +639,45 @@ TEST(AviSaverLimit, WritePastTheFileSizeLimitFails) {
   }
   const bool closed = saver.Close();
   EXPECT_TRUE(failed > 0 || !closed);
+}
+
+// A full-frames file written by the Linux program, read back by Video for Windows' own
+// AVIFile functions: a second reader, independent of ffmpeg, for the native container.
+// ZELVO_FOREIGN_AVI names the file, ZELVO_FOREIGN_RGB the frames ffmpeg decoded from it
+// (top row first, RGB); the end-to-end script sets both.
+TEST(LinuxWrittenFile, ReadsBackThroughAviFile) {
+  const char* avi = std::getenv("ZELVO_FOREIGN_AVI");
+  const char* rgb = std::getenv("ZELVO_FOREIGN_RGB");
+  if (avi == nullptr || rgb == nullptr) GTEST_SKIP() << "run by the end-to-end script";
+  std::ifstream in(rgb, std::ios::binary);
+  const std::vector<std::uint8_t> expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const ReadBack back = ReadAvi(avi);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.info.fccType, streamtypeVIDEO);
+  EXPECT_EQ(back.info.fccHandler, kDib);
+  EXPECT_EQ(back.info.dwScale, 1000u);
+  EXPECT_EQ(back.info.dwRate, 15000u);
+  EXPECT_STREQ(back.info.szName, "VIDEO");
+  EXPECT_EQ(back.format.biBitCount, 24);
+  const int width = back.format.biWidth;
+  const int height = back.format.biHeight;
+  ASSERT_GT(width, 0);
+  ASSERT_GT(height, 0);
+  const std::size_t stride = static_cast<std::size_t>(CanvasStride(width));
+  const std::size_t frameRgb = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+  ASSERT_EQ(expected.size(), back.frames.size() * frameRgb);
+  for (std::size_t f = 0; f < back.frames.size(); ++f) {
+    ASSERT_GE(back.frames[f].size(), stride * static_cast<std::size_t>(height)) << f;
+    std::size_t mismatches = 0;
+    for (int y = 0; y < height; ++y) {
+      const std::uint8_t* row = back.frames[f].data() + static_cast<std::size_t>(height - 1 - y) * stride;
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* want = expected.data() + f * frameRgb + (static_cast<std::size_t>(y) * width + x) * 3;
+        if (row[3 * x + 2] != want[0] || row[3 * x + 1] != want[1] || row[3 * x] != want[2]) ++mismatches;
+      }
+    }
+    EXPECT_EQ(mismatches, 0u) << "frame " << f;
+  }
 }
 
 }  // namespace
