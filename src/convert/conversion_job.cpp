@@ -16,6 +16,10 @@ const char kUnreadableFrame[] = "%s\nを読めませんでした。\n";
 // A frame or the file's completion could not be written (full disk, size limit, a folder
 // in the way): the user learns which file, and nothing partial is left.
 const char kUnwritableOutput[] = "%s\nに書き込めませんでした。\n";
+// The writer's container cannot grow past its size limit: said at the first frame that
+// would pass it, with the way out, instead of after the whole job.
+const char kOutputTooLarge[] =
+    "%s\nは2GBを超えるため、これ以上書き込めません。\n圧縮する形式を選ぶとファイルを小さくできます。\n";
 
 namespace {
 
@@ -181,8 +185,9 @@ int ConvertFrames() {
       return 1;
     }
     if (!app.writer->WriteFrame()) {
+      const bool tooLarge = app.writer->PastSizeLimit();
       app.writer.reset();
-      ShowMessage(kCaption, kUnwritableOutput, app.outputPath);
+      ShowMessage(kCaption, tooLarge ? kOutputTooLarge : kUnwritableOutput, app.outputPath);
       return 1;
     }
     image = PackedDib();

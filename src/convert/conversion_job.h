@@ -61,16 +61,7 @@ extern const char kOverwriteQuestion[];
 extern const char kConfirmQuestion[];
 extern const char kUnreadableFrame[];
 extern const char kUnwritableOutput[];
-
-// The name the job writes to while it runs (a temporary file beside the output), or an
-// empty string. A signal handler may read it to remove the file before the process ends.
-const char* PendingOutputPath();
-
-// Texts of the job's messages.
-extern const char kOverwriteQuestion[];
-extern const char kConfirmQuestion[];
-extern const char kUnreadableFrame[];
-extern const char kUnwritableOutput[];
+extern const char kOutputTooLarge[];
 
 void ShowMessage(const char* caption, const char* format, ...);
 bool AskYesNo(const char* caption, const char* format, ...);

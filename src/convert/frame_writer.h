@@ -18,6 +18,9 @@ class FrameWriter {
   virtual int DrawPackedDib(const PackedDib& image) = 0;
   // Appends the canvas as the next key frame. False when the write failed.
   virtual bool WriteFrame() = 0;
+  // True when the last failed WriteFrame was refused because the file would pass the
+  // container's size limit (Video for Windows stops at 2 GiB), not because of the disk.
+  virtual bool PastSizeLimit() const { return false; }
   // Completes and closes the file. False when completing it failed (the file is then
   // not a valid AVI and must be discarded).
   virtual bool Close() = 0;

@@ -60,6 +60,7 @@ struct Script {
   bool failOpenAfterCreate = false;  // Open creates the file, then fails
   int failDrawAt = -1;          // frame index whose drawing fails
   int failWriteAt = -1;         // frame index whose write fails
+  bool writePastLimit = false;  // that write fails because the file would pass its size limit
   bool failClose = false;
 };
 
@@ -99,6 +100,9 @@ class RecordingWriter : public FrameWriter {
     int index = static_cast<int>(record_->marks.size());
     record_->marks.push_back(mark_);
     return index != script_.failWriteAt;
+  }
+  bool PastSizeLimit() const override {
+    return script_.writePastLimit && static_cast<int>(record_->marks.size()) == script_.failWriteAt + 1;
   }
   bool Close() override {
     std::ofstream(record_->openedPath, std::ios::binary) << "complete:" << record_->marks.size();
@@ -226,6 +230,7 @@ TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), 1, 3, ""},
       {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), 1, 2, ""},
       {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), 1, 2, "out"},
+      {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), 1, 3, "large"},
       {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), 1, 5, "out"},
       {"replaced when complete", Script{{true, true}}, 0, 5, ""},
   };
@@ -254,6 +259,10 @@ TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     if (std::string(c.message) == "out") {
       ASSERT_EQ(host.record.messages.size(), 1u);
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n");
+    } else if (std::string(c.message) == "large") {
+      ASSERT_EQ(host.record.messages.size(), 1u);
+      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nは2GBを超えるため、これ以上書き込めません。\n" +
+                                             "圧縮する形式を選ぶとファイルを小さくできます。\n");
     } else {
       EXPECT_TRUE(host.record.messages.empty()) << host.record.messages[0];
     }
