@@ -3,16 +3,17 @@
 #include <cstdio>
 #include <string>
 
-#include "app/paths.h"
-#include "app/window_win32.h"
+#include "app/app_state_win32.h"
 #include "controls/input_group_win32.h"
 #include "controls/numeric_pair_win32.h"
 #include "controls/output_group_win32.h"
-#include "convert/app_state.h"
 #include "convert/conversion_job.h"
+#include "convert/job_texts.h"
 #include "image/bmp_reader.h"
 #include "image/png_reader.h"
 #include "platform/path_buffer.h"
+#include "platform/paths.h"
+#include "platform/window_win32.h"
 #include "../../resources/resource_ids.h"  // shared with the resource script
 #include "sequence/sequence.h"
 
@@ -51,7 +52,7 @@ void Report(const char* text) {
   if (reportOverride != nullptr) {
     reportOverride(text);
   } else {
-    ShowMessage("Zelvo", "%s", text);
+    MessageBoxA(App().mainWindow, text, "Zelvo", MB_OK);
   }
 }
 
@@ -63,7 +64,7 @@ void InitDialog(HWND dialog) {
   AppState& app = App();
   CenterWindow(dialog, nullptr);
   app.mainWindow = dialog;
-  SetDialogIcon(dialog, static_cast<HINSTANCE>(app.instance), IDI_ZELVO);
+  SetDialogIcon(dialog, app.instance, IDI_ZELVO);
   const HMENU menu = GetSystemMenu(dialog, FALSE);
   SetMenuItem(menu, SC_MAXIMIZE, false);
   SetMenuItem(menu, SC_RESTORE, false);
@@ -76,7 +77,7 @@ void InitDialog(HWND dialog) {
 void DeriveOutputName(HWND dialog) {
   char input[kPathSize] = {};
   GetDlgItemTextA(dialog, IDC_INPUT_PATH, input, kPathSize);
-  const std::string output = DirectoryOf(input) + SequencePrefix(input) + ".avi";
+  const std::string output = DefaultOutputName(input);
   if (output.size() >= static_cast<size_t>(kPathSize)) {
     unfitOutputName = output;
     return;
@@ -92,7 +93,7 @@ bool InputReadable(const char* path) {
   return IsBmpFile(path) || IsPngFile(path);
 }
 
-bool JobUnderWay() { return runInProgress || App().jobRunning.load(); }
+bool RunUnderWay() { return runInProgress || JobUnderWay(); }
 
 void Run(HWND dialog) {
   AppState& app = App();
@@ -102,7 +103,7 @@ void Run(HWND dialog) {
   }
   if (!unfitOutputName.empty()) {
     char text[3000];
-    std::snprintf(text, sizeof text, kUnwritableOutput, unfitOutputName.c_str());
+    std::snprintf(text, sizeof text, JapaneseJobText(JobText::kUnwritableOutput), unfitOutputName.c_str());
     Report(text);
     return;
   }
@@ -122,7 +123,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   if (message == WM_INITDIALOG) InitDialog(dialog);
   // A Run while a job is under way is dropped before the groups see it: their hand-over
   // would rewrite the paths, numbers and rate that the job is working with.
-  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && JobUnderWay()) return 1;
+  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && RunUnderWay()) return 1;
 
   const int input = InputGroupProc(
       dialog, message, wParam, lParam, IDC_INPUT_PATH, IDC_INPUT_BROWSE, IDC_FIRST_SCROLL,

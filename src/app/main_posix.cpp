@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/paths.h"
+#include "platform/paths.h"
 #include "app/terminal_host_posix.h"
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
@@ -159,8 +159,14 @@ int main(int argc, char** argv) {
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, kVersion},
       {nullptr, 0, nullptr, 0}};
 
-  AppState& app = App();
-  JobOverrides overrides;
+  // What the options choose beyond each frame's own run: -1 / null keep the derived values.
+  struct {
+    int first = -1;
+    int last = -1;
+    const char* output = nullptr;
+    int rate = 15000;
+    int scale = 1000;
+  } overrides;
   CodecChoice codec;
   bool codecGiven = false;
   bool assumeYes = false;
@@ -169,7 +175,7 @@ int main(int argc, char** argv) {
   while ((c = getopt_long(argc, argv, ":r:o:c:yh", options, nullptr)) != -1) {
     switch (c) {
       case 'r':
-        if (!ParseRate(optarg, &app.frameRate, &app.frameScale))
+        if (!ParseRate(optarg, &overrides.rate, &overrides.scale))
           return UsageError("invalid frame rate '%s'", optarg,
                             "0.001 to 120 frames per second with up to three decimals, or a fraction such as 30000/1001");
         break;
@@ -237,7 +243,6 @@ int main(int argc, char** argv) {
     return ChooseCodecOnTerminal(stdin, stderr, choice);
   };
   TerminalHost host(stdin, stderr, assumeYes, [&] { return std::make_unique<AviSaver>(chooser); });
-  SetJobHost(&host);
   TerminalHost::InstallInterruptHandler();
   // A file size limit must end the job with a message, not kill the process mid-file.
   signal(SIGXFSZ, SIG_IGN);
@@ -283,7 +288,21 @@ int main(int argc, char** argv) {
         }
       }
     }
-    if (ConvertSequenceWith(path, overrides) != 0) status = 1;
+    FrameRun run;
+    const RunProblem problem = FindFrameRun(path, &run);
+    // With -o the derived name is never used, so its length does not matter.
+    if (problem != RunProblem::kNone && !(problem == RunProblem::kOutputTooLong && overrides.output)) {
+      ReportRunProblem(host, problem, path);
+      status = 1;
+      continue;
+    }
+    JobSettings& settings = run.settings;
+    if (overrides.first >= 0) settings.first = overrides.first;
+    if (overrides.last >= 0) settings.last = overrides.last;
+    if (overrides.output) std::snprintf(settings.output, sizeof settings.output, "%s", overrides.output);
+    settings.rate = overrides.rate;
+    settings.scale = overrides.scale;
+    if (ConversionJob(host, settings).ConvertSequence(/*confirm=*/true) != JobOutcome::kDone) status = 1;
     if (host.IsAbortRequested()) break;  // Ctrl-C ends the whole batch, not just this job
   }
   return status;

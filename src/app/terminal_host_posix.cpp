@@ -94,7 +94,7 @@ void TerminalHost::Beep() {
   }
 }
 
-int TerminalHost::RunProgress(int total, int (*routine)()) {
+int TerminalHost::RunProgress(int total, const std::function<int()>& routine) {
   total_ = total;
   done_ = 0;
   started_ = Now();
@@ -122,6 +122,20 @@ void TerminalHost::PostProgressStep() {
 bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
 
 std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_(); }
+
+void TerminalHost::Notice(JobNotice notice, const char* framePath) {
+  if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);  // below the progress line
+  switch (notice) {
+    case JobNotice::kFrameCutShort:
+      std::fprintf(err_, "zelvo: %s: the file is shorter than its header says; the missing part is black\n",
+                   framePath);
+      break;
+    case JobNotice::kFrameSizeDiffers:
+      std::fprintf(err_, "zelvo: frames differ in size, from %s on; the first frame's size is used\n", framePath);
+      break;
+  }
+  std::fflush(err_);
+}
 
 void TerminalHost::Draw(bool final) {
   double now = Now();

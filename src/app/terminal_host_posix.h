@@ -19,11 +19,12 @@ class TerminalHost : public JobHost {
   bool AskYesNo(const char* caption, const std::string& text) override;
   void ShowMessage(const char* caption, const std::string& text) override;
   void Beep() override;
-  int RunProgress(int total, int (*routine)()) override;
+  int RunProgress(int total, const std::function<int()>& routine) override;
   void PostStatusText(const char* text) override;
   void PostProgressStep() override;
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
+  void Notice(JobNotice notice, const char* framePath) override;
 
   // Installs the SIGINT handler: the first Ctrl-C requests the abort, the second removes
   // the job's pending file and ends the process at once.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/app_state_win32.h"
 #include "convert/avi_saver_win32.h"
 #include "convert/progress_dialog_win32.h"
 #include "resource_ids.h"
@@ -9,7 +10,7 @@
 namespace zelvo {
 
 namespace {
-HWND Owner() { return static_cast<HWND>(App().mainWindow); }
+HWND Owner() { return App().mainWindow; }
 }  // namespace
 
 bool WindowsHost::AskYesNo(const char* caption, const std::string& text) {
@@ -22,8 +23,8 @@ void WindowsHost::ShowMessage(const char* caption, const std::string& text) {
 
 void WindowsHost::Beep() { MessageBeep(MB_ICONASTERISK); }
 
-int WindowsHost::RunProgress(int total, int (*routine)()) {
-  return RunProgressDialog(Owner(), static_cast<HINSTANCE>(App().instance), IDD_PROGRESS, routine,
+int WindowsHost::RunProgress(int total, const std::function<int()>& routine) {
+  return RunProgressDialog(Owner(), App().instance, IDD_PROGRESS, routine,
                            IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT, total);
 }
 
@@ -31,7 +32,7 @@ void WindowsHost::PostStatusText(const char* text) { zelvo::PostStatusText(IDC_P
 
 void WindowsHost::PostProgressStep() { zelvo::PostProgressStep(IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT); }
 
-bool WindowsHost::IsAbortRequested() { return IsProgressAbortRequested() != 0; }
+bool WindowsHost::IsAbortRequested() { return IsProgressAbortRequested(); }
 
 std::unique_ptr<FrameWriter> WindowsHost::CreateWriter() { return std::make_unique<AviSaver>(); }
 

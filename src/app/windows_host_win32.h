@@ -11,7 +11,7 @@ class WindowsHost : public JobHost {
   bool AskYesNo(const char* caption, const std::string& text) override;
   void ShowMessage(const char* caption, const std::string& text) override;
   void Beep() override;
-  int RunProgress(int total, int (*routine)()) override;
+  int RunProgress(int total, const std::function<int()>& routine) override;
   void PostStatusText(const char* text) override;
   void PostProgressStep() override;
   bool IsAbortRequested() override;

@@ -6,12 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/app_state_win32.h"
 #include "app/main_dialog_win32.h"
-#include "app/paths.h"
-#include "app/windows_host_win32.h"
-#include "convert/conversion_job.h"
 #include "image/frame_reader.h"
 #include "resource_ids.h"
+#include "platform/paths.h"
 #include "sequence/sequence.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -19,8 +18,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   App().instance = instance;
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  WindowsHost host;
-  SetJobHost(&host);
 
   bool failure = __argc <= 1;
   for (int i = 1; i < __argc; ++i) {

@@ -18,16 +18,8 @@ constexpr char kCannotMakeCanvas[] = "HBITMAPが作れませんでした。";
 
 // The uncompressed stream's format: the canvas itself as a 24-bit bottom-up DIB.
 std::vector<std::uint8_t> FullFrameFormat(int width, int height, std::uint64_t bytes) {
-  std::vector<std::uint8_t> out(40, 0);
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  put32(0, 40);
-  put32(4, static_cast<std::uint32_t>(width));
-  put32(8, static_cast<std::uint32_t>(height));
-  out[12] = 1;   // biPlanes
-  out[14] = 24;  // biBitCount; biCompression stays BI_RGB
-  put32(20, static_cast<std::uint32_t>(bytes));
+  std::vector<std::uint8_t> out(kDibHeaderSize, 0);
+  StoreDibHeader(out.data(), MakeDibHeader(width, height, 24, static_cast<std::uint32_t>(bytes)));
   return out;
 }
 

@@ -270,67 +270,85 @@ int AviSaver::DrawPackedDib(const PackedDib& image) {
   return zelvo::DrawPackedDib(memoryDc_, image);
 }
 
-int DrawPackedDib(HDC canvas, const PackedDib& image) {
-  if (canvas == nullptr || !image || image.size() < static_cast<std::size_t>(kDibHeaderSize)) {
-    return 1;
-  }
-  const DibHeader h = LoadDibHeader(image.data());
-  const int bits = h.bitCount;
-  if (h.compression != BI_RGB) return 1;
-  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    return 1;
-  }
-  if (h.width < 0) return 1;
-  if (h.width == 0 || h.height == 0) return 0;
-  const std::int64_t rows = h.height < 0 ? -static_cast<std::int64_t>(h.height) : h.height;
-  const std::uint64_t srcStride =
-      ((static_cast<std::uint64_t>(h.width) * static_cast<unsigned>(bits) + 31) / 32) * 4;
-  const std::uint64_t offset = static_cast<std::uint64_t>(DibPixelOffset(bits));
-  // GDI trusts the header: rows the block does not hold would be read past its end.
-  if (offset > image.size() || static_cast<std::uint64_t>(rows) > (image.size() - offset) / srcStride) {
-    return 1;
-  }
+namespace {
 
+// The canvas bitmap's size, from the bitmap selected into `canvas`.
+bool CanvasSize(HDC canvas, int* width, int* height) {
+  BITMAP bitmap = {};
+  HGDIOBJ target = GetCurrentObject(canvas, OBJ_BITMAP);
+  if (target == nullptr || GetObjectA(target, sizeof(bitmap), &bitmap) == 0) return false;
+  *width = bitmap.bmWidth;
+  *height = bitmap.bmHeight < 0 ? -bitmap.bmHeight : bitmap.bmHeight;
+  return true;
+}
+
+// Blackens what a frame of columns x rows (from the top left) leaves uncovered, so that
+// no pixel of an earlier, larger frame shows through a smaller one.
+void ClearUncovered(HDC canvas, int columns, int rows) {
+  int width = 0, height = 0;
+  if (!CanvasSize(canvas, &width, &height)) return;
+  if (columns < width) PatBlt(canvas, columns, 0, width - columns, rows < height ? rows : height, BLACKNESS);
+  if (rows < height) PatBlt(canvas, 0, rows, width, height - rows, BLACKNESS);
+}
+
+// GDI has no 2-bit DIBs: the indices are widened to bytes with the same table. Only the
+// part that lands on the canvas is converted. False when the memory cannot be had.
+bool WidenTwoBitRows(HDC canvas, const DibView& view, std::vector<std::uint8_t>* widened, int* drawWidth,
+                     std::int64_t* drawRows) {
+  int canvasWidth = 0, canvasHeight = 0;
+  if (CanvasSize(canvas, &canvasWidth, &canvasHeight)) {
+    if (canvasWidth < *drawWidth) *drawWidth = canvasWidth;
+    if (canvasHeight < *drawRows) *drawRows = canvasHeight;
+  }
+  if (*drawWidth <= 0 || *drawRows <= 0) return true;
+  const std::size_t outStride = (static_cast<std::size_t>(*drawWidth) + 3) & ~std::size_t{3};
+  try {
+    widened->assign(outStride * static_cast<std::size_t>(*drawRows), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const std::int64_t rows = static_cast<std::int64_t>(view.geometry.rows);
+  for (std::int64_t y = 0; y < *drawRows; ++y) {  // y counts picture rows from the top
+    const std::int64_t srcRow = view.topDown ? y : rows - 1 - y;
+    const std::uint8_t* in = view.pixels + static_cast<std::uint64_t>(srcRow) * view.geometry.stride;
+    std::uint8_t* out = widened->data() + static_cast<std::size_t>(*drawRows - 1 - y) * outStride;
+    for (int x = 0; x < *drawWidth; ++x) out[x] = (in[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+  }
+  return true;
+}
+
+}  // namespace
+
+int DrawPackedDib(HDC canvas, const PackedDib& image) {
+  if (canvas == nullptr) return 1;
+  DibView view;
+  switch (ViewDrawableDib(image, &view)) {
+    case DibDrawable::kNo: return 1;
+    case DibDrawable::kNothing:
+      ClearUncovered(canvas, 0, 0);
+      GdiFlush();
+      return 0;
+    case DibDrawable::kYes: break;
+  }
+  const int bits = view.header.bitCount;
   DibInfo info = {};
   info.header.biSize = sizeof(BITMAPINFOHEADER);
-  info.header.biWidth = h.width;
-  info.header.biHeight = h.height;
+  info.header.biWidth = view.header.width;
+  info.header.biHeight = view.header.height;
   info.header.biPlanes = 1;
   info.header.biBitCount = static_cast<WORD>(bits);
   info.header.biCompression = BI_RGB;
   // The block always holds the full table of 2^bits entries; a clrUsed below that would
   // make GDI read some indices differently from the portable canvas.
-  const int colors = DibColorCount(bits);
-  std::memcpy(info.colors, image.data() + kDibHeaderSize, static_cast<std::size_t>(colors) * 4);
-  const void* pixels = image.data() + offset;
+  std::memcpy(info.colors, view.colors, static_cast<std::size_t>(DibColorCount(bits)) * 4);
+  const void* pixels = view.pixels;
 
-  // GDI has no 2-bit DIBs: widen the indices to bytes with the same table. Only the part
-  // that lands on the canvas is converted.
   std::vector<std::uint8_t> widened;
-  int drawWidth = h.width;
-  std::int64_t drawRows = rows;
+  int drawWidth = view.header.width;
+  std::int64_t drawRows = static_cast<std::int64_t>(view.geometry.rows);
   if (bits == 2) {
-    BITMAP canvasBitmap = {};
-    HGDIOBJ target = GetCurrentObject(canvas, OBJ_BITMAP);
-    if (target != nullptr && GetObjectA(target, sizeof(canvasBitmap), &canvasBitmap) != 0) {
-      if (canvasBitmap.bmWidth < drawWidth) drawWidth = canvasBitmap.bmWidth;
-      const LONG canvasRows = canvasBitmap.bmHeight < 0 ? -canvasBitmap.bmHeight : canvasBitmap.bmHeight;
-      if (canvasRows < drawRows) drawRows = canvasRows;
-    }
+    if (!WidenTwoBitRows(canvas, view, &widened, &drawWidth, &drawRows)) return 1;
     if (drawWidth <= 0 || drawRows <= 0) return 0;
-    const std::size_t outStride = (static_cast<std::size_t>(drawWidth) + 3) & ~std::size_t{3};
-    try {
-      widened.assign(outStride * static_cast<std::size_t>(drawRows), 0);
-    } catch (const std::bad_alloc&) {
-      return 1;
-    }
-    const std::uint8_t* src = image.data() + offset;
-    for (std::int64_t y = 0; y < drawRows; ++y) {  // y counts picture rows from the top
-      const std::int64_t srcRow = h.height < 0 ? y : rows - 1 - y;
-      const std::uint8_t* in = src + static_cast<std::uint64_t>(srcRow) * srcStride;
-      std::uint8_t* out = widened.data() + static_cast<std::size_t>(drawRows - 1 - y) * outStride;
-      for (int x = 0; x < drawWidth; ++x) out[x] = (in[x >> 2] >> (6 - 2 * (x & 3))) & 3;
-    }
     info.header.biWidth = drawWidth;
     info.header.biHeight = static_cast<LONG>(drawRows);
     info.header.biBitCount = 8;
@@ -340,6 +358,7 @@ int DrawPackedDib(HDC canvas, const PackedDib& image) {
   const int height = static_cast<int>(drawRows);
   const int result = StretchDIBits(canvas, 0, 0, drawWidth, height, 0, 0, drawWidth, height, pixels,
                                    reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+  if (result != static_cast<int>(GDI_ERROR)) ClearUncovered(canvas, drawWidth, height);
   GdiFlush();
   return result == static_cast<int>(GDI_ERROR) ? 1 : 0;
 }

@@ -1,206 +1,248 @@
 #include "convert/conversion_job.h"
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "app/paths.h"
 #include "image/frame_reader.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "sequence/sequence.h"
 
 namespace zelvo {
-
-const char kOverwriteQuestion[] = "%s\nこのファイルはすでに存在します。\n\n上書きしますか？";
-const char kConfirmQuestion[] = "%s\nから\n%s\n%d枚を\n%s\nに変換します。\n";
-const char kUnreadableFrame[] = "%s\nを読めませんでした。\n";
-// A frame or the file's completion could not be written (full disk, size limit, a folder
-// in the way): the user learns which file, and nothing partial is left.
-const char kUnwritableOutput[] = "%s\nに書き込めませんでした。\n";
-// The writer's container cannot grow past its size limit: said at the first frame that
-// would pass it, with the way out, instead of after the whole job.
-const char kOutputTooLarge[] =
-    "%s\nは2GBを超えるため、これ以上書き込めません。\n圧縮する形式を選ぶとファイルを小さくできます。\n";
 
 namespace {
 
 const char kCaption[] = "Zelvo";
 constexpr int kMessageSize = 3000;
 
-JobHost* g_host = nullptr;
-// The temporary file the writer fills; renamed onto outputPath only when complete, so an
-// older file of that name survives every failure, abort and refusal. Read by signal
-// handlers, hence a plain buffer.
+std::atomic<bool> g_jobRunning{false};
+// The running job's temporary file, for signal handlers: a plain buffer they can read.
 char g_pendingPath[kPathSize] = {};
 
-std::string FormatText(const char* format, va_list args) {
-  char text[kMessageSize];
-  std::vsnprintf(text, sizeof text, format, args);
-  return text;
-}
-
 bool CopyPath(char* out, const char* in) {
-  std::size_t n = std::strlen(in);
+  const std::size_t n = std::strlen(in);
   if (n >= static_cast<std::size_t>(kPathSize)) return false;
   std::memcpy(out, in, n + 1);
   return true;
 }
 
-bool DefaultOutputName(const char* input, char* out) {
-  std::string name = DirectoryOf(input) + SequencePrefix(input) + ".avi";
-  return CopyPath(out, name.c_str());
+}  // namespace
+
+JobSlot::JobSlot() : owner_(!g_jobRunning.exchange(true)) {}
+
+JobSlot::~JobSlot() {
+  if (owner_) g_jobRunning = false;
 }
 
-void DiscardPending() {
-  if (g_pendingPath[0] != '\0') RemoveFile(g_pendingPath);
+bool JobUnderWay() { return g_jobRunning.load(); }
+const char* PendingOutputPath() { return g_pendingPath; }
+
+RunProblem FindFrameRun(const char* framePath, FrameRun* run) {
+  *run = FrameRun();
+  JobSettings& s = run->settings;
+  if (!CopyPath(s.input, framePath)) return RunProblem::kFrameTooLong;
+  FindSequenceRange(s.input, &run->foundFirst, &run->foundLast);
+  s.first = run->foundFirst;
+  s.last = run->foundLast;
+  if (!CopyPath(s.output, DefaultOutputName(s.input).c_str())) return RunProblem::kOutputTooLong;
+  return RunProblem::kNone;
+}
+
+void ReportRunProblem(JobHost& host, RunProblem problem, const char* framePath) {
+  if (problem == RunProblem::kNone) return;
+  char text[kMessageSize];
+  if (problem == RunProblem::kFrameTooLong) {
+    std::snprintf(text, sizeof text, host.Text(JobText::kUnreadableFrame), framePath);
+  } else {
+    std::snprintf(text, sizeof text, host.Text(JobText::kUnwritableOutput), DefaultOutputName(framePath).c_str());
+  }
+  host.ShowMessage(kCaption, text);
+}
+
+ConversionJob::ConversionJob(JobHost& host, const JobSettings& settings) : host_(host), settings_(settings) {
+  std::memcpy(cursor_, settings_.input, sizeof cursor_);
+  cursor_[kPathSize - 1] = '\0';
+}
+
+ConversionJob::~ConversionJob() {
+  writer_.reset();
+  DiscardTemporaryFile();
+}
+
+std::string ConversionJob::Format(JobText id, std::va_list args) {
+  char text[kMessageSize];
+  std::vsnprintf(text, sizeof text, host_.Text(id), args);
+  return text;
+}
+
+void ConversionJob::Say(JobText id, ...) {
+  std::va_list args;
+  va_start(args, id);
+  const std::string text = Format(id, args);
+  va_end(args);
+  host_.ShowMessage(kCaption, text);
+}
+
+bool ConversionJob::Ask(JobText id, ...) {
+  std::va_list args;
+  va_start(args, id);
+  const std::string text = Format(id, args);
+  va_end(args);
+  return host_.AskYesNo(kCaption, text);
+}
+
+// Refuses, before anything is asked or written, an output that replacing would destroy
+// something else: a folder, device or pipe, or one of the frames to be converted.
+bool ConversionJob::OutputIsUsable() {
+  const OutputKind kind = ProbeOutput(settings_.output);
+  if (kind == OutputKind::kOther) {
+    Say(JobText::kOutputNotFile, settings_.output);
+    return false;
+  }
+  if (!ResolveOutputTarget(settings_.output, target_)) {
+    Say(JobText::kUnwritableOutput, settings_.output);
+    return false;
+  }
+  if (kind == OutputKind::kAbsent) return true;
+  // Only an existing file can be a frame. Identity, not spelling: a link, another case or
+  // another path to a frame is that frame.
+  const std::string output = FileIdentity(settings_.output);
+  if (output.empty()) return true;
+  char frame[kPathSize];
+  std::memcpy(frame, cursor_, sizeof frame);
+  do {
+    if (FileIdentity(frame) == output) {
+      Say(JobText::kOutputIsFrame, settings_.output, frame);
+      return false;
+    }
+  } while (NextFrameName(frame, settings_.first, settings_.last) == 0);
+  return true;
+}
+
+bool ConversionJob::TakeTemporaryFile() {
+  int error = 0;
+  temporary_ = CreateTemporaryBeside(target_, &error);
+  if (temporary_.empty() || !CopyPath(g_pendingPath, temporary_.c_str())) {
+    DiscardTemporaryFile();
+    return false;
+  }
+  return true;
+}
+
+void ConversionJob::DiscardTemporaryFile() {
+  if (!temporary_.empty()) RemoveFile(temporary_.c_str());
+  temporary_.clear();
   g_pendingPath[0] = '\0';
 }
 
-// Marks the job as running for its whole length, so the main dialog never starts a second.
-class RunningJob {
- public:
-  RunningJob() : owner_(!App().jobRunning.exchange(true)) {}
-  ~RunningJob() {
-    if (owner_) App().jobRunning = false;
+JobOutcome ConversionJob::ConvertSequence(bool confirm) {
+  JobSlot slot;
+  if (!slot.owner()) return JobOutcome::kFailed;
+
+  MakeFrameName(cursor_, settings_.first);
+  if (!OutputIsUsable()) return JobOutcome::kFailed;
+  if (ProbePath(settings_.output) != 0 && !Ask(JobText::kOverwriteQuestion, settings_.output)) {
+    return JobOutcome::kDeclined;
   }
-  bool owner() const { return owner_; }
-
- private:
-  bool owner_;
-};
-
-}  // namespace
-
-void SetJobHost(JobHost* host) { g_host = host; }
-JobHost* GetJobHost() { return g_host; }
-const char* PendingOutputPath() { return g_pendingPath; }
-
-void ShowMessage(const char* caption, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text = FormatText(format, args);
-  va_end(args);
-  if (g_host) g_host->ShowMessage(caption, text);
-}
-
-bool AskYesNo(const char* caption, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text = FormatText(format, args);
-  va_end(args);
-  return g_host && g_host->AskYesNo(caption, text);
-}
-
-int IsAbortRequested() { return g_host && g_host->IsAbortRequested() ? 1 : 0; }
-
-int ConvertSequence(const char* framePath) { return ConvertSequenceWith(framePath, JobOverrides{}); }
-
-int ConvertSequenceWith(const char* framePath, const JobOverrides& overrides) {
-  AppState& app = App();
-  RunningJob running;
-  if (!running.owner() || !g_host) return 1;
-
-  if (framePath) {
-    if (!CopyPath(app.inputPath, framePath)) {
-      ShowMessage(kCaption, kUnreadableFrame, framePath);
-      return 1;
-    }
-    FindSequenceRange(app.inputPath, &app.foundFirst, &app.foundLast);
-    app.firstNumber = overrides.first >= 0 ? overrides.first : app.foundFirst;
-    app.lastNumber = overrides.last >= 0 ? overrides.last : app.foundLast;
-    bool named = overrides.output ? CopyPath(app.outputPath, overrides.output)
-                                  : DefaultOutputName(app.inputPath, app.outputPath);
-    if (!named) {
-      ShowMessage(kCaption, kUnwritableOutput, overrides.output ? overrides.output : app.inputPath);
-      return 1;
-    }
-  }
-  MakeFrameName(app.inputPath, app.firstNumber);
-
-  if (ProbePath(app.outputPath) != 0 && !AskYesNo(kCaption, kOverwriteQuestion, app.outputPath)) return 2;
-
-  app.frameCount = app.firstNumber <= app.lastNumber ? app.lastNumber - app.firstNumber + 1
-                                                     : app.firstNumber - app.lastNumber + 1;
-
-  if (framePath) {
+  frameCount_ = settings_.first <= settings_.last ? settings_.last - settings_.first + 1
+                                                  : settings_.first - settings_.last + 1;
+  if (confirm) {
     char lastName[kPathSize];
-    std::memcpy(lastName, app.inputPath, sizeof lastName);
-    MakeFrameName(lastName, app.lastNumber);
-    if (!AskYesNo(kCaption, kConfirmQuestion, app.inputPath, lastName, app.frameCount, app.outputPath)) return 2;
-  }
-
-  std::string temporary = TemporaryNameBeside(app.outputPath);
-  if (temporary.empty() || !CopyPath(g_pendingPath, temporary.c_str())) {
-    ShowMessage(kCaption, kUnwritableOutput, app.outputPath);
-    return 1;
-  }
-
-  int result = WriteMovie();
-  if (result == 0) {
-    if (MoveOnto(g_pendingPath, app.outputPath)) {
-      g_pendingPath[0] = '\0';
-      g_host->Beep();
-      return 0;
+    std::memcpy(lastName, cursor_, sizeof lastName);
+    MakeFrameName(lastName, settings_.last);
+    if (!Ask(JobText::kConfirmQuestion, cursor_, lastName, frameCount_, settings_.output)) {
+      return JobOutcome::kDeclined;
     }
-    ShowMessage(kCaption, kUnwritableOutput, app.outputPath);
   }
-  app.writer.reset();
-  DiscardPending();
-  return 1;
+
+  if (!TakeTemporaryFile()) {
+    Say(JobText::kUnwritableOutput, settings_.output);
+    return JobOutcome::kFailed;
+  }
+  if (WriteMovie()) {
+    // An older file's permissions (and owner) carry over to the one that replaces it.
+    if (ProbeOutput(target_) == OutputKind::kFile) CopyFileMode(target_, temporary_.c_str());
+    if (MoveOnto(temporary_.c_str(), target_)) {
+      temporary_.clear();
+      g_pendingPath[0] = '\0';
+      host_.Beep();
+      return JobOutcome::kDone;
+    }
+    Say(JobText::kUnwritableOutput, settings_.output);
+  }
+  writer_.reset();
+  DiscardTemporaryFile();
+  return JobOutcome::kFailed;
 }
 
-int WriteMovie() {
-  AppState& app = App();
+bool ConversionJob::WriteMovie() {
   int width = -1;
   int height = -1;
   {
-    PackedDib header = ReadFrameHeader(app.inputPath);
+    PackedDib header = ReadFrameHeader(cursor_);
     if (!header) {
-      ShowMessage(kCaption, kUnreadableFrame, app.inputPath);
-      return 1;
+      Say(JobText::kUnreadableFrame, cursor_);
+      return false;
     }
     width = GetDibWidth(header);
     height = GetDibHeight(header);
   }
-  if (!app.writer) app.writer = g_host->CreateWriter();
-  if (!app.writer || !app.writer->Open(width, height, g_pendingPath, app.frameScale, app.frameRate)) {
-    app.writer.reset();
-    return 1;
+  frameWidth_ = width;
+  frameHeight_ = height < 0 ? -height : height;
+  sizeNoticed_ = false;
+  if (!writer_) writer_ = host_.CreateWriter();
+  if (!writer_ || !writer_->Open(width, height, temporary_.c_str(), settings_.scale, settings_.rate)) {
+    writer_.reset();
+    return false;
   }
-  int result = g_host->RunProgress(app.frameCount, ConvertFrames);
-  return result == 0 ? 0 : 1;
+  const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
+  return result == static_cast<int>(FramesOutcome::kDone);
 }
 
-int ConvertFrames() {
-  AppState& app = App();
+void ConversionJob::NoticeFrame(const PackedDib& image, bool cutShort) {
+  if (cutShort) host_.Notice(JobNotice::kFrameCutShort, cursor_);
+  if (sizeNoticed_) return;
+  const int height = GetDibHeight(image);
+  if (GetDibWidth(image) != frameWidth_ || (height < 0 ? -height : height) != frameHeight_) {
+    sizeNoticed_ = true;  // once per job: one sentence, not one per frame
+    host_.Notice(JobNotice::kFrameSizeDiffers, cursor_);
+  }
+}
+
+FramesOutcome ConversionJob::ConvertFrames() {
   for (;;) {
-    if (IsAbortRequested()) return 2;
-    g_host->PostStatusText(app.inputPath);
-    PackedDib image = ReadFrame(app.inputPath);
+    if (host_.IsAbortRequested()) return FramesOutcome::kAborted;
+    host_.PostStatusText(cursor_);
+    bool cutShort = false;
+    PackedDib image = ReadFrame(cursor_, &cutShort);
     if (!image) {
-      ShowMessage(kCaption, kUnreadableFrame, app.inputPath);
-      return 1;
+      Say(JobText::kUnreadableFrame, cursor_);
+      return FramesOutcome::kFailed;
     }
-    if (app.writer->DrawPackedDib(image) != 0) {
-      app.writer.reset();
-      return 1;
+    NoticeFrame(image, cutShort);
+    if (writer_->DrawPackedDib(image) != 0) {
+      writer_.reset();
+      return FramesOutcome::kFailed;
     }
-    if (!app.writer->WriteFrame()) {
-      const bool tooLarge = app.writer->PastSizeLimit();
-      app.writer.reset();
-      ShowMessage(kCaption, tooLarge ? kOutputTooLarge : kUnwritableOutput, app.outputPath);
-      return 1;
+    if (!writer_->WriteFrame()) {
+      const bool tooLarge = writer_->PastSizeLimit();
+      writer_.reset();
+      Say(tooLarge ? JobText::kOutputTooLarge : JobText::kUnwritableOutput, settings_.output);
+      return FramesOutcome::kFailed;
     }
     image = PackedDib();
-    if (NextFrameName(app.inputPath, app.firstNumber, app.lastNumber) != 0) {
-      bool complete = app.writer->Close();
-      app.writer.reset();
+    if (NextFrameName(cursor_, settings_.first, settings_.last) != 0) {
+      const bool complete = writer_->Close();
+      writer_.reset();
       if (!complete) {
-        ShowMessage(kCaption, kUnwritableOutput, app.outputPath);
-        return 1;
+        Say(JobText::kUnwritableOutput, settings_.output);
+        return FramesOutcome::kFailed;
       }
-      return 0;
+      return FramesOutcome::kDone;
     }
-    g_host->PostProgressStep();
+    host_.PostProgressStep();
   }
 }
 

@@ -3,14 +3,25 @@
 // once against JobHost; zelvo.exe implements the host with message boxes, the progress
 // dialog and the Video for Windows writer, zelvo with terminal prompts, a progress line
 // and the native writer.
+//
+// A job runs on a value: JobSettings says what to convert (built the same way by both
+// command lines, or from the main dialog's controls), and a ConversionJob holds what one
+// run needs besides: its frame cursor, its writer and its temporary file.
 #include <cstdarg>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "convert/app_state.h"
 #include "convert/frame_writer.h"
+#include "convert/job_texts.h"
+#include "platform/path_buffer.h"
 
 namespace zelvo {
+
+enum class JobNotice {
+  kFrameCutShort,     // the file ends before its pixels do: read, the missing part black
+  kFrameSizeDiffers,  // the first frame of another size: drawn at the top left of the first one's canvas
+};
 
 class JobHost {
  public:
@@ -20,51 +31,121 @@ class JobHost {
   virtual void ShowMessage(const char* caption, const std::string& text) = 0;
   // The success signal (MessageBeep(MB_ICONASTERISK), the terminal bell).
   virtual void Beep() = 0;
-  // Runs `routine` with a progress display of `total` items and returns its result.
-  // The routine runs on a worker thread on Windows; it may run on the calling thread.
-  virtual int RunProgress(int total, int (*routine)()) = 0;
+  // Runs `routine` with a progress display of `total` items and returns its result. The
+  // routine runs on a worker thread on Windows; it may run on the calling thread.
+  virtual int RunProgress(int total, const std::function<int()>& routine) = 0;
   // For the routine: the item about to be worked on, and one item more done.
   virtual void PostStatusText(const char* text) = 0;
   virtual void PostProgressStep() = 0;
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
+  // Something the user may want to know that does not stop the job, about the frame at
+  // `framePath`; zelvo.exe keeps quiet, the Linux program says it on stderr.
+  virtual void Notice(JobNotice /*notice*/, const char* /*framePath*/) {}
+  // The text of a message or question in the user's language (printf forms); by default
+  // the Windows program's own Japanese texts.
+  virtual const char* Text(JobText id) { return JapaneseJobText(id); }
 };
 
-// The host used by the job functions below; set once by each program's entry point.
-void SetJobHost(JobHost* host);
-JobHost* GetJobHost();
-
-// What the Linux command line may choose beyond the frame path: a narrower or reversed
-// range and another output name. -1 / null keep the derived values.
-struct JobOverrides {
-  int first = -1;
-  int last = -1;
-  const char* output = nullptr;
+// What one job converts.
+struct JobSettings {
+  char input[kPathSize] = {};   // a frame of the sequence, named as on disk
+  int first = -1;               // first frame number; -1: the width's first (1)
+  int last = -1;                // last frame number; below `first` walks backwards; -1: the width's last
+  int rate = 15000;             // dwRate: frames per `scale` seconds
+  int scale = 1000;             // dwScale
+  char output[kPathSize] = {};  // the AVI file to write
 };
 
-// Results: 0 written completely, 1 failed or aborted (no partial file is left, an older
-// file of that name is untouched), 2 declined by the user.
-int ConvertSequence(const char* framePath);
-// ConvertSequence with a frame path and the command line's choices; with `overrides`
-// all unset it is ConvertSequence(framePath).
-int ConvertSequenceWith(const char* framePath, const JobOverrides& overrides);
-int WriteMovie();
-// Results: 0 every frame written and the writer closed, 1 a frame failed, 2 aborted.
-int ConvertFrames();
+// The run a frame belongs to, as both command lines convert it: the whole gap-free run of
+// numbered files on disk around it (-1 and -1 when there is none), written to
+// DefaultOutputName. Rate and scale keep their defaults.
+struct FrameRun {
+  JobSettings settings;
+  int foundFirst = -1;
+  int foundLast = -1;
+};
+enum class RunProblem { kNone, kFrameTooLong, kOutputTooLong };
+RunProblem FindFrameRun(const char* framePath, FrameRun* run);
+// Tells the user what kept FindFrameRun from building the job: the frame's path or the
+// derived output name that does not fit the path limit.
+void ReportRunProblem(JobHost& host, RunProblem problem, const char* framePath);
 
-// The name the job writes to while it runs (a temporary file beside the output), or an
-// empty string. A signal handler may read it to remove the file before the process ends.
+enum class JobOutcome {
+  kDone = 0,      // the AVI file was written completely
+  kFailed = 1,    // failed or aborted: no partial file is left, an older file of that name is untouched
+  kDeclined = 2,  // the user answered No to the overwrite question or the confirmation
+};
+enum class FramesOutcome { kDone = 0, kFailed = 1, kAborted = 2 };
+
+class ConversionJob {
+ public:
+  ConversionJob(JobHost& host, const JobSettings& settings);
+  ~ConversionJob();  // removes a temporary file a job left
+  ConversionJob(const ConversionJob&) = delete;
+  ConversionJob& operator=(const ConversionJob&) = delete;
+
+  // The whole job: checks the output, asks before replacing an existing file, asks for
+  // confirmation when `confirm` (the command lines), writes every frame into a temporary
+  // file beside the output and puts it in place only when complete. Reports everything to
+  // the user itself. Refused (kFailed, nothing asked) while another job runs.
+  JobOutcome ConvertSequence(bool confirm);
+  // Learns the frame size from the first frame, opens the writer and runs ConvertFrames
+  // under the host's progress display. True when every frame was written and the writer
+  // closed.
+  bool WriteMovie();
+  // The frame loop: read, draw, write, advance, until the range is done, a frame fails or
+  // the user aborts (asked once per frame, before it is read).
+  FramesOutcome ConvertFrames();
+
+  const JobSettings& settings() const { return settings_; }
+  // The frame being handled: the first of the range once the job has begun; after a
+  // complete job the first again, after an abort the one that would have come next,
+  // after an unreadable frame that frame.
+  const char* framePath() const { return cursor_; }
+  int frameCount() const { return frameCount_; }
+
+ private:
+  std::string Format(JobText id, std::va_list args);
+  void Say(JobText id, ...);
+  bool Ask(JobText id, ...);
+  bool OutputIsUsable();
+  bool TakeTemporaryFile();
+  void NoticeFrame(const PackedDib& image, bool cutShort);
+  void DiscardTemporaryFile();
+
+  JobHost& host_;
+  JobSettings settings_;
+  char cursor_[kPathSize] = {};
+  char target_[kPathSize] = {};  // the file the output path ends at (a link's target)
+  int frameCount_ = 0;
+  int frameWidth_ = 0;   // the first frame's size, which the canvas takes
+  int frameHeight_ = 0;
+  bool sizeNoticed_ = false;
+  std::unique_ptr<FrameWriter> writer_;
+  std::string temporary_;
+};
+
+// The process's one job slot: a job holds it for its whole length, so that no second job
+// starts meanwhile (the compressor dialog and message boxes run message loops in which a
+// Run could arrive). owner() is false when someone else held it already.
+class JobSlot {
+ public:
+  JobSlot();
+  ~JobSlot();
+  JobSlot(const JobSlot&) = delete;
+  JobSlot& operator=(const JobSlot&) = delete;
+  bool owner() const { return owner_; }
+
+ private:
+  bool owner_;
+};
+
+// True while a job runs anywhere in the process: a second one is refused.
+bool JobUnderWay();
+
+// The name the running job writes to (a temporary file beside the output), or an empty
+// string. A signal handler may read it to remove the file before the process ends.
 const char* PendingOutputPath();
-
-// Texts of the job's messages.
-extern const char kOverwriteQuestion[];
-extern const char kConfirmQuestion[];
-extern const char kUnreadableFrame[];
-extern const char kUnwritableOutput[];
-extern const char kOutputTooLarge[];
-
-void ShowMessage(const char* caption, const char* format, ...);
-bool AskYesNo(const char* caption, const char* format, ...);
-int IsAbortRequested();
 
 }  // namespace zelvo

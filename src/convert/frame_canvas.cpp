@@ -7,25 +7,23 @@
 namespace zelvo {
 
 std::uint64_t CanvasStride(std::int64_t width) {
-  if (width <= 0) return 0;
-  return ((static_cast<std::uint64_t>(width) * 24 + 31) / 32) * 4;
+  std::uint64_t stride = 0;
+  return width > 0 && CheckedDibStride(width, 24, &stride) ? stride : 0;
 }
 
 bool FrameCanvas::Create(int width, int height) {
   Reset();
-  if (width <= 0 || height <= 0) return false;
-  const std::uint64_t stride = CanvasStride(width);
-  const std::uint64_t total = stride * static_cast<std::uint64_t>(height);
-  if (stride > kMaxDibBlock || total > kMaxDibBlock) return false;
+  DibGeometry geometry;
+  if (width <= 0 || height <= 0 || !CheckedDibGeometry(width, height, 24, &geometry)) return false;
   try {
-    bits_.assign(static_cast<std::size_t>(total), 0);
+    bits_.assign(static_cast<std::size_t>(geometry.bytes), 0);
   } catch (const std::bad_alloc&) {
     Reset();
     return false;
   }
   width_ = width;
   height_ = height;
-  stride_ = static_cast<std::size_t>(stride);
+  stride_ = static_cast<std::size_t>(geometry.stride);
   return true;
 }
 
@@ -88,42 +86,41 @@ void ConvertRow(const std::uint8_t* src, std::uint8_t* dst, int count, int bits,
 
 }  // namespace
 
+namespace {
+
+// Blackens what a frame of columns x rows (picture rows from the top) leaves uncovered, so
+// that no pixel of an earlier, larger frame shows through a smaller one.
+void ClearUncovered(FrameCanvas& canvas, int columns, int rows) {
+  const std::size_t covered = static_cast<std::size_t>(columns) * 3;
+  for (int y = 0; y < canvas.height(); ++y) {
+    std::uint8_t* row = canvas.data() + static_cast<std::size_t>(canvas.height() - 1 - y) * canvas.stride();
+    const std::size_t from = y < rows ? covered : 0;
+    if (from < static_cast<std::size_t>(canvas.width()) * 3) std::memset(row + from, 0, canvas.width() * 3 - from);
+  }
+}
+
+}  // namespace
+
 int DrawPackedDib(FrameCanvas& canvas, const PackedDib& image) {
-  if (canvas.empty() || !image || image.size() < static_cast<std::size_t>(kDibHeaderSize)) {
-    return 1;
+  if (canvas.empty()) return 1;
+  DibView view;
+  switch (ViewDrawableDib(image, &view)) {
+    case DibDrawable::kNo: return 1;
+    case DibDrawable::kNothing:
+      ClearUncovered(canvas, 0, 0);
+      return 0;
+    case DibDrawable::kYes: break;
   }
-  const DibHeader header = LoadDibHeader(image.data());
-  const int bits = header.bitCount;
-  if (header.compression != 0) return 1;
-  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
-      bits != 32) {
-    return 1;
-  }
-  if (header.width < 0) return 1;
-  if (header.width == 0 || header.height == 0) return 0;  // nothing to cover
-
-  const bool topDown = header.height < 0;
-  const std::int64_t rows = topDown ? -static_cast<std::int64_t>(header.height) : header.height;
-  const std::uint64_t srcStride =
-      ((static_cast<std::uint64_t>(header.width) * static_cast<unsigned>(bits) + 31) / 32) * 4;
-  const std::uint64_t offset = static_cast<std::uint64_t>(DibPixelOffset(bits));
-  // Checked before any pixel is touched: a header that promises more rows than the block
-  // holds is refused instead of being read past its end.
-  if (offset > image.size() ||
-      static_cast<std::uint64_t>(rows) > (image.size() - offset) / srcStride) {
-    return 1;
-  }
-  const std::uint8_t* table = image.data() + kDibHeaderSize;
-  const std::uint8_t* pixels = image.data() + offset;
-
-  const int columns = static_cast<int>(std::min<std::int64_t>(header.width, canvas.width()));
+  const std::int64_t rows = static_cast<std::int64_t>(view.geometry.rows);
+  const int columns = static_cast<int>(std::min<std::int64_t>(view.header.width, canvas.width()));
   const int covered = static_cast<int>(std::min<std::int64_t>(rows, canvas.height()));
   for (int y = 0; y < covered; ++y) {  // y counts picture rows from the top
-    const std::int64_t srcRow = topDown ? y : rows - 1 - y;
+    const std::int64_t srcRow = view.topDown ? y : rows - 1 - y;
     const std::size_t dstRow = static_cast<std::size_t>(canvas.height() - 1 - y);
-    ConvertRow(pixels + static_cast<std::uint64_t>(srcRow) * srcStride,
-               canvas.data() + dstRow * canvas.stride(), columns, bits, table);
+    ConvertRow(view.pixels + static_cast<std::uint64_t>(srcRow) * view.geometry.stride,
+               canvas.data() + dstRow * canvas.stride(), columns, view.header.bitCount, view.colors);
   }
+  if (columns < canvas.width() || covered < canvas.height()) ClearUncovered(canvas, columns, covered);
   return 0;
 }
 

@@ -49,7 +49,7 @@ std::uint64_t CanvasStride(std::int64_t width);
 // indexed depths (1, 2, 4, 8 bits) through the colour table, 16 bits as x-5-5-5 with each
 // channel widened by repeating its top bits, 24 bits as is, 32 bits by its first three
 // bytes. Rows are bottom-up (a negative height is read top-down). What the image does not
-// cover keeps its earlier content; what lies outside the canvas is clipped.
+// cover turns black, so no earlier frame shows through; what lies outside the canvas is clipped.
 // 0 = drawn (also when nothing was covered), 1 = the image cannot be drawn: an empty
 // canvas, a block too short for its header, a compressed image, an unknown bit count, a
 // negative width, or pixel rows beyond the end of the block.

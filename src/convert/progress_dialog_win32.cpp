@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/window_win32.h"
+#include "platform/window_win32.h"
 
 namespace zelvo {
 
@@ -25,7 +25,8 @@ struct PostedText {
 
 // Values set before the worker starts (thread creation orders them) or exchanged between the
 // two threads while it runs; atomic either way, so no access is a data race.
-std::atomic<ProgressRoutine> gRoutine{nullptr};
+// Set before the worker starts and read only by it: thread creation orders the two.
+ProgressRoutine gRoutine;
 std::atomic<HWND> gDialog{nullptr};
 std::atomic<int> gResult{0};
 std::atomic<int> gAbortRequested{0};
@@ -100,7 +101,7 @@ void ClearState() {
 
 void SetProgressThreadStarter(ProgressThreadStarter starter) { gThreadStarter = starter; }
 
-int RunProgressDialog(HWND owner, HINSTANCE instance, int templateId, ProgressRoutine routine,
+int RunProgressDialog(HWND owner, HINSTANCE instance, int templateId, const ProgressRoutine& routine,
                       int barId, int textId, int total) {
   gRoutine = routine;
   gBarId = barId;
@@ -181,8 +182,7 @@ DWORD WINAPI ProgressWorkerMain(LPVOID parameter) {
   // The dialog that started this worker. Read from the shared state after the routine, it
   // could already be the next job's dialog, which would take this close for an abort.
   HWND dialog = static_cast<HWND>(parameter);
-  ProgressRoutine routine = gRoutine.load();
-  gResult = routine != nullptr ? routine() : 1;
+  gResult = gRoutine ? gRoutine() : 1;
   gWorkerDone = true;
   PostMessageA(dialog, WM_CLOSE, 0, 0);
   return 0;

@@ -5,9 +5,11 @@
 // atomic abort flag; the dialog never calls into the worker.
 #include <windows.h>
 
+#include <functional>
+
 namespace zelvo {
 
-using ProgressRoutine = int (*)();
+using ProgressRoutine = std::function<int()>;
 
 // Message codes of the worker's WM_USER posts (wParam). lParam carries a heap block that
 // the dialog frees after showing it.
@@ -19,7 +21,7 @@ constexpr WPARAM kProgressStep = 3;
 // thread and returns its result once the dialog has ended: the routine's own result, or 1
 // when no worker thread could be started (the routine never ran). Bar `barId` counts 0 to
 // `total`; text `textId` shows "%d/%d 終了".
-int RunProgressDialog(HWND owner, HINSTANCE instance, int templateId, ProgressRoutine routine,
+int RunProgressDialog(HWND owner, HINSTANCE instance, int templateId, const ProgressRoutine& routine,
                       int barId, int textId, int total);
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

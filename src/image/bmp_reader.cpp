@@ -153,14 +153,11 @@ bool ParseHeaderArea(const std::uint8_t* staging, std::size_t got, BmpLayout* ou
     default: return false;  // JPEG, PNG, RLE24 and unknown kinds cannot be decoded here
   }
   if (h.width < 0) return false;
-  out->rows = h.height < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(h.height))
-                           : static_cast<std::uint64_t>(h.height);
-  // A top-down height of -2^31 has no positive counterpart for the bottom-up result.
-  if (out->rows > static_cast<std::uint64_t>(INT32_MAX)) return false;
-  if (!CheckedDibStride(h.width, h.bitCount, &out->fileStride)) return false;
-  if (out->rows != 0 && out->fileStride > kMaxDibBlock / out->rows) return false;
-  std::uint64_t pixelBytes = out->fileStride * out->rows;
-  if (pixelBytes + DibPixelOffset(h.bitCount) + 1 > kMaxDibBlock) return false;
+  DibGeometry geometry;
+  if (!CheckedDibGeometry(h.width, h.height, h.bitCount, &geometry)) return false;
+  out->rows = geometry.rows;
+  out->fileStride = geometry.stride;
+  if (geometry.bytes + DibPixelOffset(h.bitCount) + 1 > kMaxDibBlock) return false;
   return true;
 }
 
@@ -222,7 +219,71 @@ void FlipRows(std::uint8_t* pixels, std::uint64_t stride, std::uint64_t rows) {
   }
 }
 
-PackedDib FullImage(ByteSource& source) {
+// Expands the run-length data after the header area. *cutShort: the file ends before the
+// data size its header states.
+bool ReadRunLengths(ByteSource& source, const BmpLayout& layout, std::uint8_t* pixels, bool* cutShort) {
+  std::int64_t fileSize = source.Size();
+  if (fileSize < 0) return false;
+  std::uint64_t rest = static_cast<std::uint64_t>(fileSize) > layout.offBits
+                           ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
+  *cutShort = rest < layout.header.sizeImage;
+  rest = std::min<std::uint64_t>(rest, kMaxDibBlock);
+  std::vector<std::uint8_t> input;
+  try {
+    input.resize(static_cast<std::size_t>(rest));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::int64_t got = source.ReadAt(layout.offBits, input.data(), input.size());
+  if (got < 0) return false;
+  return layout.header.compression == kBiRle8
+             ? ExpandRle8(input.data(), static_cast<std::size_t>(got), pixels, layout.header)
+             : ExpandRle4(input.data(), static_cast<std::size_t>(got), pixels, layout.header);
+}
+
+// Converts bit-field pixels of any masks into 32-bit blue, green, red, unused rows of
+// `stride` bytes. Only the rows the file really holds are staged; pixels past the end of
+// a short file stay zero, as in a plain read.
+bool ReadBitFieldRows(ByteSource& source, const BmpLayout& layout, std::int32_t width, std::uint64_t stride,
+                      std::uint8_t* pixels, bool* cutShort) {
+  std::int64_t fileSize = source.Size();
+  if (fileSize < 0) return false;
+  std::uint64_t present = static_cast<std::uint64_t>(fileSize) > layout.offBits
+                              ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
+  const std::uint64_t wanted = layout.fileStride * layout.rows;
+  *cutShort = present < wanted;
+  std::vector<std::uint8_t> raw;
+  try {
+    raw.resize(static_cast<std::size_t>(std::min(wanted, present)));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::int64_t got = source.ReadAt(layout.offBits, raw.data(), raw.size());
+  if (got < 0) return false;
+  const Channel red = MakeChannel(layout.masks[0]);
+  const Channel green = MakeChannel(layout.masks[1]);
+  const Channel blue = MakeChannel(layout.masks[2]);
+  const std::uint64_t bytesPerPixel = layout.header.bitCount / 8;
+  const std::uint64_t held = static_cast<std::uint64_t>(got);
+  for (std::uint64_t r = 0; width > 0 && r < layout.rows && r * layout.fileStride < held; ++r) {
+    const std::uint8_t* in = raw.data() + r * layout.fileStride;
+    const std::uint64_t count =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(width), (held - r * layout.fileStride) / bytesPerPixel);
+    std::uint8_t* row = pixels + r * stride;
+    for (std::uint64_t x = 0; x < count; ++x) {
+      std::uint32_t value = layout.header.bitCount == 16 ? LoadU16(in + 2 * x) : LoadU32(in + 4 * x);
+      row[4 * x] = Widen(blue, value);
+      row[4 * x + 1] = Widen(green, value);
+      row[4 * x + 2] = Widen(red, value);
+    }
+  }
+  return true;
+}
+
+PackedDib FullImage(ByteSource& source, bool* cutShort) {
+  bool shortFile = false;
+  if (cutShort == nullptr) cutShort = &shortFile;
+  *cutShort = false;
   BmpLayout layout;
   if (!ReadHeaderArea(source, &layout)) return PackedDib();
   DibHeader out = layout.header;
@@ -242,84 +303,37 @@ PackedDib FullImage(ByteSource& source) {
   out.compression = kBiRgb;
   out.sizeImage = 0;
   if (convert) out.bitCount = 32;
-  std::uint64_t stride = 0;
-  if (!CheckedDibStride(out.width, out.bitCount, &stride)) return PackedDib();
-  if (layout.rows != 0 && stride > kMaxDibBlock / layout.rows) return PackedDib();
-  const std::uint64_t pixelBytes = stride * layout.rows;
-  PackedDib dib = PackedDib::Allocate(DibPixelOffset(out.bitCount) + pixelBytes + 1);
+  DibGeometry geometry;
+  if (!CheckedDibGeometry(out.width, out.height, out.bitCount, &geometry)) return PackedDib();
+  PackedDib dib = PackedDib::Allocate(DibPixelOffset(out.bitCount) + geometry.bytes + 1);
   if (!dib) return dib;
   dib.set_header(out);
   std::memcpy(dib.colors(), layout.table, 4 * static_cast<std::size_t>(layout.colorCount));
   std::uint8_t* pixels = dib.pixels();
 
   if (compression == kBiRle8 || compression == kBiRle4) {
-    std::int64_t fileSize = source.Size();
-    if (fileSize < 0) return PackedDib();
-    std::uint64_t rest = static_cast<std::uint64_t>(fileSize) > layout.offBits
-                             ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
-    rest = std::min<std::uint64_t>(rest, kMaxDibBlock);
-    std::vector<std::uint8_t> input;
-    try {
-      input.resize(static_cast<std::size_t>(rest));
-    } catch (const std::bad_alloc&) {
-      return PackedDib();
-    }
-    std::int64_t got = source.ReadAt(layout.offBits, input.data(), input.size());
-    if (got < 0) return PackedDib();
-    bool ok = compression == kBiRle8
-                  ? ExpandRle8(input.data(), static_cast<std::size_t>(got), pixels, layout.header)
-                  : ExpandRle4(input.data(), static_cast<std::size_t>(got), pixels, layout.header);
-    if (!ok) return PackedDib();
-    return dib;  // run-length files are always bottom-up
+    // Run-length files are always bottom-up.
+    return ReadRunLengths(source, layout, pixels, cutShort) ? std::move(dib) : PackedDib();
   }
-
   if (!convert) {
     // A short file leaves the rest of the rows zero.
-    if (source.ReadAt(layout.offBits, pixels, static_cast<std::size_t>(pixelBytes)) < 0) return PackedDib();
-  } else {
-    // Only the rows the file really holds are staged; the others stay zero in the block.
-    std::int64_t fileSize = source.Size();
-    if (fileSize < 0) return PackedDib();
-    std::uint64_t present = static_cast<std::uint64_t>(fileSize) > layout.offBits
-                                ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
-    std::vector<std::uint8_t> raw;
-    try {
-      raw.resize(static_cast<std::size_t>(std::min(layout.fileStride * layout.rows, present)));
-    } catch (const std::bad_alloc&) {
-      return PackedDib();
-    }
-    std::int64_t got = source.ReadAt(layout.offBits, raw.data(), raw.size());
+    const std::int64_t got = source.ReadAt(layout.offBits, pixels, static_cast<std::size_t>(geometry.bytes));
     if (got < 0) return PackedDib();
-    const Channel red = MakeChannel(layout.masks[0]);
-    const Channel green = MakeChannel(layout.masks[1]);
-    const Channel blue = MakeChannel(layout.masks[2]);
-    const std::uint64_t bytesPerPixel = layout.header.bitCount / 8;
-    // Pixels past the end of a short file stay zero, as in a plain read.
-    for (std::uint64_t r = 0; out.width > 0 && r < layout.rows && r * layout.fileStride < static_cast<std::uint64_t>(got);
-         ++r) {
-      const std::uint8_t* in = raw.data() + r * layout.fileStride;
-      const std::uint64_t width = std::min<std::uint64_t>(
-          static_cast<std::uint64_t>(out.width), (static_cast<std::uint64_t>(got) - r * layout.fileStride) / bytesPerPixel);
-      std::uint8_t* row = pixels + r * stride;
-      for (std::uint64_t x = 0; x < width; ++x) {
-        std::uint32_t value = layout.header.bitCount == 16 ? LoadU16(in + 2 * x) : LoadU32(in + 4 * x);
-        row[4 * x] = Widen(blue, value);
-        row[4 * x + 1] = Widen(green, value);
-        row[4 * x + 2] = Widen(red, value);
-      }
-    }
+    *cutShort = static_cast<std::uint64_t>(got) < geometry.bytes;
+  } else if (!ReadBitFieldRows(source, layout, out.width, geometry.stride, pixels, cutShort)) {
+    return PackedDib();
   }
-  if (layout.header.height < 0) FlipRows(pixels, stride, layout.rows);
+  if (layout.header.height < 0) FlipRows(pixels, geometry.stride, layout.rows);
   return dib;
 }
 
 // Pixel area geometry for an expander; false when the header does not suit.
 bool RleArea(const DibHeader& header, int bits, std::uint64_t* stride, std::uint64_t* total) {
+  DibGeometry geometry;
   if (header.bitCount != bits || header.height < 0) return false;
-  if (!CheckedDibStride(header.width, bits, stride)) return false;
-  std::uint64_t rows = static_cast<std::uint64_t>(header.height);
-  if (rows != 0 && *stride > kMaxDibBlock / rows) return false;
-  *total = *stride * rows;
+  if (!CheckedDibGeometry(header.width, header.height, bits, &geometry)) return false;
+  *stride = geometry.stride;
+  *total = geometry.bytes;
   return true;
 }
 
@@ -452,9 +466,9 @@ PackedDib ReadBmpHeaderFromMemory(const std::uint8_t* data, std::size_t size) {
   return HeaderOnly(source);
 }
 
-PackedDib ReadBmpFromMemory(const std::uint8_t* data, std::size_t size) {
+PackedDib ReadBmpFromMemory(const std::uint8_t* data, std::size_t size, bool* cutShort) {
   MemorySource source(data, size);
-  return FullImage(source);
+  return FullImage(source, cutShort);
 }
 
 bool IsBmpFile(const char* path) {
@@ -476,13 +490,13 @@ PackedDib ReadBmpHeader(const char* path) {
   return HeaderOnly(source);
 }
 
-PackedDib ReadBmp(const char* path) {
+PackedDib ReadBmp(const char* path, bool* cutShort) {
   std::string prepared = PreparePath(path);
   if (prepared.empty()) return PackedDib();
   ReadOnlyFile file(prepared.c_str());
   if (!file.is_open()) return PackedDib();
   FileSource source(&file);
-  return FullImage(source);
+  return FullImage(source, cutShort);
 }
 
 }  // namespace zelvo

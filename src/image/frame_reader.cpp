@@ -22,9 +22,10 @@ PackedDib ReadFrameHeader(const char* path) {
   return PackedDib();
 }
 
-PackedDib ReadFrame(const char* path) {
+PackedDib ReadFrame(const char* path, bool* cutShort) {
+  if (cutShort != nullptr) *cutShort = false;
   switch (ProbeFrame(path)) {
-    case FrameFormat::kBmp: return ReadBmp(path);
+    case FrameFormat::kBmp: return ReadBmp(path, cutShort);
     case FrameFormat::kPng: return ReadPng(path);
     case FrameFormat::kNone: break;
   }

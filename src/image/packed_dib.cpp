@@ -56,7 +56,7 @@ void StoreDibHeader(std::uint8_t* bytes, const DibHeader& h) {
   StoreU32(bytes + 36, h.clrImportant);
 }
 
-int InitDibHeader(DibHeader* header) {
+void InitDibHeader(DibHeader* header) {
   header->size = kDibHeaderSize;
   header->planes = 1;
   header->compression = 0;
@@ -65,7 +65,16 @@ int InitDibHeader(DibHeader* header) {
   header->yPelsPerMeter = 0;
   header->clrUsed = 0;
   header->clrImportant = 0;
-  return 0;
+}
+
+DibHeader MakeDibHeader(std::int32_t width, std::int32_t height, int bits, std::uint32_t imageBytes) {
+  DibHeader header;
+  InitDibHeader(&header);
+  header.width = width;
+  header.height = height;
+  header.bitCount = static_cast<std::uint16_t>(bits);
+  header.sizeImage = imageBytes;
+  return header;
 }
 
 int DibStride(int width, int bits) {
@@ -82,6 +91,17 @@ bool CheckedDibStride(std::int64_t width, int bits, std::uint64_t* stride) {
   std::uint64_t bytes = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
   if (bytes > kMaxDibBlock) return false;
   *stride = bytes;
+  return true;
+}
+
+bool CheckedDibGeometry(std::int64_t width, std::int64_t height, int bits, DibGeometry* out) {
+  DibGeometry g;
+  if (!CheckedDibStride(width, bits, &g.stride)) return false;
+  if (height < -static_cast<std::int64_t>(INT32_MAX) || height > INT32_MAX) return false;
+  g.rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+  if (g.rows != 0 && g.stride > kMaxDibBlock / g.rows) return false;
+  g.bytes = g.stride * g.rows;
+  *out = g;
   return true;
 }
 
@@ -117,6 +137,29 @@ std::uint8_t* PackedDib::pixels() {
 const std::uint8_t* PackedDib::pixels() const {
   if (!block_) return nullptr;
   return block_.get() + DibPixelOffset(LoadU16(block_.get() + 14));
+}
+
+DibDrawable ViewDrawableDib(const PackedDib& image, DibView* view) {
+  if (!image || image.size() < static_cast<std::size_t>(kDibHeaderSize)) return DibDrawable::kNo;
+  DibView v;
+  v.header = LoadDibHeader(image.data());
+  const int bits = v.header.bitCount;
+  if (v.header.compression != 0) return DibDrawable::kNo;
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    return DibDrawable::kNo;
+  }
+  if (v.header.width < 0) return DibDrawable::kNo;
+  if (v.header.width == 0 || v.header.height == 0) return DibDrawable::kNothing;
+  if (!CheckedDibGeometry(v.header.width, v.header.height, bits, &v.geometry)) return DibDrawable::kNo;
+  const std::uint64_t offset = static_cast<std::uint64_t>(DibPixelOffset(bits));
+  // A header that promises more rows than the block holds is refused before any pixel is
+  // touched, instead of being read past the block's end.
+  if (offset > image.size() || v.geometry.bytes > image.size() - offset) return DibDrawable::kNo;
+  v.topDown = v.header.height < 0;
+  v.colors = image.data() + kDibHeaderSize;
+  v.pixels = image.data() + offset;
+  *view = v;
+  return DibDrawable::kYes;
 }
 
 int GetDibWidth(const PackedDib& dib) { return dib ? dib.header().width : -1; }

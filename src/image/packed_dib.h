@@ -38,14 +38,29 @@ void StoreU16(std::uint8_t* p, std::uint16_t v);
 void StoreU32(std::uint8_t* p, std::uint32_t v);
 
 // Sets size 40, planes 1 and compression, sizeImage, resolutions and colour counts to 0;
-// width, height and bit count are left to the caller. Always returns 0.
-int InitDibHeader(DibHeader* header);
+// width, height and bit count are left to the caller.
+void InitDibHeader(DibHeader* header);
+// The 40-byte header of an uncompressed bottom-up picture of width x height at `bits`,
+// with sizeImage `imageBytes`: what a stream format or a packed DIB starts with.
+DibHeader MakeDibHeader(std::int32_t width, std::int32_t height, int bits, std::uint32_t imageBytes);
 
 // Bytes of one pixel row: ((width * bits + 31) / 32) * 4 in 32-bit arithmetic.
 int DibStride(int width, int bits);
 // The same in checked 64-bit arithmetic for sizes a file controls: false when width is
 // negative, bits is 0 or above 32, or the result does not fit kMaxDibBlock.
 bool CheckedDibStride(std::int64_t width, int bits, std::uint64_t* stride);
+// The pixel area of a DIB of width x |height| pixels at `bits` per pixel.
+struct DibGeometry {
+  std::uint64_t stride = 0;  // bytes of one row, padded to whole 32-bit words
+  std::uint64_t rows = 0;    // |height|
+  std::uint64_t bytes = 0;   // stride * rows
+};
+// The one place where sizes a file or a caller controls become a stride and a block size:
+// false when width is negative, bits is not 1 to 32, |height| exceeds INT32_MAX (a top-down
+// height of -2^31 has no bottom-up counterpart), or a row or the whole area would pass
+// kMaxDibBlock.
+bool CheckedDibGeometry(std::int64_t width, std::int64_t height, int bits, DibGeometry* out);
+
 // 2^bits for bits <= 8, else 0.
 int DibColorCount(int bits);
 // Offset of the pixel rows from the start of the block: 40 + 4 * DibColorCount(bits).
@@ -80,6 +95,24 @@ class PackedDib {
   std::unique_ptr<std::uint8_t[]> block_;
   std::size_t size_ = 0;
 };
+
+// A packed DIB checked for drawing, with where its parts are.
+struct DibView {
+  DibHeader header;
+  DibGeometry geometry;  // of the stored rows
+  bool topDown = false;  // a negative height: the first stored row is the picture's top
+  const std::uint8_t* colors = nullptr;
+  const std::uint8_t* pixels = nullptr;
+};
+enum class DibDrawable {
+  kYes,         // *view describes rows that all lie inside the block
+  kNothing,     // a valid header of width or height 0: nothing to cover
+  kNo,          // a block too short for its header, a compressed image, an unknown bit
+                // count, a negative width, or rows beyond the end of the block
+};
+// The check both canvases make before drawing, so that neither reads outside the block
+// whatever its header claims.
+DibDrawable ViewDrawableDib(const PackedDib& image, DibView* view);
 
 // Width and height from the header; -1 for an empty block.
 int GetDibWidth(const PackedDib& dib);

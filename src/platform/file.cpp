@@ -1,49 +1,53 @@
 #include "platform/file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/path_buffer.h"
 
 namespace zelvo {
 
-std::string TemporaryNameBeside(const char* path) {
-  // Split into folder and name by the last separator, stepping over double-byte
-  // characters whose second byte could look like a separator or a dot.
-  std::size_t nameStart = 0;
-  std::size_t dot = std::string::npos;
-  std::size_t len = std::strlen(path);
-  for (std::size_t i = 0; i < len; ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsLeadByte(c) && i + 1 < len) {
-      ++i;
-      continue;
-    }
-    if (IsPathSeparator(path[i])) {
-      nameStart = i + 1;
-      dot = std::string::npos;
-    } else if (path[i] == '.') {
-      dot = i;
-    }
-  }
-  std::string folder(path, nameStart);
-  std::string extension = dot == std::string::npos ? std::string() : std::string(path + dot);
+namespace {
+
+// A candidate temporary name of `room` bytes at most for attempt `attempt`: the long form
+// "~zelvo<pid>-<n>.tmp<ext>" while it fits, then the same without ".tmp", without the
+// extension, and finally "~" and hex digits cut to the room (one character: a hex digit).
+std::string TemporaryTag(std::size_t room, const std::string& extension, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
-  unsigned seed = static_cast<unsigned>(std::time(nullptr)) ^ (counter.fetch_add(1) * 2654435761u);
-  // The longest tag that fits: a path near the length limit still gets a temporary name,
-  // down to one hex digit beside a one-letter output name.
-  static const char* const kForms[] = {"~zelvo%08x.tmp", "~z%04x", "~%02x", "~%x"};
-  static const unsigned kMasks[] = {0xFFFFFFFFu, 0xFFFFu, 0xFFu, 0xFu};
-  for (int form = 0; form < 4; ++form) {
-    for (unsigned attempt = 0; attempt < 64; ++attempt) {
-      char tag[32];
-      std::snprintf(tag, sizeof tag, kForms[form], (seed + attempt * 7919u) & kMasks[form]);
-      std::string candidate = folder + tag + extension;
-      if (candidate.size() >= static_cast<std::size_t>(kPathSize)) break;
-      if (!PathExists(candidate.c_str())) return candidate;
-    }
+  const unsigned n = counter.fetch_add(1);
+  char tag[64];
+  std::snprintf(tag, sizeof tag, "~zelvo%lx-%x", CurrentProcessId(), n);
+  std::string name = std::string(tag) + ".tmp" + extension;
+  if (name.size() <= room) return name;
+  name = tag + extension;
+  if (name.size() <= room) return name;
+  if (std::strlen(tag) <= room) return tag;
+  // Too little room for the process id: exclusive creation alone keeps jobs apart.
+  std::snprintf(tag, sizeof tag, "~%08x", (n * 2654435761u) ^ (static_cast<unsigned>(CurrentProcessId()) * 40503u) ^ attempt);
+  if (room == 1) return std::string(1, tag[1 + attempt % 8]);
+  return std::string(tag, room);
+}
+
+}  // namespace
+
+std::string CreateTemporaryBeside(const char* path, int* error) {
+  int dummy = 0;
+  if (error == nullptr) error = &dummy;
+  *error = EINVAL;
+  if (path == nullptr) return std::string();
+  const PathSplit at = SplitPath(path);
+  const std::string folder(path, at.name);
+  const std::string extension(path + at.extension, at.end - at.extension);
+  if (folder.size() + 1 >= static_cast<std::size_t>(kPathSize)) return std::string();
+  const std::size_t room = static_cast<std::size_t>(kPathSize) - 1 - folder.size();
+  for (unsigned attempt = 0; attempt < 256; ++attempt) {
+    const std::string candidate = folder + TemporaryTag(room, extension, attempt);
+    if (candidate == path) continue;
+    *error = CreateNewFile(candidate.c_str());
+    if (*error == 0) return candidate;
+    if (*error != EEXIST) return std::string();
   }
   return std::string();
 }

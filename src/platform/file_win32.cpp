@@ -1,31 +1,50 @@
 #include "platform/file.h"
 
+#include "platform/path_buffer.h"
+
 #include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace zelvo {
 
+namespace {
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Opens a name only to look at it: no access rights, every kind of sharing, and folders
+// too (FILE_FLAG_BACKUP_SEMANTICS).
+HANDLE OpenForQuery(const char* path) {
+  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
 bool ReadOnlyFile::Open(const char* path) {
   Close();
-  handle_ = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle_ != INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
 }
 
 void ReadOnlyFile::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
+  if (handle_ != kClosed) CloseHandle(Handle(handle_));
+  handle_ = kClosed;
 }
 
-bool ReadOnlyFile::is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
-
 std::int64_t ReadOnlyFile::Read(void* buffer, std::size_t n) {
-  if (handle_ == INVALID_HANDLE_VALUE) return -1;
+  if (handle_ == kClosed) return -1;
   std::size_t done = 0;
   auto* out = static_cast<unsigned char*>(buffer);
   while (done < n) {
     DWORD chunk = static_cast<DWORD>(n - done > 0x40000000u ? 0x40000000u : n - done);
     DWORD got = 0;
-    if (!ReadFile(handle_, out + done, chunk, &got, nullptr)) return -1;
+    if (!ReadFile(Handle(handle_), out + done, chunk, &got, nullptr)) return -1;
     if (got == 0) break;
     done += got;
   }
@@ -33,15 +52,15 @@ std::int64_t ReadOnlyFile::Read(void* buffer, std::size_t n) {
 }
 
 bool ReadOnlyFile::Seek(std::uint64_t offset) {
-  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  if (handle_ == kClosed) return false;
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN) != 0;
 }
 
 std::int64_t ReadOnlyFile::Size() {
   LARGE_INTEGER size;
-  if (handle_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle_, &size)) return -1;
+  if (handle_ == kClosed || !GetFileSizeEx(Handle(handle_), &size)) return -1;
   return size.QuadPart;
 }
 
@@ -54,5 +73,75 @@ bool MoveOnto(const char* from, const char* to) {
 }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+OutputKind ProbeOutput(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return OutputKind::kOther;
+  }
+  // Device names (NUL, CON, COM1) open without being files on disk.
+  HANDLE file = OpenForQuery(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    return attributes == INVALID_FILE_ATTRIBUTES ? OutputKind::kAbsent : OutputKind::kFile;
+  }
+  const DWORD type = GetFileType(file);
+  CloseHandle(file);
+  return type == FILE_TYPE_DISK ? OutputKind::kFile : OutputKind::kOther;
+}
+
+bool ResolveOutputTarget(const char* path, char* target) {
+  // Shortcuts are files of their own here; the output path is the file to replace.
+  const std::size_t n = std::strlen(path);
+  if (n >= static_cast<std::size_t>(kPathSize)) return false;
+  std::memcpy(target, path, n + 1);
+  return true;
+}
+
+int CreateNewFile(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return 0;
+  }
+  switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
+bool CopyFileMode(const char* from, const char* to) {
+  // Permissions come from the folder's inherited access rules on Windows, as for any
+  // newly saved file; the attributes the user set (hidden, archive) carry over. The
+  // read-only one does not: it would keep the new file from replacing the old.
+  const DWORD attributes = GetFileAttributesA(from);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  return SetFileAttributesA(to, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+std::string FileIdentity(const char* path) {
+  HANDLE file = OpenForQuery(path);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!known) return std::string();
+  char key[64];
+  std::snprintf(key, sizeof key, "%lx:%lx:%lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+  return key;
+}
 
 }  // namespace zelvo

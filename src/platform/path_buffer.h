@@ -2,6 +2,7 @@
 // Paths travel as zero-terminated byte strings in the system's multibyte code page
 // (Shift-JIS on the Windows target, UTF-8 on Linux), at most 259 bytes plus the
 // terminator. Every function that writes a path writes into a buffer of this size.
+#include <cstddef>
 
 namespace zelvo {
 
@@ -15,5 +16,21 @@ bool IsLeadByte(unsigned char c);
 // True for a byte that separates folders on this platform: '\\' and '/' on Windows,
 // '/' on Linux (where a backslash is an ordinary file-name character).
 bool IsPathSeparator(char c);
+
+// Length of the drive at the start of `path`: 2 for "C:" on Windows, else 0.
+std::size_t DriveLength(const char* path);
+
+// Where the parts of a path begin, as byte offsets: [0, folder) the drive,
+// [folder, name) the folder with its trailing separator, [name, extension) the base name,
+// [extension, end) the extension from the name's last '.'. Double-byte characters are
+// stepped over whole, so a trail byte 0x5C (the second byte of 表, ソ, 能 in code page
+// 932) is never taken for a separator and a trail byte '.' never starts an extension.
+struct PathSplit {
+  std::size_t folder = 0;
+  std::size_t name = 0;
+  std::size_t extension = 0;
+  std::size_t end = 0;
+};
+PathSplit SplitPath(const char* path);
 
 }  // namespace zelvo

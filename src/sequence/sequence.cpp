@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/directory.h"
+
 namespace zelvo {
 
 namespace {
@@ -23,39 +25,15 @@ struct PathParts {
 
 // Splits like _splitpath: an optional drive (Windows only), the folder up to and including
 // the last separator, the base name, and the extension from the last '.' of the final
-// component. Double-byte characters are stepped over whole, so a trail byte 0x5C (the
-// second byte of 表, ソ, 能 in code page 932) is never taken for a separator.
-PathParts SplitPath(const char* path) {
+// component, double-byte characters stepped over whole.
+PathParts SplitPathParts(const char* path) {
   PathParts parts;
   if (path == nullptr) return parts;
-  const char* p = path;
-#ifdef _WIN32
-  if (p[0] != '\0' && p[1] == ':') {
-    parts.drive.assign(p, 2);
-    p += 2;
-  }
-#endif
-  const char* nameStart = p;
-  const char* lastDot = nullptr;
-  const char* q = p;
-  while (*q != '\0') {
-    if (IsLeadByte(static_cast<unsigned char>(*q)) && q[1] != '\0') {
-      q += 2;
-      continue;
-    }
-    if (IsPathSeparator(*q)) {
-      nameStart = q + 1;
-      lastDot = nullptr;
-    } else if (*q == '.') {
-      lastDot = q;
-    }
-    ++q;
-  }
-  const char* end = q;
-  const char* baseEnd = lastDot != nullptr ? lastDot : end;
-  parts.dir.assign(p, nameStart);
-  parts.base.assign(nameStart, baseEnd);
-  parts.ext.assign(baseEnd, end);
+  const PathSplit at = SplitPath(path);
+  parts.drive.assign(path, at.folder);
+  parts.dir.assign(path + at.folder, at.name - at.folder);
+  parts.base.assign(path + at.name, at.extension - at.name);
+  parts.ext.assign(path + at.extension, at.end - at.extension);
   parts.fits = parts.drive.size() < kMaxDrive && parts.dir.size() < kMaxComponent &&
                parts.base.size() < kMaxComponent && parts.ext.size() < kMaxComponent;
   return parts;
@@ -94,7 +72,7 @@ int LargestNumber(int width) {
   return kLargest[width];
 }
 
-bool HasExtension(const char* path) { return !SplitPath(path).ext.empty(); }
+bool HasExtension(const char* path) { return !SplitPathParts(path).ext.empty(); }
 
 void SplitSequenceName(const std::string& base, std::string* prefix, int* number, int* width) {
   const std::size_t length = base.size();
@@ -121,7 +99,7 @@ void SplitSequenceName(const std::string& base, std::string* prefix, int* number
 }
 
 SequenceSpec ParseSequencePath(const char* path) {
-  PathParts parts = SplitPath(path);
+  PathParts parts = SplitPathParts(path);
   SequenceSpec split;
   split.directory = parts.drive + parts.dir;
   split.extension = parts.ext;
@@ -212,6 +190,38 @@ int NextFrameName(char* path, int first, int last) {
 std::string SequencePrefix(const char* path) { return ParseSequencePath(path).prefix; }
 
 std::string DirectoryOf(const char* path) { return ParseSequencePath(path).directory; }
+
+std::string DefaultOutputName(const char* framePath) {
+  const SequenceSpec split = ParseSequencePath(framePath);
+  return split.directory + split.prefix + ".avi";
+}
+
+void FindSequenceRange(const char* path, int* first, int* last) {
+  *first = -1;
+  *last = -1;
+  const SequenceSpec split = ParseSequencePath(path);
+  if (split.width == 0) return;
+  // The pattern narrows a listing where the system searches by pattern: one '?' per
+  // digit, and a final "." for names without an extension.
+  std::string pattern = split.directory;
+  if (split.prefix != "*") pattern += split.prefix;
+  pattern.append(static_cast<std::size_t>(split.width), '?');
+  pattern += split.extension.empty() ? std::string(".") : split.extension;
+  FolderListing listing(split.directory, pattern);
+  if (!listing.is_open()) return;
+  // Case follows the system's names: where the listing matched loosely, so does the rule;
+  // elsewhere frames are later opened under names built from the given path, so only
+  // exact letters name them.
+  const bool ignoreCase = FolderListing::NamesIgnoreCase();
+  NumberSet present;
+  while (const char* name = listing.Next()) {
+    int number = 0;
+    // Only files make frames: a folder named like a member ends the run before it
+    // instead of failing the job when its turn comes.
+    if (MatchSequenceMember(name, split, ignoreCase, &number) && listing.IsFile()) present.Add(number);
+  }
+  present.RunAround(split.number, first, last);
+}
 
 bool MatchSequenceMember(const char* name, const SequenceSpec& split, bool ignoreCase, int* number) {
   if (name == nullptr || split.width <= 0 || split.width > kMaxWidth) return false;

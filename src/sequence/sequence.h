@@ -48,9 +48,13 @@ int NextFrameName(char* path, int first, int last);
 
 std::string SequencePrefix(const char* path);
 std::string DirectoryOf(const char* path);
+// The output a sequence is written to unless the user names one: the frame's folder and
+// the name without its number, with ".avi" ("shots/shot0007.bmp" gives "shots/shot.avi").
+std::string DefaultOutputName(const char* framePath);
 
-// Finds the gap-free run of numbers present on disk that contains the path's own number.
-// Both results are -1 when the name has no number or the named file is not present.
+// Finds the gap-free run of numbered files present on disk that contains the path's own
+// number; folders and other non-files named like members do not count. Both results are
+// -1 when the name has no number or the named file is not present.
 void FindSequenceRange(const char* path, int* first, int* last);
 
 // The rule every directory listing applies to one entry name (no folder): the name is

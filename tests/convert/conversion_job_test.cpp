@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -36,12 +37,12 @@ std::string ReadAll(const std::string& path) {
 
 // A 2x1 frame whose left pixel's red value tells which frame was drawn.
 std::vector<std::uint8_t> BmpFrame(int mark) {
-  testing::BmpSpec desc;
+  test::BmpDescription desc;
   desc.width = 2;
   desc.height = 1;
   desc.bitCount = 24;
   desc.payload = {0, 0, static_cast<std::uint8_t>(mark), 0, 0, 0, 0, 0};
-  return testing::BuildBmp(desc);
+  return test::BuildBmp(desc);
 }
 
 std::vector<std::uint8_t> PngFrame(int mark) {
@@ -74,6 +75,7 @@ struct Record {
   int steps = 0;
   int progressTotal = -1;
   std::string openedPath;
+  std::vector<std::string> notices;  // "cut:<name>" / "size:<name>", file names only
   int openedScale = 0, openedRate = 0, openedWidth = 0, openedHeight = 0;
 };
 
@@ -131,8 +133,9 @@ class ScriptedHost : public JobHost {
     record.messages.push_back(text);
   }
   void Beep() override { ++record.beeps; }
-  int RunProgress(int total, int (*routine)()) override {
+  int RunProgress(int total, const std::function<int()>& routine) override {
     record.progressTotal = total;
+    if (duringProgress) duringProgress();
     return routine();
   }
   void PostStatusText(const char* text) override { record.statusTexts.push_back(text); }
@@ -140,26 +143,56 @@ class ScriptedHost : public JobHost {
   bool IsAbortRequested() override {
     return script_.abortAfter >= 0 && static_cast<int>(record.marks.size()) >= script_.abortAfter;
   }
+  void Notice(JobNotice notice, const char* framePath) override {
+    const std::string path = framePath;
+    record.notices.push_back((notice == JobNotice::kFrameCutShort ? "cut:" : "size:") +
+                             path.substr(path.find_last_of("/\\") + 1));
+  }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;
     return std::make_unique<RecordingWriter>(script_, &record);
   }
 
   Record record;
+  std::function<void()> duringProgress;  // runs while the job's progress display is up
 
  private:
   Script script_;
 };
 
-class ConversionJob : public ::testing::Test {
+// The command line's choices beyond the frame; -1 keeps the run found on disk.
+struct Overrides {
+  int first = -1;
+  int last = -1;
+};
+
+// The command lines' job: the run around `frame`, with confirmation.
+JobOutcome RunFromFrame(JobHost& host, const std::string& frame, const Overrides& overrides = Overrides()) {
+  FrameRun run;
+  if (FindFrameRun(frame.c_str(), &run) != RunProblem::kNone) return JobOutcome::kFailed;
+  if (overrides.first >= 0) run.settings.first = overrides.first;
+  if (overrides.last >= 0) run.settings.last = overrides.last;
+  return ConversionJob(host, run.settings).ConvertSequence(/*confirm=*/true);
+}
+
+// The main dialog's Run: settings as its controls left them, no confirmation. `cursor`
+// receives the frame the job ended at.
+JobOutcome RunFromDialog(JobHost& host, const std::string& input, const std::string& output, int first, int last,
+                         std::string* cursor = nullptr) {
+  JobSettings settings;
+  std::snprintf(settings.input, sizeof settings.input, "%s", input.c_str());
+  std::snprintf(settings.output, sizeof settings.output, "%s", output.c_str());
+  settings.first = first;
+  settings.last = last;
+  ConversionJob job(host, settings);
+  const JobOutcome outcome = job.ConvertSequence(/*confirm=*/false);
+  if (cursor) *cursor = job.framePath();
+  return outcome;
+}
+
+class ConversionJobTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.ok());
-    App().writer.reset();
-    App().frameRate = 15000;
-    App().frameScale = 1000;
-  }
-  void TearDown() override { SetJobHost(nullptr); }
+  void SetUp() override { ASSERT_TRUE(dir.ok()); }
 
   // Frames prefix + number (width 4) .bmp for each number; marks = number.
   void MakeFrames(const std::string& prefix, int first, int last, bool pngFromHalf = false) {
@@ -170,10 +203,6 @@ class ConversionJob : public ::testing::Test {
       auto bytes = png ? PngFrame(n) : BmpFrame(n);
       ASSERT_TRUE(dir.AddFile(name, std::string(bytes.begin(), bytes.end())));
     }
-  }
-  int Run(ScriptedHost& host, const std::string& frame, const JobOverrides& overrides = JobOverrides()) {
-    SetJobHost(&host);
-    return ConvertSequenceWith(frame.c_str(), overrides);
   }
   // Files in the folder that are neither frames nor the expected output.
   int LeftoverTemporaries() {
@@ -188,10 +217,10 @@ class ConversionJob : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(ConversionJob, CompleteRunWritesEveryFrameInOrderAndBeeps) {
+TEST_F(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   MakeFrames("shot", 1, 20);
   ScriptedHost host(Script{{true}});
-  EXPECT_EQ(Run(host, dir.Join("shot0007.bmp")), 0);
+  EXPECT_EQ(RunFromFrame(host, dir.Join("shot0007.bmp")), JobOutcome::kDone);
   std::vector<int> expected;
   for (int n = 1; n <= 20; ++n) expected.push_back(n);
   EXPECT_EQ(host.record.marks, expected);
@@ -209,30 +238,28 @@ TEST_F(ConversionJob, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   EXPECT_EQ(host.record.questions[0], confirm);
   EXPECT_EQ(ReadAll(dir.Join("shot.avi")), "complete:20");
   EXPECT_EQ(LeftoverTemporaries(), 0);
-  EXPECT_STREQ(App().inputPath, dir.Join("shot0001.bmp").c_str());
-  EXPECT_FALSE(App().writer);
-  EXPECT_FALSE(App().jobRunning);
+  EXPECT_FALSE(JobUnderWay());
 }
 
-TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
+TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
   struct Case {
     const char* name;
     Script script;
-    int result;
+    JobOutcome result;
     int framesWritten;
     const char* message;  // which frame the message names ("" for none, "out" for the output)
   };
   const Case cases[] = {
-      {"overwrite declined", Script{{false}}, 2, 0, ""},
-      {"confirmation declined", Script{{true, false}}, 2, 0, ""},
-      {"codec choice cancelled", [] { Script s{{true, true}}; s.cancelCodec = true; return s; }(), 1, 0, ""},
-      {"writer open failed", [] { Script s{{true, true}}; s.failOpenAfterCreate = true; return s; }(), 1, 0, ""},
-      {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), 1, 3, ""},
-      {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), 1, 2, ""},
-      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), 1, 2, "out"},
-      {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), 1, 3, "large"},
-      {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), 1, 5, "out"},
-      {"replaced when complete", Script{{true, true}}, 0, 5, ""},
+      {"overwrite declined", Script{{false}}, JobOutcome::kDeclined, 0, ""},
+      {"confirmation declined", Script{{true, false}}, JobOutcome::kDeclined, 0, ""},
+      {"codec choice cancelled", [] { Script s{{true, true}}; s.cancelCodec = true; return s; }(), JobOutcome::kFailed, 0, ""},
+      {"writer open failed", [] { Script s{{true, true}}; s.failOpenAfterCreate = true; return s; }(), JobOutcome::kFailed, 0, ""},
+      {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), JobOutcome::kFailed, 3, ""},
+      {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), JobOutcome::kFailed, 2, ""},
+      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), JobOutcome::kFailed, 2, "out"},
+      {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), JobOutcome::kFailed, 3, "large"},
+      {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), JobOutcome::kFailed, 5, "out"},
+      {"replaced when complete", Script{{true, true}}, JobOutcome::kDone, 5, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -246,10 +273,9 @@ TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     }
     ASSERT_TRUE(local.AddFile("p.avi", "the user's older movie"));
     ScriptedHost host(c.script);
-    SetJobHost(&host);
-    EXPECT_EQ(ConvertSequence(local.Join("p003.bmp").c_str()), c.result);
+    EXPECT_EQ(RunFromFrame(host, local.Join("p003.bmp")), c.result);
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.framesWritten);
-    if (c.result == 0) {
+    if (c.result == JobOutcome::kDone) {
       EXPECT_EQ(ReadAll(local.Join("p.avi")), "complete:5");
       EXPECT_EQ(host.record.beeps, 1);
     } else {
@@ -273,11 +299,10 @@ TEST_F(ConversionJob, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     EXPECT_EQ(temporaries, 0);
     ASSERT_FALSE(host.record.questions.empty());
     EXPECT_EQ(host.record.questions[0], local.Join("p.avi") + "\nこのファイルはすでに存在します。\n\n上書きしますか？");
-    EXPECT_FALSE(App().writer);
   }
 }
 
-TEST_F(ConversionJob, UnreadableFramesAreNamedAndNothingIsLeft) {
+TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
   struct Case {
     const char* name;
     int missing;        // frame number removed or spoiled
@@ -301,45 +326,38 @@ TEST_F(ConversionJob, UnreadableFramesAreNamedAndNothingIsLeft) {
     std::snprintf(spoiled, sizeof spoiled, "m%02d.bmp", c.missing);
     // Frames vanish after the run was found: the run is named, then the file goes.
     ScriptedHost host(Script{{true}});
-    SetJobHost(&host);
-    AppState& app = App();
-    std::snprintf(app.inputPath, sizeof app.inputPath, "%s", local.Join("m01.bmp").c_str());
-    std::snprintf(app.outputPath, sizeof app.outputPath, "%s", local.Join("m.avi").c_str());
-    app.firstNumber = 1;
-    app.lastNumber = 6;
     if (!c.garbage) {
       ASSERT_TRUE(RemoveFile(local.Join(spoiled).c_str()));
     }
-    EXPECT_EQ(ConvertSequence(nullptr), 1);
+    std::string cursor;
+    EXPECT_EQ(RunFromDialog(host, local.Join("m01.bmp"), local.Join("m.avi"), 1, 6, &cursor), JobOutcome::kFailed);
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
     ASSERT_EQ(host.record.messages.size(), 1u);
     EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n");
-    EXPECT_STREQ(app.inputPath, local.Join(spoiled).c_str());
+    EXPECT_EQ(cursor, local.Join(spoiled));
     EXPECT_FALSE(PathExists(local.Join("m.avi").c_str()));
     EXPECT_TRUE(host.record.questions.empty());  // the Run button asks no confirmation
   }
 }
 
-TEST_F(ConversionJob, RangesAndNamesDecideFramesAndOutput) {
+TEST_F(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
   struct Case {
     const char* name;
     std::vector<std::string> files;  // created with marks 1, 2, 3...
     std::string frame;
-    JobOverrides overrides;
+    Overrides overrides;
     std::vector<int> marks;
     std::string output;
   };
-  JobOverrides backwards;
+  Overrides backwards;
   backwards.first = 4;
   backwards.last = 2;
-  JobOverrides renamed;
-  renamed.output = nullptr;
   const Case cases[] = {
       {"backwards range", {"b0001.bmp", "b0002.bmp", "b0003.bmp", "b0004.bmp", "b0005.bmp"}, "b0003.bmp", backwards,
        {4, 3, 2}, "b.avi"},
-      {"name without a number", {"clip.bmp"}, "clip.bmp", JobOverrides(), {1}, "clip.avi"},
-      {"all-digit name", {"0001.bmp", "0002.bmp"}, "0002.bmp", JobOverrides(), {1, 2}, ".avi"},
-      {"run stops at a gap", {"g1.bmp", "g2.bmp", "g4.bmp"}, "g1.bmp", JobOverrides(), {1, 2}, "g.avi"},
+      {"name without a number", {"clip.bmp"}, "clip.bmp", Overrides(), {1}, "clip.avi"},
+      {"all-digit name", {"0001.bmp", "0002.bmp"}, "0002.bmp", Overrides(), {1, 2}, ".avi"},
+      {"run stops at a gap", {"g1.bmp", "g2.bmp", "g4.bmp"}, "g1.bmp", Overrides(), {1, 2}, "g.avi"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -350,21 +368,41 @@ TEST_F(ConversionJob, RangesAndNamesDecideFramesAndOutput) {
       ASSERT_TRUE(local.AddFile(file, std::string(bytes.begin(), bytes.end())));
     }
     ScriptedHost host(Script{{true}});
-    SetJobHost(&host);
-    EXPECT_EQ(ConvertSequenceWith(local.Join(c.frame).c_str(), c.overrides), 0);
+    EXPECT_EQ(RunFromFrame(host, local.Join(c.frame), c.overrides), JobOutcome::kDone);
     EXPECT_EQ(host.record.marks, c.marks);
     EXPECT_TRUE(PathExists(local.Join(c.output).c_str())) << c.output;
   }
 }
 
-TEST_F(ConversionJob, SequenceMayMixBmpAndPngFrames) {
+TEST_F(ConversionJobTest, SequenceMayMixBmpAndPngFrames) {
   MakeFrames("mix", 1, 6, /*pngFromHalf=*/true);
   ScriptedHost host(Script{{true}});
-  EXPECT_EQ(Run(host, dir.Join("mix0001.bmp")), 0);
+  EXPECT_EQ(RunFromFrame(host, dir.Join("mix0001.bmp")), JobOutcome::kDone);
   EXPECT_EQ(host.record.marks, (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 
-TEST_F(ConversionJob, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
+TEST_F(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
+  MakeFrames("n", 1, 6);
+  auto small = test::BuildBmp([] {
+    test::BmpDescription d;
+    d.width = 1;
+    d.height = 1;
+    d.bitCount = 24;
+    d.payload = {0, 0, 3, 0};
+    return d;
+  }());
+  ASSERT_TRUE(dir.AddFile("n0003.bmp", std::string(small.begin(), small.end())));
+  ASSERT_TRUE(dir.AddFile("n0004.bmp", std::string(small.begin(), small.end())));
+  auto cut = BmpFrame(5);
+  cut.resize(cut.size() - 4);  // the pixel row's last bytes are missing
+  ASSERT_TRUE(dir.AddFile("n0005.bmp", std::string(cut.begin(), cut.end())));
+  ScriptedHost host(Script{{true}});
+  EXPECT_EQ(RunFromFrame(host, dir.Join("n0001.bmp")), JobOutcome::kDone);
+  EXPECT_EQ(host.record.notices, (std::vector<std::string>{"size:n0003.bmp", "cut:n0005.bmp"}));
+  EXPECT_EQ(host.record.marks.size(), 6u);
+}
+
+TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   MakeFrames("e", 1, 3);
   struct Case {
     const char* name;
@@ -376,13 +414,7 @@ TEST_F(ConversionJob, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedHost host(Script{});
-    SetJobHost(&host);
-    AppState& app = App();
-    std::snprintf(app.inputPath, sizeof app.inputPath, "%s", dir.Join("e0002.bmp").c_str());
-    std::snprintf(app.outputPath, sizeof app.outputPath, "%s", dir.Join("e.avi").c_str());
-    app.firstNumber = c.first;
-    app.lastNumber = c.last;
-    EXPECT_EQ(ConvertSequence(nullptr), 1);
+    EXPECT_EQ(RunFromDialog(host, dir.Join("e0002.bmp"), dir.Join("e.avi"), c.first, c.last), JobOutcome::kFailed);
     ASSERT_EQ(host.record.messages.size(), 1u);
     EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\n");
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
@@ -390,14 +422,17 @@ TEST_F(ConversionJob, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   }
 }
 
-TEST_F(ConversionJob, SecondJobIsRefusedWhileOneRuns) {
+TEST_F(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
   MakeFrames("busy", 1, 2);
-  App().jobRunning = true;
-  ScriptedHost host(Script{{true}});
-  EXPECT_EQ(Run(host, dir.Join("busy0001.bmp")), 1);
-  EXPECT_TRUE(host.record.questions.empty());
-  EXPECT_EQ(host.record.writersCreated, 0);
-  App().jobRunning = false;
+  ScriptedHost second(Script{{true}});
+  JobOutcome nested = JobOutcome::kDone;
+  ScriptedHost first(Script{{true}});
+  first.duringProgress = [&] { nested = RunFromFrame(second, dir.Join("busy0001.bmp")); };
+  EXPECT_EQ(RunFromFrame(first, dir.Join("busy0001.bmp")), JobOutcome::kDone);
+  EXPECT_EQ(nested, JobOutcome::kFailed);
+  EXPECT_TRUE(second.record.questions.empty());
+  EXPECT_EQ(second.record.writersCreated, 0);
+  EXPECT_FALSE(JobUnderWay());
 }
 
 }  // namespace

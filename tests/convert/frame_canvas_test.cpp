@@ -158,7 +158,7 @@ TEST(FrameCanvasDraw, TopDownImageIsReadTopRowFirst) {
   EXPECT_EQ(At(canvas, 0, 1), (Bgr{7, 7, 7}));
 }
 
-TEST(FrameCanvasDraw, SmallerFrameSitsTopLeftAndLeavesTheRest) {
+TEST(FrameCanvasDraw, SmallerFrameSitsTopLeftOnBlack) {
   FrameCanvas canvas;
   ASSERT_TRUE(canvas.Create(3, 3));
   // First a full white frame, then a 2x1 red frame.
@@ -166,7 +166,8 @@ TEST(FrameCanvasDraw, SmallerFrameSitsTopLeftAndLeavesTheRest) {
   ASSERT_EQ(DrawPackedDib(canvas, MakeDib(2, 24, {{0, 0, 200, 0, 0, 200}})), 0);
   for (int y = 0; y < 3; ++y) {
     for (int x = 0; x < 3; ++x) {
-      const Bgr want = (y == 0 && x < 2) ? Bgr{0, 0, 200} : Bgr{255, 255, 255};
+      // Nothing of the earlier white frame shows around the smaller one.
+      const Bgr want = (y == 0 && x < 2) ? Bgr{0, 0, 200} : Bgr{0, 0, 0};
       EXPECT_EQ(At(canvas, x, y), want) << x << "," << y;
     }
   }

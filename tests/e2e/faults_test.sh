@@ -71,7 +71,7 @@ mkdir -p "$work/seq" "$work/ro"
 cp "$sample"/frame00*.bmp "$work/seq/"
 if chattr +i "$work/ro" 2>/dev/null; then
   "$zelvo" -y -c dib -o "$work/ro/out.avi" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
-  check "an unwritable output folder fails with the writer's message" test $? -eq 1 -a -n "$(grep 'AviSaver' "$work/err")"
+  check "an unwritable output folder fails and names the output" test $? -eq 1 -a -n "$(grep 'ro/out.avi' "$work/err")"
   chattr -i "$work/ro"
 else
   chmod 555 "$work/ro"
@@ -87,8 +87,15 @@ mkdir "$work/seq/folder.avi"
 check "an output path that is a folder fails and names it" test $? -eq 1 -a -n "$(grep 'folder.avi' "$work/err")"
 check "the folder is still a folder, nothing left beside it" test -d "$work/seq/folder.avi" -a -z "$(ls "$work/seq" | grep '~zelvo')"
 cp "$work/seq/frame0003.bmp" "$work/keep3.bmp"
-printf 'n\n' | "$zelvo" -c dib -o "$work/seq/frame0003.bmp" "$work/seq/frame0001.bmp" 2>/dev/null
-check "an output equal to an input frame is asked about, and No keeps the frame" cmp -s "$work/seq/frame0003.bmp" "$work/keep3.bmp"
+ln -s frame0003.bmp "$work/seq/alias.avi"
+for out in "$work/seq/frame0003.bmp" "$work/seq/alias.avi" "$work/seq/../seq/frame0003.bmp"; do
+  "$zelvo" -y -c dib -o "$out" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
+  r=$?
+  check "an output that is one of the frames ($(basename "$out")) is refused, naming both" \
+    test $r -eq 1 -a -n "$(grep -F "$out" "$work/err")" -a -n "$(grep 'frame0003.bmp' "$work/err")"
+done
+check "... and the frame is untouched" cmp -s "$work/seq/frame0003.bmp" "$work/keep3.bmp"
+rm "$work/seq/alias.avi"
 
 # --- a frame that changes while the job runs -------------------------------------------
 mkdir "$work/live"

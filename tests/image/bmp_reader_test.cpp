@@ -11,11 +11,11 @@
 namespace zelvo {
 namespace {
 
-using testing::BmpSpec;
-using testing::BuildBmp;
-using testing::PadRows;
-using testing::RenderRgb;
-using testing::WriteTempFile;
+using test::BmpDescription;
+using test::BuildBmp;
+using test::PadRows;
+using test::RenderRgb;
+using test::WriteTempFile;
 
 using Rgb = std::vector<std::uint8_t>;
 
@@ -28,14 +28,14 @@ const Rgb kTwoByTwo = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
 
 struct PictureCase {
   const char* name;
-  BmpSpec desc;
+  BmpDescription desc;
 };
 
 std::vector<PictureCase> TwoByTwoInEveryForm() {
   const std::vector<std::uint32_t> palette = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
   std::vector<PictureCase> cases;
-  auto add = [&](const char* name, BmpSpec desc) { cases.push_back({name, desc}); };
-  BmpSpec s;
+  auto add = [&](const char* name, BmpDescription desc) { cases.push_back({name, desc}); };
+  BmpDescription s;
   s.width = 2;
   s.height = 2;
 
@@ -49,32 +49,32 @@ std::vector<PictureCase> TwoByTwoInEveryForm() {
   s.bitCount = 8;
   s.payload = PadRows({{2, 3}, {0, 1}});
   add("8-bit", s);
-  BmpSpec core = s;
+  BmpDescription core = s;
   core.headerSize = 12;
   add("8-bit core header, short table", core);
-  BmpSpec v5 = s;
+  BmpDescription v5 = s;
   v5.headerSize = 124;
   add("8-bit v5 header", v5);
-  BmpSpec v4 = s;
+  BmpDescription v4 = s;
   v4.headerSize = 108;
   v4.bitCount = 4;
   v4.payload = PadRows({{0x23}, {0x01}});
   add("4-bit v4 header", v4);
-  BmpSpec os2 = s;
+  BmpDescription os2 = s;
   os2.headerSize = 16;
   add("8-bit OS/2 16-byte header", os2);
-  BmpSpec os2full = s;
+  BmpDescription os2full = s;
   os2full.headerSize = 64;
   add("8-bit OS/2 64-byte header", os2full);
-  BmpSpec topDown = s;
+  BmpDescription topDown = s;
   topDown.height = -2;
   topDown.payload = PadRows({{0, 1}, {2, 3}});
   add("8-bit top-down", topDown);
-  BmpSpec rle8 = s;
+  BmpDescription rle8 = s;
   rle8.compression = 1;
   rle8.payload = {0x01, 0x02, 0x01, 0x03, 0x00, 0x00, 0x01, 0x00, 0x01, 0x01, 0x00, 0x01};
   add("8-bit RLE8", rle8);
-  BmpSpec rle4 = s;
+  BmpDescription rle4 = s;
   rle4.bitCount = 4;
   rle4.compression = 2;
   rle4.payload = {0x02, 0x23, 0x00, 0x00, 0x02, 0x01, 0x00, 0x01};
@@ -84,10 +84,10 @@ std::vector<PictureCase> TwoByTwoInEveryForm() {
   s.bitCount = 24;
   s.payload = PadRows({{255, 0, 0, 255, 255, 255}, {0, 0, 255, 0, 255, 0}});
   add("24-bit", s);
-  BmpSpec s24v5 = s;
+  BmpDescription s24v5 = s;
   s24v5.headerSize = 124;
   add("24-bit v5 header", s24v5);
-  BmpSpec s24core = s;
+  BmpDescription s24core = s;
   s24core.headerSize = 12;
   add("24-bit core header", s24core);
   s.bitCount = 32;
@@ -97,38 +97,38 @@ std::vector<PictureCase> TwoByTwoInEveryForm() {
   s.payload = {0x1F, 0x00, 0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03};
   add("16-bit", s);
 
-  BmpSpec bf565 = s;
+  BmpDescription bf565 = s;
   bf565.compression = 3;
   bf565.masks = {0xF800, 0x07E0, 0x001F};
   bf565.payload = {0x1F, 0x00, 0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07};
   add("16-bit bit fields 5-6-5", bf565);
-  BmpSpec bf565v5 = bf565;
+  BmpDescription bf565v5 = bf565;
   bf565v5.headerSize = 124;
   add("16-bit bit fields 5-6-5, v5 header", bf565v5);
-  BmpSpec bf555 = s;
+  BmpDescription bf555 = s;
   bf555.compression = 3;
   bf555.masks = {0x7C00, 0x03E0, 0x001F};
   add("16-bit bit fields 5-5-5", bf555);
-  BmpSpec bf32 = s;
+  BmpDescription bf32 = s;
   bf32.bitCount = 32;
   bf32.compression = 3;
   bf32.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};  // red in the first byte
   bf32.payload = {0, 0, 255, 0, 255, 255, 255, 0, 255, 0, 0, 0, 0, 255, 0, 0};
   add("32-bit bit fields R,G,B order", bf32);
-  BmpSpec bf32alpha = bf32;
+  BmpDescription bf32alpha = bf32;
   bf32alpha.compression = 6;
   bf32alpha.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
   bf32alpha.payload = {0, 0, 255, 128, 255, 255, 255, 128, 255, 0, 0, 128, 0, 255, 0, 128};
   add("32-bit alpha bit fields, 40-byte header", bf32alpha);
-  BmpSpec bf32td = bf32;
+  BmpDescription bf32td = bf32;
   bf32td.height = -2;
   bf32td.payload = {255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 255, 255, 255, 0};
   add("32-bit bit fields top-down", bf32td);
-  BmpSpec bf32std = bf32;
+  BmpDescription bf32std = bf32;
   bf32std.masks = {0xFF0000, 0xFF00, 0xFF};
   bf32std.payload = {255, 0, 0, 9, 255, 255, 255, 9, 0, 0, 255, 9, 0, 255, 0, 9};
   add("32-bit bit fields in the plain order", bf32std);
-  BmpSpec bf16wide = s;
+  BmpDescription bf16wide = s;
   bf16wide.compression = 3;
   bf16wide.masks = {0x0F00, 0x00F0, 0x000F};  // 4-4-4
   bf16wide.payload = {0x0F, 0x00, 0xFF, 0x0F, 0x00, 0x0F, 0xF0, 0x00};
@@ -155,7 +155,7 @@ TEST(BmpReader, EveryFormDrawsTheSamePicture) {
 }
 
 TEST(BmpReader, OneBitPixelsIndexFromTheHighBit) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 10;
   s.height = 1;
   s.bitCount = 1;
@@ -169,7 +169,7 @@ TEST(BmpReader, OneBitPixelsIndexFromTheHighBit) {
 }
 
 TEST(BmpReader, FileWithoutExtensionIsLookedForAsBmp) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 20;
   s.payload.assign(64, 7);
   std::string path = WriteTempFile("shot0001.bmp", BuildBmp(s));
@@ -197,7 +197,7 @@ TEST(BmpProbe, NeedsMoreThan54BytesStartingWithBM) {
 }
 
 TEST(BmpReader, ContentNotNameDecidesCompression) {
-  BmpSpec plain;
+  BmpDescription plain;
   plain.width = 4;
   plain.height = 1;
   plain.bitCount = 8;
@@ -206,7 +206,7 @@ TEST(BmpReader, ContentNotNameDecidesCompression) {
   PackedDib asRle = ReadBmp(WriteTempFile("plain.rle", BuildBmp(plain)).c_str());
   ASSERT_TRUE(asRle);
   EXPECT_EQ(std::vector<std::uint8_t>(asRle.pixels(), asRle.pixels() + 4), (std::vector<std::uint8_t>{1, 2, 3, 4}));
-  BmpSpec rle = plain;
+  BmpDescription rle = plain;
   rle.compression = 1;
   rle.payload = {0x04, 0x09, 0x00, 0x01};
   PackedDib asBmp = ReadBmp(WriteTempFile("rle.bmp", BuildBmp(rle)).c_str());
@@ -215,7 +215,7 @@ TEST(BmpReader, ContentNotNameDecidesCompression) {
 }
 
 TEST(BmpReader, CoreHeaderBecomesInformationHeader) {
-  BmpSpec s;
+  BmpDescription s;
   s.headerSize = 12;
   s.width = 3;
   s.height = 2;
@@ -241,7 +241,7 @@ TEST(BmpReader, CoreHeaderBecomesInformationHeader) {
 }
 
 TEST(BmpReader, TopDownComesBackBottomUpWhileHeaderKeepsSign) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 1;
   s.height = -3;
   s.payload = PadRows({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}});  // top row first
@@ -259,7 +259,7 @@ TEST(BmpReader, TopDownComesBackBottomUpWhileHeaderKeepsSign) {
 }
 
 TEST(BmpReader, ColourTableRuleForUsedAndImportantCounts) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 4;
   s.height = 1;
   s.bitCount = 8;
@@ -289,7 +289,7 @@ TEST(BmpReader, ColourTableRuleForUsedAndImportantCounts) {
 }
 
 TEST(BmpReader, HeaderOnlyKeepsFileFields) {
-  BmpSpec s;
+  BmpDescription s;
   s.headerSize = 124;
   s.width = 5;
   s.bitCount = 8;
@@ -308,7 +308,7 @@ TEST(BmpReader, HeaderOnlyKeepsFileFields) {
 }
 
 TEST(BmpReader, ShortFileLeavesMissingPixelsZero) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 4;
   s.height = 4;
   s.payload = {9, 9, 9, 9, 9};
@@ -317,7 +317,7 @@ TEST(BmpReader, ShortFileLeavesMissingPixelsZero) {
   const std::uint8_t* p = dib.pixels();
   EXPECT_EQ(p[4], 9);
   for (int i = 5; i < 48; ++i) ASSERT_EQ(p[i], 0) << i;
-  BmpSpec fields;
+  BmpDescription fields;
   fields.width = 2;
   fields.height = 2;
   fields.bitCount = 32;
@@ -336,42 +336,42 @@ TEST(BmpReader, ShortFileLeavesMissingPixelsZero) {
 }
 
 TEST(BmpReader, RefusesWhatItCannotDrawCorrectly) {
-  BmpSpec base;
+  BmpDescription base;
   base.width = 4;
   base.height = 2;
   base.payload.assign(64, 1);
   struct Case {
     const char* name;
-    BmpSpec desc;
+    BmpDescription desc;
   };
   std::vector<Case> cases;
   auto add = [&](const char* name, auto change) {
-    BmpSpec s = base;
+    BmpDescription s = base;
     change(s);
     cases.push_back({name, s});
   };
-  add("JPEG inside", [](BmpSpec& s) { s.compression = 4; });
-  add("PNG inside", [](BmpSpec& s) { s.compression = 5; });
-  add("RLE24 with an OS/2 header", [](BmpSpec& s) { s.headerSize = 64; s.compression = 4; });
-  add("Huffman with an OS/2 header", [](BmpSpec& s) { s.headerSize = 64; s.bitCount = 1; s.compression = 3; });
-  add("unknown compression", [](BmpSpec& s) { s.compression = 7; });
-  add("RLE8 at 4 bits", [](BmpSpec& s) { s.bitCount = 4; s.compression = 1; });
-  add("RLE4 at 8 bits", [](BmpSpec& s) { s.bitCount = 8; s.compression = 2; });
-  add("RLE8 top-down", [](BmpSpec& s) { s.bitCount = 8; s.compression = 1; s.height = -2; });
-  add("bit fields at 24 bits", [](BmpSpec& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; });
-  add("bit fields at 8 bits", [](BmpSpec& s) { s.bitCount = 8; s.compression = 3; });
-  add("bit count 0", [](BmpSpec& s) { s.bitCount = 0; });
-  add("bit count 3", [](BmpSpec& s) { s.bitCount = 3; });
-  add("bit count 64", [](BmpSpec& s) { s.bitCount = 64; });
-  add("negative width", [](BmpSpec& s) { s.width = -4; });
-  add("width overflows the stride", [](BmpSpec& s) { s.width = 0x7FFFFFFF; s.bitCount = 32; });
-  add("block above 1 GiB", [](BmpSpec& s) { s.width = 20000; s.height = 20000; });
-  add("height of -2^31", [](BmpSpec& s) { s.height = INT32_MIN; });
+  add("JPEG inside", [](BmpDescription& s) { s.compression = 4; });
+  add("PNG inside", [](BmpDescription& s) { s.compression = 5; });
+  add("RLE24 with an OS/2 header", [](BmpDescription& s) { s.headerSize = 64; s.compression = 4; });
+  add("Huffman with an OS/2 header", [](BmpDescription& s) { s.headerSize = 64; s.bitCount = 1; s.compression = 3; });
+  add("unknown compression", [](BmpDescription& s) { s.compression = 7; });
+  add("RLE8 at 4 bits", [](BmpDescription& s) { s.bitCount = 4; s.compression = 1; });
+  add("RLE4 at 8 bits", [](BmpDescription& s) { s.bitCount = 8; s.compression = 2; });
+  add("RLE8 top-down", [](BmpDescription& s) { s.bitCount = 8; s.compression = 1; s.height = -2; });
+  add("bit fields at 24 bits", [](BmpDescription& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; });
+  add("bit fields at 8 bits", [](BmpDescription& s) { s.bitCount = 8; s.compression = 3; });
+  add("bit count 0", [](BmpDescription& s) { s.bitCount = 0; });
+  add("bit count 3", [](BmpDescription& s) { s.bitCount = 3; });
+  add("bit count 64", [](BmpDescription& s) { s.bitCount = 64; });
+  add("negative width", [](BmpDescription& s) { s.width = -4; });
+  add("width overflows the stride", [](BmpDescription& s) { s.width = 0x7FFFFFFF; s.bitCount = 32; });
+  add("block above 1 GiB", [](BmpDescription& s) { s.width = 20000; s.height = 20000; });
+  add("height of -2^31", [](BmpDescription& s) { s.height = INT32_MIN; });
   // Found by fuzzing: no bytes to allocate, and the flipped height did not fit an int.
-  add("height of -2^31 at width 0", [](BmpSpec& s) { s.width = 0; s.height = INT32_MIN; s.payload.clear(); });
-  add("header size 200", [](BmpSpec& s) { s.headerSize = 200; });
-  add("header size 13", [](BmpSpec& s) { s.headerSize = 13; });
-  add("header size 0", [](BmpSpec& s) { s.headerSize = 0; });
+  add("height of -2^31 at width 0", [](BmpDescription& s) { s.width = 0; s.height = INT32_MIN; s.payload.clear(); });
+  add("header size 200", [](BmpDescription& s) { s.headerSize = 200; });
+  add("header size 13", [](BmpDescription& s) { s.headerSize = 13; });
+  add("header size 0", [](BmpDescription& s) { s.headerSize = 0; });
   for (const auto& c : cases) {
     std::string path = WriteTempFile("refused.bmp", BuildBmp(c.desc));
     EXPECT_FALSE(ReadBmp(path.c_str())) << c.name;
@@ -381,7 +381,7 @@ TEST(BmpReader, RefusesWhatItCannotDrawCorrectly) {
 }
 
 TEST(BmpReader, TruncatedHeaderIsRefused) {
-  BmpSpec s;
+  BmpDescription s;
   s.headerSize = 124;
   s.width = 4;
   std::vector<std::uint8_t> bytes = BuildBmp(s);
@@ -392,7 +392,7 @@ TEST(BmpReader, TruncatedHeaderIsRefused) {
 }
 
 TEST(FrameReader, ChoosesTheReaderByContent) {
-  BmpSpec s;
+  BmpDescription s;
   s.width = 3;
   s.height = 2;
   s.payload.assign(24, 5);

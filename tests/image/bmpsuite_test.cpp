@@ -98,7 +98,7 @@ void ExpectMatchesReference(const fs::path& file, const PackedDib& dib, int tole
   ++*compared;
   EXPECT_EQ(GetDibWidth(dib), ref.width) << file;
   EXPECT_EQ(GetDibHeight(dib), ref.height) << file;
-  std::vector<std::uint8_t> rgb = testing::RenderRgb(dib);
+  std::vector<std::uint8_t> rgb = test::RenderRgb(dib);
   ASSERT_EQ(rgb.size(), ref.rgb.size()) << file;
   EXPECT_LE(MaxDifference(rgb, ref.rgb), tolerance) << file;
 }
@@ -120,7 +120,7 @@ TEST(BmpSuite, EveryGoodFileReadsAndMatchesItsReference) {
     ASSERT_TRUE(dib) << file;
     EXPECT_EQ(GetDibWidth(header), GetDibWidth(dib)) << file;
     EXPECT_EQ(std::abs(GetDibHeight(header)), GetDibHeight(dib)) << file;
-    ASSERT_FALSE(testing::RenderRgb(dib).empty()) << file;
+    ASSERT_FALSE(test::RenderRgb(dib).empty()) << file;
     ExpectMatchesReference(file, dib, header.header().bitCount == 16 ? 8 : 0, &compared);
   }
   EXPECT_GE(compared, 20) << "too few good files have a reference picture";
@@ -142,7 +142,7 @@ TEST(BmpSuite, QuestionableFilesReadOrAreRefused) {
     }
     if (!dib) continue;
     EXPECT_TRUE(header) << file;
-    ASSERT_FALSE(testing::RenderRgb(dib).empty()) << file;
+    ASSERT_FALSE(test::RenderRgb(dib).empty()) << file;
     if (kSamePictureAs.count(stem) != 0 || stem == "rgb16-231" || stem == "rgb16-3103" || stem == "rgb32-7187") {
       ExpectMatchesReference(file, dib, 8, &compared);
     }
@@ -160,7 +160,7 @@ TEST(BmpSuite, BadFilesAreRefusedOrReadWithinTheirBytes) {
       EXPECT_FALSE(dib) << file;
     }
     if (dib) {
-      EXPECT_FALSE(testing::RenderRgb(dib).empty()) << file;
+      EXPECT_FALSE(test::RenderRgb(dib).empty()) << file;
     }
   }
 }

@@ -1,7 +1,9 @@
-// Temporary names beside an output: same folder, same extension, never an existing file,
-// and always within the path limit, also for outputs close to it.
+// Temporary files beside an output: created new in the same folder, never an existing
+// file, always within the path limit (also for outputs right at it), and named after the
+// process and the output's extension while there is room.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "platform/file.h"
@@ -11,16 +13,15 @@
 namespace zelvo {
 namespace {
 
-TEST(TemporaryName, StaysBesideTheOutputWithinTheLimit) {
+TEST(TemporaryFile, IsCreatedBesideTheOutputWithinTheLimit) {
   test::TempDir dir;
   ASSERT_TRUE(dir.ok());
   struct Case {
     std::size_t folderLength;  // with its trailing separator
-    std::size_t nameLength;    // of the output's file name, ".avi" included
-    bool fits;
+    std::size_t nameLength;    // of the output's file name
   };
-  const Case cases[] = {{0, 9, true},     {0, 200, true},   {240, 19, true}, {250, 9, true},
-                        {252, 5, true},   {253, 6, true},   {254, 5, false}, {255, 4, false}};
+  // From plenty of room down to outputs of 259 bytes named "a.avi", ".avi" and "a".
+  const Case cases[] = {{0, 9}, {0, 200}, {240, 19}, {250, 9}, {252, 5}, {254, 5}, {255, 4}, {258, 1}};
   for (const Case& c : cases) {
     std::string folder = dir.Join("");
     if (c.folderLength > folder.size()) {
@@ -30,32 +31,46 @@ TEST(TemporaryName, StaysBesideTheOutputWithinTheLimit) {
     }
     SCOPED_TRACE(folder.size());
     SCOPED_TRACE(c.nameLength);
-    std::string output = folder + std::string(c.nameLength - 4, 'n') + ".avi";
-    std::string temporary = TemporaryNameBeside(output.c_str());
-    if (!c.fits) {
-      EXPECT_TRUE(temporary.empty()) << temporary;
-      continue;
-    }
-    ASSERT_FALSE(temporary.empty());
+    const std::string name = c.nameLength >= 4 ? std::string(c.nameLength - 4, 'n') + ".avi" : std::string(c.nameLength, 'n');
+    const std::string output = folder + name;
+    int error = -1;
+    const std::string temporary = CreateTemporaryBeside(output.c_str(), &error);
+    ASSERT_FALSE(temporary.empty()) << error;
+    EXPECT_EQ(error, 0);
+    EXPECT_TRUE(PathExists(temporary.c_str()));
     EXPECT_LT(temporary.size(), static_cast<std::size_t>(kPathSize));
     EXPECT_EQ(temporary.compare(0, folder.size(), folder), 0);
-    EXPECT_EQ(temporary.substr(temporary.size() - 4), ".avi");
     EXPECT_EQ(temporary.find(test::PathSeparator(), folder.size()), std::string::npos);
     EXPECT_NE(temporary, output);
-    EXPECT_FALSE(PathExists(temporary.c_str()));
+    if (folder.size() + 40 < static_cast<std::size_t>(kPathSize)) {
+      // With room, the name tells whose file it is and keeps the handler's extension.
+      const std::string tag = temporary.substr(folder.size());
+      EXPECT_EQ(tag.rfind("~zelvo", 0), 0u) << tag;
+      char pid[32];
+      std::snprintf(pid, sizeof pid, "%lx", CurrentProcessId());
+      EXPECT_NE(tag.find(pid), std::string::npos) << tag;
+      EXPECT_EQ(tag.substr(tag.size() - 4), ".avi");
+    }
+    EXPECT_TRUE(RemoveFile(temporary.c_str()));
   }
 }
 
-TEST(TemporaryName, NeverNamesAnExistingFile) {
+TEST(TemporaryFile, NeverTakesAnExistingName) {
   test::TempDir dir;
   ASSERT_TRUE(dir.ok());
-  const std::string output = dir.Join("m.avi");
-  for (int i = 0; i < 20; ++i) {
-    std::string temporary = TemporaryNameBeside(output.c_str());
-    ASSERT_FALSE(temporary.empty());
-    EXPECT_FALSE(PathExists(temporary.c_str()));
-    ASSERT_TRUE(dir.AddFile(temporary.substr(dir.Join("").size()), "x"));
+  // A long folder leaves two bytes for the name: the short forms collide quickly, and
+  // every name handed out must still be a new file.
+  std::string folder = dir.Join("");
+  folder = dir.Join(std::string(kPathSize - 4 - folder.size(), 'd'));
+  ASSERT_TRUE(dir.AddFolder(folder.substr(dir.Join("").size())));
+  const std::string output = folder + test::PathSeparator() + "ab";
+  std::set<std::string> taken;
+  for (int i = 0; i < 12; ++i) {
+    const std::string temporary = CreateTemporaryBeside(output.c_str(), nullptr);
+    if (temporary.empty()) break;  // every short name is in use
+    EXPECT_TRUE(taken.insert(temporary).second) << temporary;
   }
+  EXPECT_GE(taken.size(), 8u);
 }
 
 }  // namespace

@@ -406,11 +406,12 @@ TEST_F(FindSequenceRangeTest, WithoutExtensionOnlyNamesWithoutExtensionCount) {
   EXPECT_EQ(Range("f0002.bmp"), Span(2, 2));
 }
 
-TEST_F(FindSequenceRangeTest, AFolderNamedLikeAMemberCounts) {
+TEST_F(FindSequenceRangeTest, AFolderNamedLikeAMemberEndsTheRun) {
   AddNumbered("img", 50, 50, 3, ".bmp");
-  ASSERT_TRUE(dir_.AddFolder("img051.bmp"));
+  ASSERT_TRUE(dir_.AddFolder("img051.bmp"));  // a folder named like a frame ends the run
   AddNumbered("img", 52, 53, 3, ".bmp");
-  EXPECT_EQ(Range("img050.bmp"), Span(50, 53));
+  EXPECT_EQ(Range("img050.bmp"), Span(50, 50));
+  EXPECT_EQ(Range("img052.bmp"), Span(52, 53));
 }
 
 TEST_F(FindSequenceRangeTest, NamesWithMoreAfterTheDigitsDoNotCount) {

@@ -12,7 +12,7 @@
 #endif
 
 namespace zelvo {
-namespace testing {
+namespace test {
 namespace {
 
 void Put16(std::vector<std::uint8_t>* out, std::uint32_t v) {
@@ -27,7 +27,7 @@ void Put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildBmp(const BmpSpec& desc) {
+std::vector<std::uint8_t> BuildBmp(const BmpDescription& desc) {
   std::vector<std::uint8_t> header;
   if (desc.headerSize == 12) {
     Put32(&header, 12);
@@ -144,5 +144,5 @@ std::vector<std::uint8_t> RenderRgb(const PackedDib& dib) {
   return rgb;
 }
 
-}  // namespace testing
+}  // namespace test
 }  // namespace zelvo

@@ -10,9 +10,9 @@
 #include "image/packed_dib.h"
 
 namespace zelvo {
-namespace testing {
+namespace test {
 
-struct BmpSpec {
+struct BmpDescription {
   std::uint32_t headerSize = 40;  // 12 writes a core header; 16..124 an information header
   std::int32_t width = 1;
   std::int32_t height = 1;
@@ -29,7 +29,7 @@ struct BmpSpec {
   std::int64_t offBits = -1;          // -1: right after the table
 };
 
-std::vector<std::uint8_t> BuildBmp(const BmpSpec& desc);
+std::vector<std::uint8_t> BuildBmp(const BmpDescription& desc);
 
 // Rows of `bytesPerRow` meaningful bytes padded with `pad` to the 4-byte stride.
 std::vector<std::uint8_t> PadRows(const std::vector<std::vector<std::uint8_t>>& rows, std::uint8_t pad = 0);
@@ -42,5 +42,5 @@ std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_
 // three bytes of 32-bit pixels. Empty for a block it cannot draw.
 std::vector<std::uint8_t> RenderRgb(const PackedDib& dib);
 
-}  // namespace testing
+}  // namespace test
 }  // namespace zelvo

@@ -516,7 +516,7 @@ TEST(AviSaverCanvas, DrawsEveryDepthLikeThePortableCanvas) {
   }
 }
 
-TEST(AviSaverCanvas, SmallerFramesKeepEarlierPixelsAndLargerOnesAreClipped) {
+TEST(AviSaverCanvas, SmallerFramesSitOnBlackAndLargerOnesAreClipped) {
   const PackedDib base = MakeImage(9, 7, 24);
   const PackedDib small = MakeImage(4, 3, 8);
   const PackedDib smallTopDown = MakeImage(3, -2, 16);

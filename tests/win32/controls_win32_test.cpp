@@ -19,23 +19,13 @@
 #include "controls/input_group_win32.h"
 #include "controls/numeric_pair_win32.h"
 #include "controls/output_group_win32.h"
-#include "convert/app_state.h"
+#include "app/app_state_win32.h"
+#include "win32/fresh_app_win32.h"
 #include "platform/path_buffer.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
 namespace {
-
-void ResetAppState() {
-  AppState& app = App();
-  app.foundFirst = app.foundLast = app.firstNumber = app.lastNumber = -1;
-  app.frameRate = 15000;
-  app.dialogFirst = app.dialogLast = 0;
-  app.instance = GetModuleHandleA(nullptr);
-  app.mainWindow = nullptr;
-  app.inputPath[0] = app.outputPath[0] = '\0';
-  app.jobRunning = false;
-}
 
 int jobsStarted = 0;
 int reports = 0;

@@ -15,7 +15,9 @@
 #include "../../resources/resource_ids.h"
 #include "app/main_dialog_win32.h"
 #include "controls/file_dialogs_win32.h"
-#include "convert/app_state.h"
+#include "app/app_state_win32.h"
+#include "win32/fresh_app_win32.h"
+#include "convert/conversion_job.h"
 #include "platform/path_buffer.h"
 #include "support/bmp_writer.h"
 #include "support/temp_dir.h"
@@ -24,17 +26,6 @@ namespace zelvo {
 namespace {
 
 HWND runningDialog = nullptr;
-
-void ResetAppState() {
-  AppState& app = App();
-  app.foundFirst = app.foundLast = app.firstNumber = app.lastNumber = -1;
-  app.frameRate = 15000;
-  app.dialogFirst = app.dialogLast = 0;
-  app.instance = GetModuleHandleA(nullptr);
-  app.mainWindow = nullptr;
-  app.inputPath[0] = app.outputPath[0] = '\0';
-  app.jobRunning = false;
-}
 
 // What the fake job saw when the dialog started it.
 struct JobRecord {
@@ -95,7 +86,6 @@ class MainDialogTest : public ::testing::Test {
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
-    App().jobRunning = false;
     SetMainDialogActions(nullptr, nullptr);
     // Later tests find the state as a fresh process has it, with no window to own boxes.
     ResetAppState();
@@ -122,11 +112,11 @@ class MainDialogTest : public ::testing::Test {
 };
 
 std::string SmallBmp() {
-  testing::BmpSpec desc;
+  test::BmpDescription desc;
   desc.width = 2;
   desc.height = 2;
-  desc.payload = testing::PadRows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}});
-  const std::vector<std::uint8_t> bytes = testing::BuildBmp(desc);
+  desc.payload = test::PadRows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}});
+  const std::vector<std::uint8_t> bytes = test::BuildBmp(desc);
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -309,12 +299,13 @@ TEST_F(MainDialogTest, RunWhileAJobIsUnderWayDoesNothing) {
   Run();
   ASSERT_EQ(job.calls, 1);
   Type(IDC_RATE_EDIT, "50");
-  App().jobRunning = true;
-  Run();
-  EXPECT_EQ(job.calls, 1);
-  EXPECT_TRUE(reports.empty());
-  EXPECT_EQ(App().frameRate, 15000) << "no hand-over while a job runs";
-  App().jobRunning = false;
+  {
+    JobSlot otherJob;  // a job under way, started elsewhere
+    Run();
+    EXPECT_EQ(job.calls, 1);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(App().frameRate, 15000) << "no hand-over while a job runs";
+  }
   Run();
   EXPECT_EQ(job.calls, 2);
   EXPECT_EQ(App().frameRate, 50000);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/paths.h"
+#include "platform/paths.h"
 #include "platform/path_buffer.h"
 
 namespace zelvo {

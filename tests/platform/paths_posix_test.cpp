@@ -1,5 +1,5 @@
 // Existence probing and path resolution on Linux.
-#include "app/paths.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

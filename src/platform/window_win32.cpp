@@ -1,4 +1,4 @@
-#include "app/window_win32.h"
+#include "platform/window_win32.h"
 
 namespace zelvo {
 

@@ -1,0 +1,39 @@
+#include "convert/job_texts.h"
+
+namespace zelvo {
+
+const char* JapaneseJobText(JobText id) {
+  switch (id) {
+    case JobText::kOverwriteQuestion: return "%s\nこのファイルはすでに存在します。\n\n上書きしますか？";
+    case JobText::kConfirmQuestion: return "%s\nから\n%s\n%d枚を\n%s\nに変換します。\n";
+    case JobText::kUnreadableFrame: return "%s\nを読めませんでした。\n";
+    // A frame or the file's completion could not be written (full disk, size limit, a
+    // folder in the way): the user learns which file, and nothing partial is left.
+    case JobText::kUnwritableOutput: return "%s\nに書き込めませんでした。\n";
+    // The writer's container cannot grow past its size limit: said at the first frame
+    // that would pass it, with the way out, instead of after the whole job.
+    case JobText::kOutputTooLarge:
+      return "%s\nは2GBを超えるため、これ以上書き込めません。\n圧縮する形式を選ぶとファイルを小さくできます。\n";
+    case JobText::kOutputIsFrame:
+      return "%s\nは変換するフレーム\n%s\nと同じファイルです。\n別の出力ファイルを指定してください。\n";
+    case JobText::kOutputNotFile: return "%s\nはファイルではないため、書き込めません。\n";
+  }
+  return "";
+}
+
+const char* EnglishJobText(JobText id) {
+  switch (id) {
+    case JobText::kOverwriteQuestion: return "%s\nThis file already exists.\n\nReplace it?";
+    case JobText::kConfirmQuestion: return "%s\nto\n%s\nConvert these %d images into\n%s\n";
+    case JobText::kUnreadableFrame: return "%s\ncould not be read.\n";
+    case JobText::kUnwritableOutput: return "%s\ncould not be written.\n";
+    case JobText::kOutputTooLarge:
+      return "%s\nwould grow past 2 GB, which this file format cannot hold.\nA compressing codec keeps the file smaller.\n";
+    case JobText::kOutputIsFrame:
+      return "%s\nis the same file as the frame\n%s\nChoose another output file.\n";
+    case JobText::kOutputNotFile: return "%s\nis not a file and cannot be written.\n";
+  }
+  return "";
+}
+
+}  // namespace zelvo
