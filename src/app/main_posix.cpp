@@ -18,6 +18,7 @@
 #include "convert/codec_posix.h"
 #include "convert/conversion_job.h"
 #include "image/frame_reader.h"
+#include "platform/messages_posix.h"
 #include "sequence/sequence.h"
 
 namespace {
@@ -149,6 +150,7 @@ enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, k
 }  // namespace
 
 int main(int argc, char** argv) {
+  InitMessages();
   static const struct option options[] = {
       {"rate", required_argument, nullptr, 'r'},     {"first", required_argument, nullptr, kFirst},
       {"last", required_argument, nullptr, kLast},   {"output", required_argument, nullptr, 'o'},
