@@ -14,8 +14,6 @@ bmpsuite="$e2e_root/../shared/corpus/bmpsuite"
 crashers="$e2e_root/.cache/libpng/contrib/testpngs/crashers"
 sample="$e2e_root/samples/demo"
 
-no_temporaries() { ! ls -A "$1" | grep -q '~zelvo'; }
-
 # A sequence of the first six sample frames with frame 4 replaced by FILE: the job must
 # name frame 4, remove its output, keep the older one, and the program must not crash.
 bad_middle_frame() {
@@ -62,6 +60,22 @@ for n in 10 54 55 200 1000; do
   bad_middle_frame "$work/trunc$n.bmp" "truncated to $n bytes"
   check "a frame truncated to $n bytes is handled" test $? -eq 0
 done
+# A BMP cut short inside its pixels is read: what the file holds, black for the rest (the
+# rows are stored bottom up, so the top is missing), and the program names it once.
+d="$work/cut"
+mkdir "$d"
+for i in 1 2 3; do
+  ffmpeg -v error -f lavfi -i testsrc2=size=64x48 -frames:v 1 -vf "hue=h=$((i * 90))" -pix_fmt bgr24 "$d/c$i.bmp"
+done
+ffmpeg -v error -i "$d/c%d.bmp" -f rawvideo -pix_fmt rgb24 - >"$work/full.rgb"
+row=$((64 * 3))
+truncate -s $((54 + 20 * row)) "$d/c2.bmp"  # the bottom 20 of 48 rows
+{ head -c $((48 * row)) "$work/full.rgb"; head -c $((28 * row)) /dev/zero
+  tail -c +$(((48 + 28) * row + 1)) "$work/full.rgb"; } >"$work/cut.rgb"
+"$zelvo" -y -c dib "$d/c1.bmp" </dev/null 2>"$d/err"
+check "a BMP cut short in its pixels is converted (exit 0), all 3 frames" test $? -eq 0 -a "$(probe_field "$d/c.avi" nb_read_frames)" = 3
+check "... its missing rows are black, the rest and the other frames are their inputs" cmp -s <(decode_rgb "$d/c.avi") "$work/cut.rgb"
+check "... and the program says so once, naming it" test "$(grep -cF "zelvo: $d/c2.bmp: the file is shorter than its header says; the missing part is black" "$d/err")" = 1
 head -c 5000 /dev/urandom >"$work/garbage.bmp"
 bad_middle_frame "$work/garbage.bmp" garbage
 check "a frame of random bytes is named" test $? -eq 0
@@ -87,15 +101,22 @@ mkdir "$work/seq/folder.avi"
 check "an output path that is a folder fails and names it" test $? -eq 1 -a -n "$(grep 'folder.avi' "$work/err")"
 check "the folder is still a folder, nothing left beside it" test -d "$work/seq/folder.avi" -a -z "$(ls "$work/seq" | grep '~zelvo')"
 cp "$work/seq/frame0003.bmp" "$work/keep3.bmp"
-ln -s frame0003.bmp "$work/seq/alias.avi"
-for out in "$work/seq/frame0003.bmp" "$work/seq/alias.avi" "$work/seq/../seq/frame0003.bmp"; do
+frame3_untouched() { cmp -s "$work/seq/frame0003.bmp" "$work/keep3.bmp" && cmp -s "$1" "$work/keep3.bmp"; }
+# Frame 3 under four spellings: itself, a symbolic link, a path through "..", a second
+# (hard) link; each from a fresh frame 3, so one row's damage cannot pass the next.
+for out in frame0003.bmp alias.avi ../seq/frame0003.bmp hard.avi; do
+  rm -f "$work/seq/alias.avi" "$work/seq/hard.avi"
+  cp "$work/keep3.bmp" "$work/seq/frame0003.bmp"
+  ln -s frame0003.bmp "$work/seq/alias.avi"
+  ln "$work/seq/frame0003.bmp" "$work/seq/hard.avi"
+  out="$work/seq/$out"
   "$zelvo" -y -c dib -o "$out" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
   r=$?
-  check "an output that is one of the frames ($(basename "$out")) is refused, naming both" \
+  check "an output that is one of the frames (${out#"$work/seq/"}) is refused, naming both" \
     test $r -eq 1 -a -n "$(grep -F "$out" "$work/err")" -a -n "$(grep 'frame0003.bmp' "$work/err")"
+  check "... and the frame is untouched under both names" frame3_untouched "$out"
 done
-check "... and the frame is untouched" cmp -s "$work/seq/frame0003.bmp" "$work/keep3.bmp"
-rm "$work/seq/alias.avi"
+rm "$work/seq/alias.avi" "$work/seq/hard.avi"
 
 # --- a frame that changes while the job runs -------------------------------------------
 mkdir "$work/live"
@@ -114,8 +135,7 @@ for how in delete truncate garbage; do
   printf 'older' >"$d/v.avi"
   "$zelvo" -y -c ffv1 "$d/v0000.bmp" </dev/null 2>"$d/err" &
   pid=$!
-  for i in $(seq 1 2000); do ls "$d" | grep -q '~zelvo' && break; sleep 0.005; done
-  kill -STOP $pid
+  stop_when_writing $pid "$d"
   case $how in
     delete) rm "$d/v0250.bmp" ;;
     truncate) truncate -s 30 "$d/v0250.bmp" ;;
@@ -184,5 +204,41 @@ done
 "$zelvo" -y -c dib "$d/m01.bmp" </dev/null 2>"$d/err"
 check "a sequence of mixed sizes, depths and formats converts" test $? -eq 0
 check "it holds every frame at the first frame's size" test "$(probe_field "$d/m.avi" nb_read_frames)" = $i -a "$(probe_field "$d/m.avi" width)x$(probe_field "$d/m.avi" height)" = 64x48
+
+# The canvas takes the first frame's size; whatever a frame does not reach is black (never
+# an earlier frame showing through), and the program says once where sizes start to differ.
+d="$work/sizes"
+mkdir "$d"
+i=0
+for size in 64x48 40x30 64x48 30x60 100x20 64x48; do
+  i=$((i + 1))
+  ffmpeg -v error -f lavfi -i "testsrc2=size=$size" -frames:v 1 -vf "hue=h=$((i * 60))" -pix_fmt rgb24 "$d/z$i.png"
+  ffmpeg -v error -i "$d/z$i.png" -vf "crop='min(iw,64)':'min(ih,48)':0:0,pad=64:48:0:0:black" \
+    -f rawvideo -pix_fmt rgb24 - >>"$work/sizes.rgb"
+done
+"$zelvo" -y -c dib "$d/z1.png" </dev/null 2>"$d/err"
+check "frames smaller and larger than the first convert (exit 0), all $i at 64x48" \
+  test $? -eq 0 -a "$(probe_field "$d/z.avi" nb_read_frames)" = $i -a "$(probe_field "$d/z.avi" width)x$(probe_field "$d/z.avi" height)" = 64x48
+check "... each frame at the top left, cut to the canvas, black where it does not reach" cmp -s <(decode_rgb "$d/z.avi") "$work/sizes.rgb"
+check "... and the program says once that sizes differ, from the second frame on" \
+  test "$(grep -c "differ" "$d/err")" = 1 -a -n "$(grep -F "zelvo: frames differ in size, from $d/z2.png on; the first frame's size is used" "$d/err")"
+
+# --- the run on disk: a folder named like a frame ends it; a link to a frame belongs to it --
+d="$work/gap"
+mkdir "$d"
+ffmpeg -v error -f lavfi -i testsrc=size=32x24:rate=25 -frames:v 20 -pix_fmt rgb24 "$d/s%03d.png"
+mv "$d/s005.png" "$d/real5.png"
+ln -s real5.png "$d/s005.png"
+rm "$d/s012.png"
+mkdir "$d/s012.png"
+for row in "s001 1 11" "s015 13 20"; do
+  set -- $row
+  "$zelvo" -y -c dib -o "$d/$1.avi" "$d/$1.png" </dev/null 2>"$d/err"
+  r=$?
+  check "named $1.png, the run is $2 to $3 (exit 0, $(($3 - $2 + 1)) frames), not into the folder s012.png" \
+    test $r -eq 0 -a "$(probe_field "$d/$1.avi" nb_read_frames)" = $(($3 - $2 + 1))
+  check "... every frame equal to its input" \
+    cmp -s <(decode_rgb "$d/$1.avi") <(decode_frames $(seq -f "$d/s%03g.png" $2 $3))
+done
 
 finish

@@ -33,6 +33,30 @@ decode_frames() {
   for f in "$@"; do decode_rgb "$f"; done
 }
 
+# True when none of the folders given holds a temporary file (a name beginning with "~").
+no_temporaries() { ! ls -A "$@" | grep -q '^~'; }
+
+# Stops process $1 as soon as a temporary file appears in folder $2 (or it ends), so that
+# what the caller does next finds its job under way however fast the machine is.
+stop_when_writing() {
+  local pid=$1 dir=$2 i
+  for i in $(seq 1 2000); do
+    ls -A "$dir" | grep -q '^~' && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.005
+  done
+  kill -STOP "$pid" 2>/dev/null
+}
+# Sends the signals given after $2 to process $1 once its job in folder $2 is writing,
+# then lets it go on.
+signal_when_writing() {
+  local pid=$1 dir=$2 sig
+  shift 2
+  stop_when_writing "$pid" "$dir"
+  for sig in "$@"; do kill "-$sig" "$pid"; done
+  kill -CONT "$pid"
+}
+
 # For the scripts that drive Windows programs: loads the Wine environment, checks that
 # the programs named (relative to the Windows build) are built, starts Xvfb and Wine,
 # makes $work, and stops everything again on exit. Sets $build, $exe and $auto.
