@@ -235,6 +235,12 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kUsageError;
   }
+  if (overrides.output && argc - optind > 1) {
+    // Each sequence would replace the one before in the same file.
+    const std::string count = std::to_string(argc - optind);
+    return UsageError("-o names one output file, but %s frames were given", count.c_str(),
+                      "convert one sequence per -o");
+  }
 
   bool interactive = isatty(STDIN_FILENO) != 0;
   auto chooser = [&](CodecChoice* choice) -> bool {

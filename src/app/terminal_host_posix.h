@@ -25,11 +25,11 @@ class TerminalHost : public JobHost {
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
   void Notice(JobNotice notice, const char* framePath) override;
+  std::string DescribeError(int error) override;
 
-  // Installs the SIGINT handler: the first Ctrl-C requests the abort, the second removes
-  // the job's pending file and ends the process at once.
+  // Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first requests the abort, the
+  // second removes the job's pending file and ends the process at once. SIGPIPE is ignored.
   static void InstallInterruptHandler();
-  static void ResetInterrupts();
 
  private:
   void Draw(bool final);

@@ -62,6 +62,7 @@ struct Script {
   int failDrawAt = -1;          // frame index whose drawing fails
   int failWriteAt = -1;         // frame index whose write fails
   bool writePastLimit = false;  // that write fails because the file would pass its size limit
+  int writeError = 0;           // the system's reason the writer gives for that failure
   bool failClose = false;
 };
 
@@ -103,6 +104,7 @@ class RecordingWriter : public FrameWriter {
     record_->marks.push_back(mark_);
     return index != script_.failWriteAt;
   }
+  int LastError() const override { return script_.writeError; }
   bool PastSizeLimit() const override {
     return script_.writePastLimit && static_cast<int>(record_->marks.size()) == script_.failWriteAt + 1;
   }
@@ -145,9 +147,10 @@ class ScriptedHost : public JobHost {
   }
   void Notice(JobNotice notice, const char* framePath) override {
     const std::string path = framePath;
-    record.notices.push_back((notice == JobNotice::kFrameCutShort ? "cut:" : "size:") +
-                             path.substr(path.find_last_of("/\\") + 1));
+    const char* kind = notice == JobNotice::kFrameCutShort ? "cut:" : notice == JobNotice::kAborted ? "aborted:" : "size:";
+    record.notices.push_back(kind + path.substr(path.find_last_of("/\\") + 1));
   }
+  std::string DescribeError(int error) override { return "reason " + std::to_string(error); }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;
     return std::make_unique<RecordingWriter>(script_, &record);
@@ -256,7 +259,7 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       {"writer open failed", [] { Script s{{true, true}}; s.failOpenAfterCreate = true; return s; }(), JobOutcome::kFailed, 0, ""},
       {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), JobOutcome::kFailed, 3, ""},
       {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), JobOutcome::kFailed, 2, ""},
-      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), JobOutcome::kFailed, 2, "out"},
+      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeError = 28; return s; }(), JobOutcome::kFailed, 2, "out"},
       {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), JobOutcome::kFailed, 3, "large"},
       {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), JobOutcome::kFailed, 5, "out"},
       {"replaced when complete", Script{{true, true}}, JobOutcome::kDone, 5, ""},
@@ -284,7 +287,9 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     }
     if (std::string(c.message) == "out") {
       ASSERT_EQ(host.record.messages.size(), 1u);
-      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n");
+      // The writer's reason, when it has one, follows the message on a line of its own.
+      const std::string reason = c.script.writeError != 0 ? "reason 28\n" : "";
+      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n" + reason);
     } else if (std::string(c.message) == "large") {
       ASSERT_EQ(host.record.messages.size(), 1u);
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nは2GBを超えるため、これ以上書き込めません。\n" +
@@ -292,6 +297,8 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     } else {
       EXPECT_TRUE(host.record.messages.empty()) << host.record.messages[0];
     }
+    const bool aborted = c.script.abortAfter >= 0;
+    EXPECT_EQ(host.record.notices, aborted ? std::vector<std::string>{"aborted:p.avi"} : std::vector<std::string>{});
     int temporaries = 0;
     for (const std::string& name : ListFolder(local.path())) {
       if (name.find("~zelvo") != std::string::npos) ++temporaries;
@@ -333,7 +340,8 @@ TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
     EXPECT_EQ(RunFromDialog(host, local.Join("m01.bmp"), local.Join("m.avi"), 1, 6, &cursor), JobOutcome::kFailed);
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
     ASSERT_EQ(host.record.messages.size(), 1u);
-    EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n");
+    // A missing file comes with the system's reason; a file of garbage has none.
+    EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n" + (c.garbage ? "" : "reason 2\n"));
     EXPECT_EQ(cursor, local.Join(spoiled));
     EXPECT_FALSE(PathExists(local.Join("m.avi").c_str()));
     EXPECT_TRUE(host.record.questions.empty());  // the Run button asks no confirmation
@@ -416,7 +424,7 @@ TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
     ScriptedHost host(Script{});
     EXPECT_EQ(RunFromDialog(host, dir.Join("e0002.bmp"), dir.Join("e.avi"), c.first, c.last), JobOutcome::kFailed);
     ASSERT_EQ(host.record.messages.size(), 1u);
-    EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\n");
+    EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\nreason 2\n");
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
     EXPECT_FALSE(PathExists(dir.Join("e.avi").c_str()));
   }
