@@ -43,9 +43,9 @@ std::string FormatDuration(double seconds) {
 }  // namespace
 
 TerminalHost::TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes,
-                           std::function<std::unique_ptr<FrameWriter>()> makeWriter)
+                           std::function<std::unique_ptr<FrameWriter>()> makeWriter, int readers)
     : in_(in), err_(err), assumeYes_(assumeYes), terminal_(isatty(fileno(err)) != 0),
-      makeWriter_(std::move(makeWriter)) {}
+      makeWriter_(std::move(makeWriter)), readers_(readers) {}
 
 void TerminalHost::InstallInterruptHandler() {
   struct sigaction action;
@@ -128,6 +128,13 @@ void TerminalHost::PostProgressStep() {
 bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
 
 std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_(); }
+
+std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const char* firstPath, int first, int last, int count) {
+  if (readers_ <= 1 || count <= 1) return std::make_unique<DirectFeed>();
+  // Two frames waiting besides one under way per reader keep every core busy while the
+  // memory held stays a few frames, whatever the length of the sequence.
+  return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, readers_, readers_ + 2);
+}
 
 std::string TerminalHost::DescribeError(int error) { return std::strerror(error); }
 

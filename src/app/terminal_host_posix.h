@@ -13,8 +13,10 @@ struct CodecChoice;
 
 class TerminalHost : public JobHost {
  public:
-  // `makeWriter` creates the job's writer; `assumeYes` answers Yes to every question.
-  TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes, std::function<std::unique_ptr<FrameWriter>()> makeWriter);
+  // `makeWriter` creates the job's writer; `assumeYes` answers Yes to every question;
+  // `readers` threads decode frames ahead (1: each frame is read when it is written).
+  TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes, std::function<std::unique_ptr<FrameWriter>()> makeWriter,
+               int readers = 1);
 
   bool AskYesNo(const char* caption, const std::string& text) override;
   void ShowMessage(const char* caption, const std::string& text) override;
@@ -24,6 +26,7 @@ class TerminalHost : public JobHost {
   void PostProgressStep() override;
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override;
   void Notice(JobNotice notice, const char* framePath) override;
   std::string DescribeError(int error) override;
 
@@ -39,6 +42,7 @@ class TerminalHost : public JobHost {
   bool assumeYes_;
   bool terminal_;
   std::function<std::unique_ptr<FrameWriter>()> makeWriter_;
+  int readers_;
   int total_ = 0;
   int done_ = 0;
   double started_ = 0;

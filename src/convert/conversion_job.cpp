@@ -212,7 +212,9 @@ bool ConversionJob::WriteMovie() {
     writer_.reset();
     return false;
   }
+  feed_ = host_.CreateFrameFeed(cursor_, settings_.first, settings_.last, frameCount_);
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
+  feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
   return result == static_cast<int>(FramesOutcome::kDone);
 }
@@ -231,13 +233,13 @@ FramesOutcome ConversionJob::ConvertFrames() {
   for (;;) {
     if (host_.IsAbortRequested()) return FramesOutcome::kAborted;
     host_.PostStatusText(cursor_);
-    bool cutShort = false;
-    PackedDib image = ReadFrame(cursor_, &cutShort);
+    FeedFrame frame = feed_ ? feed_->Take(cursor_) : DirectFeed().Take(cursor_);
+    PackedDib& image = frame.image;
     if (!image) {
       SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
       return FramesOutcome::kFailed;
     }
-    NoticeFrame(image, cutShort);
+    NoticeFrame(image, frame.cutShort);
     if (writer_->DrawPackedDib(image) != 0) {
       writer_.reset();
       return FramesOutcome::kFailed;

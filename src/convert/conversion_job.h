@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "convert/frame_feed.h"
 #include "convert/frame_writer.h"
 #include "convert/job_texts.h"
 #include "platform/path_buffer.h"
@@ -40,6 +41,13 @@ class JobHost {
   virtual void PostProgressStep() = 0;
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
+  // Where the job's `count` frames come from: the walk from `firstPath` (the first frame's
+  // name) towards `last`, as NextFrameName names them. By default each frame is read when
+  // the job takes it.
+  virtual std::unique_ptr<FrameFeed> CreateFrameFeed(const char* /*firstPath*/, int /*first*/, int /*last*/,
+                                                     int /*count*/) {
+    return std::make_unique<DirectFeed>();
+  }
   // Something the user may want to know that does not stop the job, about the frame at
   // `framePath`; zelvo.exe keeps quiet, the Linux program says it on stderr.
   virtual void Notice(JobNotice /*notice*/, const char* /*framePath*/) {}
@@ -131,6 +139,7 @@ class ConversionJob {
   bool sizeNoticed_ = false;
   bool aborted_ = false;
   std::unique_ptr<FrameWriter> writer_;
+  std::unique_ptr<FrameFeed> feed_;
   std::string temporary_;
 };
 

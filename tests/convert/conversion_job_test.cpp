@@ -120,6 +120,11 @@ class RecordingWriter : public FrameWriter {
   int mark_ = -1;
 };
 
+// Reader threads of the job's frame feed in the running test: every job test runs with
+// frames read one at a time and with several readers decoding ahead, and must see the
+// same order, messages and outcome.
+int g_readers = 1;
+
 class ScriptedHost : public JobHost {
  public:
   ScriptedHost(Script script) : script_(std::move(script)) {}
@@ -151,6 +156,10 @@ class ScriptedHost : public JobHost {
     record.notices.push_back(kind + path.substr(path.find_last_of("/\\") + 1));
   }
   std::string DescribeError(int error) override { return "reason " + std::to_string(error); }
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override {
+    if (g_readers <= 1) return std::make_unique<DirectFeed>();
+    return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, g_readers, g_readers + 2);
+  }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;
     return std::make_unique<RecordingWriter>(script_, &record);
@@ -193,9 +202,13 @@ JobOutcome RunFromDialog(JobHost& host, const std::string& input, const std::str
   return outcome;
 }
 
-class ConversionJobTest : public ::testing::Test {
+class ConversionJobTest : public ::testing::TestWithParam<int> {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir.ok()); }
+  void SetUp() override {
+    g_readers = GetParam();
+    ASSERT_TRUE(dir.ok());
+  }
+  void TearDown() override { g_readers = 1; }
 
   // Frames prefix + number (width 4) .bmp for each number; marks = number.
   void MakeFrames(const std::string& prefix, int first, int last, bool pngFromHalf = false) {
@@ -220,7 +233,7 @@ class ConversionJobTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
+TEST_P(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   MakeFrames("shot", 1, 20);
   ScriptedHost host(Script{{true}});
   EXPECT_EQ(RunFromFrame(host, dir.Join("shot0007.bmp")), JobOutcome::kDone);
@@ -244,7 +257,7 @@ TEST_F(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   EXPECT_FALSE(JobUnderWay());
 }
 
-TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
+TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
   struct Case {
     const char* name;
     Script script;
@@ -309,7 +322,7 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
   }
 }
 
-TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
+TEST_P(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
   struct Case {
     const char* name;
     int missing;        // frame number removed or spoiled
@@ -348,7 +361,7 @@ TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
   }
 }
 
-TEST_F(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
+TEST_P(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
   struct Case {
     const char* name;
     std::vector<std::string> files;  // created with marks 1, 2, 3...
@@ -382,14 +395,14 @@ TEST_F(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
   }
 }
 
-TEST_F(ConversionJobTest, SequenceMayMixBmpAndPngFrames) {
+TEST_P(ConversionJobTest, SequenceMayMixBmpAndPngFrames) {
   MakeFrames("mix", 1, 6, /*pngFromHalf=*/true);
   ScriptedHost host(Script{{true}});
   EXPECT_EQ(RunFromFrame(host, dir.Join("mix0001.bmp")), JobOutcome::kDone);
   EXPECT_EQ(host.record.marks, (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 
-TEST_F(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
+TEST_P(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
   MakeFrames("n", 1, 6);
   auto small = test::BuildBmp([] {
     test::BmpDescription d;
@@ -410,7 +423,7 @@ TEST_F(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
   EXPECT_EQ(host.record.marks.size(), 6u);
 }
 
-TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
+TEST_P(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   MakeFrames("e", 1, 3);
   struct Case {
     const char* name;
@@ -430,7 +443,7 @@ TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   }
 }
 
-TEST_F(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
+TEST_P(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
   MakeFrames("busy", 1, 2);
   ScriptedHost second(Script{{true}});
   JobOutcome nested = JobOutcome::kDone;
@@ -442,6 +455,9 @@ TEST_F(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
   EXPECT_EQ(second.record.writersCreated, 0);
   EXPECT_FALSE(JobUnderWay());
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, ConversionJobTest, ::testing::Values(1, 3),
+                         [](const ::testing::TestParamInfo<int>& info) { return "readers" + std::to_string(info.param); });
 
 }  // namespace
 }  // namespace zelvo
