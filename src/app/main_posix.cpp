@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/paths.h"
 #include "app/terminal_host_posix.h"
@@ -42,6 +43,8 @@ const char kUsage[] =
     "      --keyint N         a key frame every N frames\n"
     "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
     "      --codec-options S  codec settings as key=value:key=value\n"
+    "      --threads N        frames decoded ahead on N reader threads (default: one per\n"
+    "                         core); 1 reads each frame when it is written\n"
     "      --list-codecs      list the codecs this build offers and exit\n"
     "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
     "  -h, --help             show this help and exit\n"
@@ -145,7 +148,7 @@ void PrintCodecList(std::FILE* out) {
     std::fprintf(out, "%-8s %-4s  %s%s\n", info.name, info.fourcc, info.description, info.lossless ? " (lossless)" : "");
 }
 
-enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion };
+enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
 
 }  // namespace
 
@@ -159,6 +162,7 @@ int main(int argc, char** argv) {
       {"codec-options", required_argument, nullptr, kCodecOptions},
       {"list-codecs", no_argument, nullptr, kListCodecs}, {"yes", no_argument, nullptr, 'y'},
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, kVersion},
+      {"threads", required_argument, nullptr, kThreads},
       {nullptr, 0, nullptr, 0}};
 
   // What the options choose beyond each frame's own run: -1 / null keep the derived values.
@@ -172,6 +176,9 @@ int main(int argc, char** argv) {
   CodecChoice codec;
   bool codecGiven = false;
   bool assumeYes = false;
+  // One reader per core decodes ahead while the main thread draws, encodes and writes.
+  int readers = static_cast<int>(std::thread::hardware_concurrency());
+  if (readers < 1) readers = 1;
   int c;
   opterr = 0;
   while ((c = getopt_long(argc, argv, ":r:o:c:yh", options, nullptr)) != -1) {
@@ -222,6 +229,9 @@ int main(int argc, char** argv) {
       case 'h':
         std::fputs(kUsage, stdout);
         return 0;
+      case kThreads:
+        if (!ParseInt(optarg, 1, 64, &readers)) return UsageError("invalid thread count '%s'", optarg, "1 to 64");
+        break;
       case kVersion:
         std::printf("zelvo %s\n", ZELVO_VERSION);
         return 0;
@@ -235,6 +245,12 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kUsageError;
   }
+  if (overrides.output && argc - optind > 1) {
+    // Each sequence would replace the one before in the same file.
+    const std::string count = std::to_string(argc - optind);
+    return UsageError("-o names one output file, but %s frames were given", count.c_str(),
+                      "convert one sequence per -o");
+  }
 
   bool interactive = isatty(STDIN_FILENO) != 0;
   auto chooser = [&](CodecChoice* choice) -> bool {
@@ -244,7 +260,7 @@ int main(int argc, char** argv) {
     }
     return ChooseCodecOnTerminal(stdin, stderr, choice);
   };
-  TerminalHost host(stdin, stderr, assumeYes, [&] { return std::make_unique<AviSaver>(chooser); });
+  TerminalHost host(stdin, stderr, assumeYes, [&] { return std::make_unique<AviSaver>(chooser); }, readers);
   TerminalHost::InstallInterruptHandler();
   // A file size limit must end the job with a message, not kill the process mid-file.
   signal(SIGXFSZ, SIG_IGN);

@@ -18,7 +18,7 @@ volatile sig_atomic_t g_interrupts = 0;
 void OnInterrupt(int) {
   g_interrupts = g_interrupts + 1;
   if (g_interrupts >= 2) {
-    // Second Ctrl-C: leave at once, but never leave a partial file behind.
+    // A second request: leave at once, but never leave a partial file behind.
     const char* pending = PendingOutputPath();
     if (pending[0] != '\0') unlink(pending);
     _exit(130);
@@ -43,19 +43,24 @@ std::string FormatDuration(double seconds) {
 }  // namespace
 
 TerminalHost::TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes,
-                           std::function<std::unique_ptr<FrameWriter>()> makeWriter)
+                           std::function<std::unique_ptr<FrameWriter>()> makeWriter, int readers)
     : in_(in), err_(err), assumeYes_(assumeYes), terminal_(isatty(fileno(err)) != 0),
-      makeWriter_(std::move(makeWriter)) {}
+      makeWriter_(std::move(makeWriter)), readers_(readers) {}
 
 void TerminalHost::InstallInterruptHandler() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  // Ctrl-C, kill and a closed terminal all ask for the same orderly end: the job stops
+  // after its current frame, removes its temporary file and keeps an older output.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A reader of our output that went away (zelvo ... | head) must not kill the job with
+  // its file under a temporary name: failed writes to the terminal are ignored instead.
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
-void TerminalHost::ResetInterrupts() { g_interrupts = 0; }
 
 bool TerminalHost::AskYesNo(const char* caption, const std::string& text) {
   std::fprintf(err_, "%s: %s", caption, text.c_str());
@@ -100,7 +105,8 @@ int TerminalHost::RunProgress(int total, const std::function<int()>& routine) {
   started_ = Now();
   lastDrawn_ = 0;
   status_.clear();
-  ResetInterrupts();
+  // An interrupt that came before the progress display (during the codec choice) still
+  // counts: the routine sees it before its first frame.
   int result = routine();
   Draw(true);
   total_ = 0;
@@ -123,6 +129,15 @@ bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
 
 std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_(); }
 
+std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const char* firstPath, int first, int last, int count) {
+  if (readers_ <= 1 || count <= 1) return std::make_unique<DirectFeed>();
+  // Two frames waiting besides one under way per reader keep every core busy while the
+  // memory held stays a few frames, whatever the length of the sequence.
+  return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, readers_, readers_ + 2);
+}
+
+std::string TerminalHost::DescribeError(int error) { return std::strerror(error); }
+
 void TerminalHost::Notice(JobNotice notice, const char* framePath) {
   if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);  // below the progress line
   switch (notice) {
@@ -132,6 +147,9 @@ void TerminalHost::Notice(JobNotice notice, const char* framePath) {
       break;
     case JobNotice::kFrameSizeDiffers:
       std::fprintf(err_, "zelvo: frames differ in size, from %s on; the first frame's size is used\n", framePath);
+      break;
+    case JobNotice::kAborted:
+      std::fprintf(err_, "zelvo: aborted; nothing was written to %s\n", framePath);
       break;
   }
   std::fflush(err_);

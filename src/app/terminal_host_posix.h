@@ -13,8 +13,10 @@ struct CodecChoice;
 
 class TerminalHost : public JobHost {
  public:
-  // `makeWriter` creates the job's writer; `assumeYes` answers Yes to every question.
-  TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes, std::function<std::unique_ptr<FrameWriter>()> makeWriter);
+  // `makeWriter` creates the job's writer; `assumeYes` answers Yes to every question;
+  // `readers` threads decode frames ahead (1: each frame is read when it is written).
+  TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes, std::function<std::unique_ptr<FrameWriter>()> makeWriter,
+               int readers = 1);
 
   bool AskYesNo(const char* caption, const std::string& text) override;
   void ShowMessage(const char* caption, const std::string& text) override;
@@ -24,12 +26,13 @@ class TerminalHost : public JobHost {
   void PostProgressStep() override;
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override;
   void Notice(JobNotice notice, const char* framePath) override;
+  std::string DescribeError(int error) override;
 
-  // Installs the SIGINT handler: the first Ctrl-C requests the abort, the second removes
-  // the job's pending file and ends the process at once.
+  // Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first requests the abort, the
+  // second removes the job's pending file and ends the process at once. SIGPIPE is ignored.
   static void InstallInterruptHandler();
-  static void ResetInterrupts();
 
  private:
   void Draw(bool final);
@@ -39,6 +42,7 @@ class TerminalHost : public JobHost {
   bool assumeYes_;
   bool terminal_;
   std::function<std::unique_ptr<FrameWriter>()> makeWriter_;
+  int readers_;
   int total_ = 0;
   int done_ = 0;
   double started_ = 0;

@@ -167,6 +167,7 @@ bool AviFile::Create(const char* path, const AviVideoStream& stream, int* error)
   }
   stream_ = stream;
   failed_ = false;
+  error_ = 0;
   segments_.clear();
   entries_.clear();
   firstRiffFrames_ = firstRiffSize_ = firstMoviSize_ = totalFrames_ = largestChunk_ = 0;
@@ -198,6 +199,7 @@ bool AviFile::Create(const char* path, const AviVideoStream& stream, int* error)
 
 void AviFile::Fail() {
   if (failed_) return;
+  error_ = errno != 0 ? errno : EIO;  // before ftruncate can change it
   failed_ = true;
   buffer_.clear();
   // Cut off what follows the last whole frame (never extending the file when that frame
@@ -331,6 +333,7 @@ bool AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFra
   if (fd_ < 0 || failed_) return false;
   // An index entry holds the size in 31 bits; a segment must hold at least one frame.
   if (size > 0x7fffffffu || (size > 0 && !data)) {
+    errno = EFBIG;
     Fail();
     return false;
   }
@@ -339,6 +342,7 @@ bool AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFra
   const std::uint64_t indexes =
       24 + 8 * std::uint64_t{entries_.size() + 1} + (segments_.empty() ? 16 * std::uint64_t{entries_.size() + 1} : 0);
   if (!entries_.empty() && here - riffStart_ + 8 + padded + indexes + 16 > segmentLimit_) {
+    if (segments_.size() + 1 >= kSuperIndexEntries) errno = EFBIG;  // the super index is full
     if (segments_.size() + 1 >= kSuperIndexEntries || !CloseSegment() || !StartExtensionSegment()) {
       Fail();
       return false;
@@ -356,6 +360,7 @@ bool AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFra
   try {
     entries_.push_back({position, static_cast<std::uint32_t>(size), keyFrame});
   } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
     Fail();
     return false;
   }
@@ -373,10 +378,14 @@ bool AviFile::Finish() {
     // Last of all: only now do the headers claim the frames, indexes and segments.
     const std::vector<std::uint8_t> header = BuildHeader();
     ok = WriteAt(0, header.data(), header.size());
+    if (!ok) error_ = errno != 0 ? errno : EIO;
   } else {
     Fail();
   }
-  if (::close(fd_) != 0) ok = false;
+  if (::close(fd_) != 0 && ok) {
+    ok = false;
+    error_ = errno;  // a delayed write error (NFS, a full disk) shows up here
+  }
   fd_ = -1;
   buffer_.clear();
   return ok;

@@ -58,6 +58,8 @@ class AviFile {
   void Discard();
 
   bool is_open() const { return fd_ >= 0; }
+  // The system's reason (errno) for the first failed write or completion; 0 before any.
+  int error() const { return error_; }
   std::uint32_t frames() const { return totalFrames_; }
   // For tests and tools: a smaller segment size shows the AVIX machinery on small files.
   void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
@@ -84,6 +86,7 @@ class AviFile {
 
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;
   AviVideoStream stream_;
   std::uint64_t segmentLimit_ = kDefaultSegmentLimit;
 

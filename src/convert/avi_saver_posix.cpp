@@ -92,6 +92,7 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
   }
   open_ = true;
   writeFailed_ = false;
+  lastError_ = 0;
   nextFrame_ = 0;
   return true;
 }
@@ -114,7 +115,10 @@ bool AviSaver::WriteFrame() {
   } else {
     ok = file_.WriteFrame(canvas_.data(), canvas_.bytes(), true);
   }
-  if (!ok) writeFailed_ = true;
+  if (!ok) {
+    writeFailed_ = true;
+    lastError_ = file_.error();
+  }
   return ok;
 }
 
@@ -126,9 +130,9 @@ bool AviSaver::Close() {
       return file_.WriteFrame(data, size, key);
     });
   }
-  if (ok) {
-    ok = file_.Finish();
-  } else {
+  if (ok) ok = file_.Finish();
+  if (!ok && lastError_ == 0) lastError_ = file_.error();
+  if (!ok) {
     file_.Discard();  // the headers keep claiming no frames
   }
   encoder_.Close();

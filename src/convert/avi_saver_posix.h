@@ -38,6 +38,7 @@ class AviSaver : public FrameWriter {
   // Completes the file. True also when nothing was open; false when a frame or the
   // completion could not be written (the file then claims no frames and is to be removed).
   bool Close() override;
+  int LastError() const override { return lastError_; }
 
   const FrameCanvas& canvas() const { return canvas_; }
   FrameCanvas& canvas() { return canvas_; }
@@ -57,6 +58,7 @@ class AviSaver : public FrameWriter {
   bool compressed_ = false;
   bool open_ = false;
   bool writeFailed_ = false;
+  int lastError_ = 0;
   FrameCanvas canvas_;
   int nextFrame_ = 0;
   std::uint64_t segmentLimit_ = AviFile::kDefaultSegmentLimit;

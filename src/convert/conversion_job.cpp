@@ -1,6 +1,7 @@
 #include "convert/conversion_job.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -77,12 +78,25 @@ std::string ConversionJob::Format(JobText id, std::va_list args) {
   return text;
 }
 
+void ConversionJob::SayV(int error, JobText id, std::va_list args) {
+  std::string text = Format(id, args);
+  const std::string reason = error != 0 ? host_.DescribeError(error) : std::string();
+  if (!reason.empty()) text += reason + "\n";
+  host_.ShowMessage(kCaption, text);
+}
+
 void ConversionJob::Say(JobText id, ...) {
   std::va_list args;
   va_start(args, id);
-  const std::string text = Format(id, args);
+  SayV(0, id, args);
   va_end(args);
-  host_.ShowMessage(kCaption, text);
+}
+
+void ConversionJob::SayBecause(int error, JobText id, ...) {
+  std::va_list args;
+  va_start(args, id);
+  SayV(error, id, args);
+  va_end(args);
 }
 
 bool ConversionJob::Ask(JobText id, ...) {
@@ -121,9 +135,8 @@ bool ConversionJob::OutputIsUsable() {
   return true;
 }
 
-bool ConversionJob::TakeTemporaryFile() {
-  int error = 0;
-  temporary_ = CreateTemporaryBeside(target_, &error);
+bool ConversionJob::TakeTemporaryFile(int* error) {
+  temporary_ = CreateTemporaryBeside(target_, error);
   if (temporary_.empty() || !CopyPath(g_pendingPath, temporary_.c_str())) {
     DiscardTemporaryFile();
     return false;
@@ -157,8 +170,9 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
     }
   }
 
-  if (!TakeTemporaryFile()) {
-    Say(JobText::kUnwritableOutput, settings_.output);
+  int error = 0;
+  if (!TakeTemporaryFile(&error)) {
+    SayBecause(error, JobText::kUnwritableOutput, settings_.output);
     return JobOutcome::kFailed;
   }
   if (WriteMovie()) {
@@ -170,10 +184,11 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
       host_.Beep();
       return JobOutcome::kDone;
     }
-    Say(JobText::kUnwritableOutput, settings_.output);
+    SayBecause(errno, JobText::kUnwritableOutput, settings_.output);
   }
   writer_.reset();
   DiscardTemporaryFile();
+  if (aborted_) host_.Notice(JobNotice::kAborted, settings_.output);
   return JobOutcome::kFailed;
 }
 
@@ -183,7 +198,7 @@ bool ConversionJob::WriteMovie() {
   {
     PackedDib header = ReadFrameHeader(cursor_);
     if (!header) {
-      Say(JobText::kUnreadableFrame, cursor_);
+      SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
       return false;
     }
     width = GetDibWidth(header);
@@ -197,7 +212,10 @@ bool ConversionJob::WriteMovie() {
     writer_.reset();
     return false;
   }
+  feed_ = host_.CreateFrameFeed(cursor_, settings_.first, settings_.last, frameCount_);
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
+  feed_.reset();  // stops readers that are still ahead of an aborted or failed job
+  aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
   return result == static_cast<int>(FramesOutcome::kDone);
 }
 
@@ -215,29 +233,35 @@ FramesOutcome ConversionJob::ConvertFrames() {
   for (;;) {
     if (host_.IsAbortRequested()) return FramesOutcome::kAborted;
     host_.PostStatusText(cursor_);
-    bool cutShort = false;
-    PackedDib image = ReadFrame(cursor_, &cutShort);
+    FeedFrame frame = feed_ ? feed_->Take(cursor_) : DirectFeed().Take(cursor_);
+    PackedDib& image = frame.image;
     if (!image) {
-      Say(JobText::kUnreadableFrame, cursor_);
+      SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
       return FramesOutcome::kFailed;
     }
-    NoticeFrame(image, cutShort);
+    NoticeFrame(image, frame.cutShort);
     if (writer_->DrawPackedDib(image) != 0) {
       writer_.reset();
       return FramesOutcome::kFailed;
     }
     if (!writer_->WriteFrame()) {
       const bool tooLarge = writer_->PastSizeLimit();
+      const int error = writer_->LastError();
       writer_.reset();
-      Say(tooLarge ? JobText::kOutputTooLarge : JobText::kUnwritableOutput, settings_.output);
+      if (tooLarge) {
+        Say(JobText::kOutputTooLarge, settings_.output);
+      } else {
+        SayBecause(error, JobText::kUnwritableOutput, settings_.output);
+      }
       return FramesOutcome::kFailed;
     }
     image = PackedDib();
     if (NextFrameName(cursor_, settings_.first, settings_.last) != 0) {
       const bool complete = writer_->Close();
+      const int error = writer_->LastError();
       writer_.reset();
       if (!complete) {
-        Say(JobText::kUnwritableOutput, settings_.output);
+        SayBecause(error, JobText::kUnwritableOutput, settings_.output);
         return FramesOutcome::kFailed;
       }
       return FramesOutcome::kDone;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "convert/frame_feed.h"
 #include "convert/frame_writer.h"
 #include "convert/job_texts.h"
 #include "platform/path_buffer.h"
@@ -21,6 +22,7 @@ namespace zelvo {
 enum class JobNotice {
   kFrameCutShort,     // the file ends before its pixels do: read, the missing part black
   kFrameSizeDiffers,  // the first frame of another size: drawn at the top left of the first one's canvas
+  kAborted,           // the user stopped the job (framePath: the output): nothing was written
 };
 
 class JobHost {
@@ -39,9 +41,19 @@ class JobHost {
   virtual void PostProgressStep() = 0;
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
+  // Where the job's `count` frames come from: the walk from `firstPath` (the first frame's
+  // name) towards `last`, as NextFrameName names them. By default each frame is read when
+  // the job takes it.
+  virtual std::unique_ptr<FrameFeed> CreateFrameFeed(const char* /*firstPath*/, int /*first*/, int /*last*/,
+                                                     int /*count*/) {
+    return std::make_unique<DirectFeed>();
+  }
   // Something the user may want to know that does not stop the job, about the frame at
   // `framePath`; zelvo.exe keeps quiet, the Linux program says it on stderr.
   virtual void Notice(JobNotice /*notice*/, const char* /*framePath*/) {}
+  // The system's reason for a failure (an errno value) as the user reads it, added below a
+  // message; empty to leave messages as they are (zelvo.exe's texts stay unchanged).
+  virtual std::string DescribeError(int /*error*/) { return std::string(); }
   // The text of a message or question in the user's language (printf forms); by default
   // the Windows program's own Japanese texts.
   virtual const char* Text(JobText id) { return JapaneseJobText(id); }
@@ -107,10 +119,13 @@ class ConversionJob {
 
  private:
   std::string Format(JobText id, std::va_list args);
+  void SayV(int error, JobText id, std::va_list args);
   void Say(JobText id, ...);
+  // Say, with the system's reason for the failure `error` (an errno value; 0: none).
+  void SayBecause(int error, JobText id, ...);
   bool Ask(JobText id, ...);
   bool OutputIsUsable();
-  bool TakeTemporaryFile();
+  bool TakeTemporaryFile(int* error);
   void NoticeFrame(const PackedDib& image, bool cutShort);
   void DiscardTemporaryFile();
 
@@ -122,7 +137,9 @@ class ConversionJob {
   int frameWidth_ = 0;   // the first frame's size, which the canvas takes
   int frameHeight_ = 0;
   bool sizeNoticed_ = false;
+  bool aborted_ = false;
   std::unique_ptr<FrameWriter> writer_;
+  std::unique_ptr<FrameFeed> feed_;
   std::string temporary_;
 };
 

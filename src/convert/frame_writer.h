@@ -21,6 +21,9 @@ class FrameWriter {
   // True when the last failed WriteFrame was refused because the file would pass the
   // container's size limit (Video for Windows stops at 2 GiB), not because of the disk.
   virtual bool PastSizeLimit() const { return false; }
+  // The system's reason (an errno value) for the last failed WriteFrame or Close, so the
+  // user learns why (a full disk, a file size limit); 0 when the writer cannot tell.
+  virtual int LastError() const { return 0; }
   // Completes and closes the file. False when completing it failed (the file is then
   // not a valid AVI and must be discarded).
   virtual bool Close() = 0;

@@ -61,6 +61,10 @@ bool ResolveOutputTarget(const char* path, char* target);
 // an errno value: EEXIST when every tried name was taken).
 std::string CreateTemporaryBeside(const char* path, int* error);
 
+// 0 when `path` opens as a file for reading, else the system's reason as an errno value
+// (ENOENT, EACCES, EISDIR for a folder...).
+int OpenFailure(const char* path);
+
 // Creates `path` as a new empty file, failing when anything of that name exists (O_EXCL,
 // CREATE_NEW). Returns 0, or the system's reason as an errno value (EEXIST when taken).
 int CreateNewFile(const char* path);

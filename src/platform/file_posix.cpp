@@ -111,6 +111,15 @@ bool ResolveOutputTarget(const char* path, char* target) {
   return true;
 }
 
+int OpenFailure(const char* path) {
+  ReadOnlyFile file;
+  if (file.Open(path)) return 0;
+  const int error = errno;
+  struct stat st;
+  if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+  return error != 0 ? error : EIO;
+}
+
 int CreateNewFile(const char* path) {
   int fd = -1;
   do {

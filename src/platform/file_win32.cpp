@@ -21,6 +21,25 @@ HANDLE OpenForQuery(const char* path) {
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// The errno value closest to the thread's last Windows error.
+int LastErrorAsErrno() {
+  switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
 }  // namespace
 
 bool ReadOnlyFile::Open(const char* path) {
@@ -103,20 +122,12 @@ int CreateNewFile(const char* path) {
     CloseHandle(file);
     return 0;
   }
-  switch (GetLastError()) {
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-      return EACCES;
-    case ERROR_DISK_FULL:
-      return ENOSPC;
-    default:
-      return EIO;
-  }
+  return LastErrorAsErrno();
+}
+
+int OpenFailure(const char* path) {
+  ReadOnlyFile file;
+  return file.Open(path) ? 0 : LastErrorAsErrno();
 }
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }

@@ -62,6 +62,7 @@ struct Script {
   int failDrawAt = -1;          // frame index whose drawing fails
   int failWriteAt = -1;         // frame index whose write fails
   bool writePastLimit = false;  // that write fails because the file would pass its size limit
+  int writeError = 0;           // the system's reason the writer gives for that failure
   bool failClose = false;
 };
 
@@ -103,6 +104,7 @@ class RecordingWriter : public FrameWriter {
     record_->marks.push_back(mark_);
     return index != script_.failWriteAt;
   }
+  int LastError() const override { return script_.writeError; }
   bool PastSizeLimit() const override {
     return script_.writePastLimit && static_cast<int>(record_->marks.size()) == script_.failWriteAt + 1;
   }
@@ -117,6 +119,11 @@ class RecordingWriter : public FrameWriter {
   std::size_t drawn_ = 0;
   int mark_ = -1;
 };
+
+// Reader threads of the job's frame feed in the running test: every job test runs with
+// frames read one at a time and with several readers decoding ahead, and must see the
+// same order, messages and outcome.
+int g_readers = 1;
 
 class ScriptedHost : public JobHost {
  public:
@@ -145,8 +152,13 @@ class ScriptedHost : public JobHost {
   }
   void Notice(JobNotice notice, const char* framePath) override {
     const std::string path = framePath;
-    record.notices.push_back((notice == JobNotice::kFrameCutShort ? "cut:" : "size:") +
-                             path.substr(path.find_last_of("/\\") + 1));
+    const char* kind = notice == JobNotice::kFrameCutShort ? "cut:" : notice == JobNotice::kAborted ? "aborted:" : "size:";
+    record.notices.push_back(kind + path.substr(path.find_last_of("/\\") + 1));
+  }
+  std::string DescribeError(int error) override { return "reason " + std::to_string(error); }
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override {
+    if (g_readers <= 1) return std::make_unique<DirectFeed>();
+    return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, g_readers, g_readers + 2);
   }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;
@@ -190,9 +202,13 @@ JobOutcome RunFromDialog(JobHost& host, const std::string& input, const std::str
   return outcome;
 }
 
-class ConversionJobTest : public ::testing::Test {
+class ConversionJobTest : public ::testing::TestWithParam<int> {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir.ok()); }
+  void SetUp() override {
+    g_readers = GetParam();
+    ASSERT_TRUE(dir.ok());
+  }
+  void TearDown() override { g_readers = 1; }
 
   // Frames prefix + number (width 4) .bmp for each number; marks = number.
   void MakeFrames(const std::string& prefix, int first, int last, bool pngFromHalf = false) {
@@ -217,7 +233,7 @@ class ConversionJobTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
+TEST_P(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   MakeFrames("shot", 1, 20);
   ScriptedHost host(Script{{true}});
   EXPECT_EQ(RunFromFrame(host, dir.Join("shot0007.bmp")), JobOutcome::kDone);
@@ -241,7 +257,7 @@ TEST_F(ConversionJobTest, CompleteRunWritesEveryFrameInOrderAndBeeps) {
   EXPECT_FALSE(JobUnderWay());
 }
 
-TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
+TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
   struct Case {
     const char* name;
     Script script;
@@ -256,7 +272,7 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       {"writer open failed", [] { Script s{{true, true}}; s.failOpenAfterCreate = true; return s; }(), JobOutcome::kFailed, 0, ""},
       {"aborted after three frames", [] { Script s{{true, true}}; s.abortAfter = 3; return s; }(), JobOutcome::kFailed, 3, ""},
       {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), JobOutcome::kFailed, 2, ""},
-      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; return s; }(), JobOutcome::kFailed, 2, "out"},
+      {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeError = 28; return s; }(), JobOutcome::kFailed, 2, "out"},
       {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), JobOutcome::kFailed, 3, "large"},
       {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), JobOutcome::kFailed, 5, "out"},
       {"replaced when complete", Script{{true, true}}, JobOutcome::kDone, 5, ""},
@@ -284,7 +300,9 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     }
     if (std::string(c.message) == "out") {
       ASSERT_EQ(host.record.messages.size(), 1u);
-      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n");
+      // The writer's reason, when it has one, follows the message on a line of its own.
+      const std::string reason = c.script.writeError != 0 ? "reason 28\n" : "";
+      EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n" + reason);
     } else if (std::string(c.message) == "large") {
       ASSERT_EQ(host.record.messages.size(), 1u);
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nは2GBを超えるため、これ以上書き込めません。\n" +
@@ -292,6 +310,8 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
     } else {
       EXPECT_TRUE(host.record.messages.empty()) << host.record.messages[0];
     }
+    const bool aborted = c.script.abortAfter >= 0;
+    EXPECT_EQ(host.record.notices, aborted ? std::vector<std::string>{"aborted:p.avi"} : std::vector<std::string>{});
     int temporaries = 0;
     for (const std::string& name : ListFolder(local.path())) {
       if (name.find("~zelvo") != std::string::npos) ++temporaries;
@@ -302,7 +322,7 @@ TEST_F(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
   }
 }
 
-TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
+TEST_P(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
   struct Case {
     const char* name;
     int missing;        // frame number removed or spoiled
@@ -333,14 +353,15 @@ TEST_F(ConversionJobTest, UnreadableFramesAreNamedAndNothingIsLeft) {
     EXPECT_EQ(RunFromDialog(host, local.Join("m01.bmp"), local.Join("m.avi"), 1, 6, &cursor), JobOutcome::kFailed);
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
     ASSERT_EQ(host.record.messages.size(), 1u);
-    EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n");
+    // A missing file comes with the system's reason; a file of garbage has none.
+    EXPECT_EQ(host.record.messages[0], local.Join(spoiled) + "\nを読めませんでした。\n" + (c.garbage ? "" : "reason 2\n"));
     EXPECT_EQ(cursor, local.Join(spoiled));
     EXPECT_FALSE(PathExists(local.Join("m.avi").c_str()));
     EXPECT_TRUE(host.record.questions.empty());  // the Run button asks no confirmation
   }
 }
 
-TEST_F(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
+TEST_P(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
   struct Case {
     const char* name;
     std::vector<std::string> files;  // created with marks 1, 2, 3...
@@ -374,14 +395,14 @@ TEST_F(ConversionJobTest, RangesAndNamesDecideFramesAndOutput) {
   }
 }
 
-TEST_F(ConversionJobTest, SequenceMayMixBmpAndPngFrames) {
+TEST_P(ConversionJobTest, SequenceMayMixBmpAndPngFrames) {
   MakeFrames("mix", 1, 6, /*pngFromHalf=*/true);
   ScriptedHost host(Script{{true}});
   EXPECT_EQ(RunFromFrame(host, dir.Join("mix0001.bmp")), JobOutcome::kDone);
   EXPECT_EQ(host.record.marks, (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 
-TEST_F(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
+TEST_P(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
   MakeFrames("n", 1, 6);
   auto small = test::BuildBmp([] {
     test::BmpDescription d;
@@ -402,7 +423,7 @@ TEST_F(ConversionJobTest, ShortAndResizedFramesAreNoticedOnceAndStillWritten) {
   EXPECT_EQ(host.record.marks.size(), 6u);
 }
 
-TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
+TEST_P(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
   MakeFrames("e", 1, 3);
   struct Case {
     const char* name;
@@ -416,13 +437,13 @@ TEST_F(ConversionJobTest, RunButtonWithEmptyNumberBoxesEndsAtAnUnreadableName) {
     ScriptedHost host(Script{});
     EXPECT_EQ(RunFromDialog(host, dir.Join("e0002.bmp"), dir.Join("e.avi"), c.first, c.last), JobOutcome::kFailed);
     ASSERT_EQ(host.record.messages.size(), 1u);
-    EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\n");
+    EXPECT_EQ(host.record.messages[0], dir.Join(c.unreadable) + "\nを読めませんでした。\nreason 2\n");
     EXPECT_EQ(static_cast<int>(host.record.marks.size()), c.written);
     EXPECT_FALSE(PathExists(dir.Join("e.avi").c_str()));
   }
 }
 
-TEST_F(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
+TEST_P(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
   MakeFrames("busy", 1, 2);
   ScriptedHost second(Script{{true}});
   JobOutcome nested = JobOutcome::kDone;
@@ -434,6 +455,9 @@ TEST_F(ConversionJobTest, SecondJobIsRefusedWhileOneRuns) {
   EXPECT_EQ(second.record.writersCreated, 0);
   EXPECT_FALSE(JobUnderWay());
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, ConversionJobTest, ::testing::Values(1, 3),
+                         [](const ::testing::TestParamInfo<int>& info) { return "readers" + std::to_string(info.param); });
 
 }  // namespace
 }  // namespace zelvo

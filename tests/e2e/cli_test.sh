@@ -43,6 +43,11 @@ for i in 0 1 2 3 4 5 6; do
          <(tail -c +$(((want - 1) * frame_bytes + 1)) "$work/actual.rgb" | head -c $frame_bytes) || ok_order=0
 done
 check "backwards frames run 10, 9, ... 4" test $ok_order = 1
+# Decode-ahead changes nothing in the file: one reader, and more readers than cores.
+for t in 1 5; do
+  "$zelvo" -y -c dib --threads $t -r 29.97 --first 10 --last 4 -o "$work/back$t.avi" "$work/sample/frame0005.bmp" </dev/null 2>/dev/null
+  check "--threads $t writes the same file" cmp -s "$work/back.avi" "$work/back$t.avi"
+done
 "$zelvo" -y -c dib -r 30000/1001 -o "$work/ntsc.avi" "$work/sample/frame0001.bmp" </dev/null 2>/dev/null
 check "an exact fraction keeps its rate" test "$(probe_field "$work/ntsc.avi" r_frame_rate)" = 30000/1001
 

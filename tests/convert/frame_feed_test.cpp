@@ -1,0 +1,87 @@
+// Frames decoded ahead on reader threads reach the job exactly as if each were read when
+// taken: in walk order, forwards and backwards, a failing frame in its place, with a
+// bounded number of frames held.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "convert/frame_feed.h"
+#include "sequence/sequence.h"
+#include "support/bmp_writer.h"
+#include "support/temp_dir.h"
+
+namespace zelvo {
+namespace {
+
+// A 1x1 frame whose red byte is `mark`.
+std::string Frame(int mark) {
+  test::BmpDescription d;
+  d.width = 1;
+  d.height = 1;
+  d.bitCount = 24;
+  d.payload = {0, 0, static_cast<std::uint8_t>(mark), 0};
+  const auto bytes = test::BuildBmp(d);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
+  struct Case {
+    int first, last, readers, depth;
+    int bad;  // frame number that is no image; -1: none
+  };
+  const Case cases[] = {{1, 40, 2, 4, -1}, {1, 40, 3, 3, 17}, {40, 1, 4, 6, 2}, {5, 5, 2, 4, -1}, {1, 30, 8, 2, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + ".." + std::to_string(c.last) + " readers " + std::to_string(c.readers));
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const int low = c.first < c.last ? c.first : c.last, high = c.first < c.last ? c.last : c.first;
+    for (int n = low; n <= high; ++n) {
+      char name[32];
+      std::snprintf(name, sizeof name, "f%03d.bmp", n);
+      ASSERT_TRUE(dir.AddFile(name, n == c.bad ? std::string(80, 'x') : Frame(n)));
+    }
+    char path[kPathSize];
+    std::snprintf(path, sizeof path, "%s", dir.Join("f001.bmp").c_str());
+    MakeFrameName(path, c.first);
+    const int count = high - low + 1;
+    ReadAheadFeed feed(path, c.first, c.last, count, c.readers, c.depth);
+    for (int k = 0; k < count; ++k) {
+      const int expected = c.first <= c.last ? c.first + k : c.first - k;
+      FeedFrame frame = feed.Take(path);
+      if (expected == c.bad) {
+        EXPECT_FALSE(frame.image) << expected;
+        break;  // the job stops at its first unreadable frame
+      }
+      ASSERT_TRUE(frame.image) << expected;
+      EXPECT_EQ(frame.image.pixels()[2], expected);
+      NextFrameName(path, c.first, c.last);
+    }
+    EXPECT_LE(feed.MostWaiting(), c.depth);
+  }
+}
+
+TEST(ReadAheadFeed, NamesOutsideTheWalkAreReadWhenTaken) {
+  test::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(dir.AddFile("g" + std::to_string(n) + ".bmp", Frame(10 * n)));
+  ReadAheadFeed feed(dir.Join("g1.bmp").c_str(), 1, 3, 3, 2, 2);
+  EXPECT_EQ(feed.Take(dir.Join("g1.bmp").c_str()).image.pixels()[2], 10);
+  EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);  // not the walk's second frame
+  EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);
+  EXPECT_EQ(feed.Take(dir.Join("g2.bmp").c_str()).image.pixels()[2], 20);  // past the count
+}
+
+TEST(ReadAheadFeed, AFeedLeftEarlyStopsItsReaders) {
+  test::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  for (int n = 100; n <= 999; ++n) ASSERT_TRUE(dir.AddFile("h" + std::to_string(n) + ".bmp", Frame(n & 255)));
+  // Taking two of 900 frames, then leaving (an abort), must not wait for the rest.
+  ReadAheadFeed feed(dir.Join("h100.bmp").c_str(), 100, 999, 900, 4, 6);
+  EXPECT_TRUE(feed.Take(dir.Join("h100.bmp").c_str()).image);
+  EXPECT_TRUE(feed.Take(dir.Join("h101.bmp").c_str()).image);
+  EXPECT_LE(feed.MostWaiting(), 6);
+}
+
+}  // namespace
+}  // namespace zelvo
