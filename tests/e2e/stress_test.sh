@@ -56,7 +56,7 @@ for round in $(seq 1 $rounds); do
   [ $rc_a -eq 0 ] && [ $rc_b -eq 0 ] || { bad_exit=$((bad_exit + 1)); echo "  round $round: exit $rc_a and $rc_b"; }
   is_movie_of "$d/a.avi" a || { bad_a=$((bad_a + 1)); echo "  round $round: a.avi is not sequence a"; }
   is_movie_of "$d/b.avi" b || { bad_b=$((bad_b + 1)); echo "  round $round: b.avi is not sequence b"; }
-  left_over && { leftovers=$((leftovers + 1)); ls -A "$d" | grep '^~'; rm -f "$d"/~*; }
+  left_over && { leftovers=$((leftovers + 1)); printf '  left: %s\n' "$d"/~*; rm -f "$d"/~*; }
 done
 check "two sequences at once: the jobs overlapped ($overlaps of $rounds rounds)" test $overlaps -gt 0
 check "two sequences at once: both jobs exit 0 in every round" test $bad_exit -eq 0
@@ -75,7 +75,7 @@ for round in $(seq 1 $rounds); do
   elif is_movie_of "$d/same.avi" b; then seen_b=$((seen_b + 1))
   else mixed=$((mixed + 1)); echo "  round $round: same.avi is neither sequence: $(probe "$d/same.avi" | tr '\n' ' ')"
   fi
-  left_over && { leftovers=$((leftovers + 1)); ls -A "$d" | grep '^~'; rm -f "$d"/~*; }
+  left_over && { leftovers=$((leftovers + 1)); printf '  left: %s\n' "$d"/~*; rm -f "$d"/~*; }
 done
 echo "  the survivor was sequence a $seen_a times, b $seen_b times"
 check "one output: the jobs overlapped ($overlaps of $rounds rounds)" test $overlaps -gt 0
