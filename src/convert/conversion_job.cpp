@@ -131,7 +131,7 @@ bool ConversionJob::OutputIsUsable() {
       Say(JobText::kOutputIsFrame, settings_.output, frame);
       return false;
     }
-  } while (NextFrameName(frame, settings_.first, settings_.last) == 0);
+  } while (!NextFrameName(frame, settings_.first, settings_.last));
   return true;
 }
 
@@ -256,7 +256,7 @@ FramesOutcome ConversionJob::ConvertFrames() {
       return FramesOutcome::kFailed;
     }
     image = PackedDib();
-    if (NextFrameName(cursor_, settings_.first, settings_.last) != 0) {
+    if (NextFrameName(cursor_, settings_.first, settings_.last)) {
       const bool complete = writer_->Close();
       const int error = writer_->LastError();
       writer_.reset();
