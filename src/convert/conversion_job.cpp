@@ -212,7 +212,14 @@ bool ConversionJob::WriteMovie() {
     writer_.reset();
     return false;
   }
-  feed_ = host_.CreateFrameFeed(cursor_, settings_.first, settings_.last, frameCount_);
+  FrameWalk walk;
+  walk.firstPath = cursor_;
+  walk.first = settings_.first;
+  walk.last = settings_.last;
+  walk.count = frameCount_;
+  walk.width = frameWidth_;
+  walk.height = frameHeight_;
+  feed_ = host_.CreateFrameFeed(walk);
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
