@@ -67,10 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const long bound = static_cast<long>(zelvo::LargestNumber(split.width)) + 2;
   bool wrapped = false;
   for (long step = 0; step <= bound && step < 200000; ++step) {
-    int result = zelvo::NextFrameName(path.data(), first, last);
-    Check(result == 0 || result == 1);
+    const bool ended = zelvo::NextFrameName(path.data(), first, last);
     Check(Length(path) < static_cast<std::size_t>(zelvo::kPathSize));
-    if (result == 1) {
+    if (ended) {
       wrapped = true;
       break;
     }

@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
   int status = 0;
   for (int i = optind; i < argc; ++i) {
     char path[kPathSize];
-    if (ResolveLongPath(path, argv[i], kPathSize) == 0) {
+    if (!ResolveLongPath(path, argv[i], kPathSize)) {
       std::fprintf(stderr, "zelvo: %s: no such file\n", argv[i]);
       status = 1;
       continue;

@@ -129,11 +129,9 @@ bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
 
 std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_(); }
 
-std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const char* firstPath, int first, int last, int count) {
-  if (readers_ <= 1 || count <= 1) return std::make_unique<DirectFeed>();
-  // Two frames waiting besides one under way per reader keep every core busy while the
-  // memory held stays a few frames, whatever the length of the sequence.
-  return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, readers_, readers_ + 2);
+std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const FrameWalk& walk) {
+  if (readers_ <= 1 || walk.count <= 1) return std::make_unique<DirectFeed>();
+  return std::make_unique<ReadAheadFeed>(walk, readers_, ReadAheadDepth(readers_, walk.width, walk.height));
 }
 
 std::string TerminalHost::DescribeError(int error) { return std::strerror(error); }

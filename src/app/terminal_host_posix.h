@@ -26,7 +26,7 @@ class TerminalHost : public JobHost {
   void PostProgressStep() override;
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
-  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override;
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override;
   void Notice(JobNotice notice, const char* framePath) override;
   std::string DescribeError(int error) override;
 

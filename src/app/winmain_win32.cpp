@@ -24,7 +24,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const char* argument = __argv[i];
     if (argument[0] == '-' || argument[0] == '/') continue;  // no switch is recognised
     char path[kPathSize];
-    if (ResolveLongPath(path, argument, kPathSize) == 0) {
+    if (!ResolveLongPath(path, argument, kPathSize)) {
       failure = true;
       continue;
     }

@@ -131,7 +131,7 @@ bool ConversionJob::OutputIsUsable() {
       Say(JobText::kOutputIsFrame, settings_.output, frame);
       return false;
     }
-  } while (NextFrameName(frame, settings_.first, settings_.last) == 0);
+  } while (!NextFrameName(frame, settings_.first, settings_.last));
   return true;
 }
 
@@ -212,7 +212,14 @@ bool ConversionJob::WriteMovie() {
     writer_.reset();
     return false;
   }
-  feed_ = host_.CreateFrameFeed(cursor_, settings_.first, settings_.last, frameCount_);
+  FrameWalk walk;
+  walk.firstPath = cursor_;
+  walk.first = settings_.first;
+  walk.last = settings_.last;
+  walk.count = frameCount_;
+  walk.width = frameWidth_;
+  walk.height = frameHeight_;
+  feed_ = host_.CreateFrameFeed(walk);
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
@@ -256,7 +263,7 @@ FramesOutcome ConversionJob::ConvertFrames() {
       return FramesOutcome::kFailed;
     }
     image = PackedDib();
-    if (NextFrameName(cursor_, settings_.first, settings_.last) != 0) {
+    if (NextFrameName(cursor_, settings_.first, settings_.last)) {
       const bool complete = writer_->Close();
       const int error = writer_->LastError();
       writer_.reset();

@@ -41,11 +41,8 @@ class JobHost {
   virtual void PostProgressStep() = 0;
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
-  // Where the job's `count` frames come from: the walk from `firstPath` (the first frame's
-  // name) towards `last`, as NextFrameName names them. By default each frame is read when
-  // the job takes it.
-  virtual std::unique_ptr<FrameFeed> CreateFrameFeed(const char* /*firstPath*/, int /*first*/, int /*last*/,
-                                                     int /*count*/) {
+  // Where the job's frames come from; by default each frame is read when the job takes it.
+  virtual std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& /*walk*/) {
     return std::make_unique<DirectFeed>();
   }
   // Something the user may want to know that does not stop the job, about the frame at

@@ -20,6 +20,17 @@ struct FeedFrame {
   bool cutShort = false;  // a BMP that ends before its pixels do (read, the rest black)
 };
 
+// The frames a job walks through: from the first frame's name towards `last`, as
+// NextFrameName names them, `count` frames of (about) the first frame's size.
+struct FrameWalk {
+  const char* firstPath = "";
+  int first = -1;
+  int last = -1;
+  int count = 0;
+  int width = 0;
+  int height = 0;
+};
+
 class FrameFeed {
  public:
   virtual ~FrameFeed() = default;
@@ -33,16 +44,20 @@ class DirectFeed : public FrameFeed {
   FeedFrame Take(const char* path) override;
 };
 
-// The frames of a walk (the names NextFrameName gives from `firstPath` towards `last`),
-// decoded ahead on `readers` threads. At most `depth` frames are claimed but not yet
+// The frames of a walk decoded ahead on `readers` threads. At most `depth` frames are claimed but not yet
 // taken, so memory stays bounded whatever the walk's length; a frame that cannot be read
 // keeps the readers from going past it, so they stop promptly while the job reports it.
 // The destructor stops the readers and waits for them (each finishes at most the frame
 // it is decoding). Frames beyond `count`, or a path the walk did not produce, are read
 // when taken.
+// How many frames `readers` threads may hold ahead of the job: one under way and two
+// waiting per reader keep every core busy; small frames may fill up to 64 slots within a
+// few megabytes, so readers are woken in batches rather than once per frame.
+int ReadAheadDepth(int readers, int width, int height);
+
 class ReadAheadFeed : public FrameFeed {
  public:
-  ReadAheadFeed(const char* firstPath, int first, int last, int count, int readers, int depth);
+  ReadAheadFeed(const FrameWalk& walk, int readers, int depth);
   ~ReadAheadFeed() override;
   ReadAheadFeed(const ReadAheadFeed&) = delete;
   ReadAheadFeed& operator=(const ReadAheadFeed&) = delete;
@@ -60,6 +75,7 @@ class ReadAheadFeed : public FrameFeed {
     bool ready = false;
   };
   void ReaderMain();
+  void Store(int index, FeedFrame frame);
   bool MayClaim() const;
 
   std::mutex mutex_;
@@ -75,6 +91,9 @@ class ReadAheadFeed : public FrameFeed {
   int waiting_ = 0;
   int mostWaiting_ = 0;
   int failedAt_ = INT_MAX;
+  int readersWaiting_ = 0;
+  int readerCount_ = 1;
+  bool consumerWaiting_ = false;
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };

@@ -9,8 +9,8 @@ namespace zelvo {
 int ProbePath(const char* path);
 
 // Rewrites `path` into the names stored on disk (long names, stored letter case) into
-// `out`. Returns 1 on success; 0, with `out` untouched, when the path names nothing or
-// the result would not be shorter than `limit`.
-int ResolveLongPath(char* out, const char* path, int limit);
+// `out`. False, with `out` untouched, when the path names nothing or the result would not
+// be shorter than `limit`.
+bool ResolveLongPath(char* out, const char* path, int limit);
 
 }  // namespace zelvo

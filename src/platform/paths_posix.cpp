@@ -51,13 +51,13 @@ int ProbePath(const char* path) {
   return OpensAsFile(path) ? 1 : 2;
 }
 
-int ResolveLongPath(char* out, const char* path, int limit) {
-  if (out == nullptr || path == nullptr || limit <= 0) return 0;
+bool ResolveLongPath(char* out, const char* path, int limit) {
+  if (out == nullptr || path == nullptr || limit <= 0) return false;
   const std::size_t length = std::strlen(path);
-  if (length >= static_cast<std::size_t>(kPathSize) || length >= static_cast<std::size_t>(limit)) return 0;
-  if (!Exists(path)) return 0;
+  if (length >= static_cast<std::size_t>(kPathSize) || length >= static_cast<std::size_t>(limit)) return false;
+  if (!Exists(path)) return false;
   std::memcpy(out, path, length + 1);
-  return 1;
+  return true;
 }
 
 }  // namespace zelvo

@@ -60,13 +60,13 @@ int ProbePath(const char* path) {
   return 1;
 }
 
-int ResolveLongPath(char* out, const char* path, int limit) {
-  if (out == nullptr || path == nullptr || limit <= 0) return 0;
-  if (std::strlen(path) >= static_cast<std::size_t>(kPathSize)) return 0;
+bool ResolveLongPath(char* out, const char* path, int limit) {
+  if (out == nullptr || path == nullptr || limit <= 0) return false;
+  if (std::strlen(path) >= static_cast<std::size_t>(kPathSize)) return false;
   std::string working(path);
   std::string reported;
   bool found = FindEntry(working.c_str(), &reported);
-  if (!found) return 0;
+  if (!found) return false;
 
   std::string resolved;
   bool anyComponent = false;
@@ -91,9 +91,9 @@ int ResolveLongPath(char* out, const char* path, int limit) {
   // The first component (a drive such as C: or the leading folder of a relative path)
   // stays as it was given.
   resolved = anyComponent ? working + "\\" + resolved : working;
-  if (resolved.size() >= static_cast<std::size_t>(limit)) return 0;
+  if (resolved.size() >= static_cast<std::size_t>(limit)) return false;
   std::memcpy(out, resolved.c_str(), resolved.size() + 1);
-  return 1;
+  return true;
 }
 
 }  // namespace zelvo

@@ -159,31 +159,31 @@ bool MakeFrameName(char* path, int n) {
   return StorePath(path, FormatFrameName(split, n));
 }
 
-int NextFrameName(char* path, int first, int last) {
-  if (!IsTerminatedPath(path)) return 1;
+bool NextFrameName(char* path, int first, int last) {
+  if (!IsTerminatedPath(path)) return true;
   SequenceSpec split = ParseSequencePath(path);
-  if (split.width == 0) return 1;
+  if (split.width == 0) return true;
   const int largest = LargestNumber(split.width);
   if (first == -1) first = 1;
   if (last == -1) last = largest;
   int next = 0;
-  int wrapped = 0;
+  bool wrapped = false;
   if (first <= last) {
     next = split.number + 1;
-    if (next > last) wrapped = 1;
+    if (next > last) wrapped = true;
   } else {
     next = split.number - 1;
-    if (next < last) wrapped = 1;
+    if (next < last) wrapped = true;
   }
   // A step that leaves the numbers of this width would print a longer or signed number
   // and so name a file of another sequence, which the next call would read back with a
   // different width; the walk ends there instead.
-  if (next < 0 || next > largest) wrapped = 1;
+  if (next < 0 || next > largest) wrapped = true;
   if (wrapped) {
     next = first;
-    if (next < 0 || next > largest) return 1;  // the first frame has no name of this width
+    if (next < 0 || next > largest) return true;  // the first frame has no name of this width
   }
-  if (!StorePath(path, FormatFrameName(split, next))) return 1;
+  if (!StorePath(path, FormatFrameName(split, next))) return true;
   return wrapped;
 }
 

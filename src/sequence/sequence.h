@@ -41,10 +41,10 @@ std::string FormatFrameName(const SequenceSpec& split, int n);
 bool MakeFrameName(char* path, int n);
 
 // Rewrites `path` to the next frame towards `last` (first/last may be -1: 1 and the
-// width's largest). Returns 1 when the walk wrapped (the sequence is finished; the path
-// names `first` again), 0 otherwise. A name without a number wraps at once. When the new
-// name would not fit, the path is left unchanged and 1 is returned, ending the walk.
-int NextFrameName(char* path, int first, int last);
+// width's largest). Returns true when the walk wrapped (the sequence is finished; the path
+// names `first` again), false otherwise. A name without a number wraps at once. When the
+// new name would not fit, the path is left unchanged and true is returned, ending the walk.
+bool NextFrameName(char* path, int first, int last);
 
 std::string SequencePrefix(const char* path);
 std::string DirectoryOf(const char* path);

@@ -156,9 +156,9 @@ class ScriptedHost : public JobHost {
     record.notices.push_back(kind + path.substr(path.find_last_of("/\\") + 1));
   }
   std::string DescribeError(int error) override { return "reason " + std::to_string(error); }
-  std::unique_ptr<FrameFeed> CreateFrameFeed(const char* firstPath, int first, int last, int count) override {
+  std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override {
     if (g_readers <= 1) return std::make_unique<DirectFeed>();
-    return std::make_unique<ReadAheadFeed>(firstPath, first, last, count, g_readers, g_readers + 2);
+    return std::make_unique<ReadAheadFeed>(walk, g_readers, ReadAheadDepth(g_readers, walk.width, walk.height));
   }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;

@@ -25,6 +25,15 @@ std::string Frame(int mark) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+FrameWalk Walk(const char* firstPath, int first, int last, int count) {
+  FrameWalk walk;
+  walk.firstPath = firstPath;
+  walk.first = first;
+  walk.last = last;
+  walk.count = count;
+  return walk;
+}
+
 TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
   struct Case {
     int first, last, readers, depth;
@@ -45,7 +54,7 @@ TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
     std::snprintf(path, sizeof path, "%s", dir.Join("f001.bmp").c_str());
     MakeFrameName(path, c.first);
     const int count = high - low + 1;
-    ReadAheadFeed feed(path, c.first, c.last, count, c.readers, c.depth);
+    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth);
     for (int k = 0; k < count; ++k) {
       const int expected = c.first <= c.last ? c.first + k : c.first - k;
       FeedFrame frame = feed.Take(path);
@@ -65,7 +74,8 @@ TEST(ReadAheadFeed, NamesOutsideTheWalkAreReadWhenTaken) {
   test::TempDir dir;
   ASSERT_TRUE(dir.ok());
   for (int n = 1; n <= 3; ++n) ASSERT_TRUE(dir.AddFile("g" + std::to_string(n) + ".bmp", Frame(10 * n)));
-  ReadAheadFeed feed(dir.Join("g1.bmp").c_str(), 1, 3, 3, 2, 2);
+  const std::string first = dir.Join("g1.bmp");
+  ReadAheadFeed feed(Walk(first.c_str(), 1, 3, 3), 2, 2);
   EXPECT_EQ(feed.Take(dir.Join("g1.bmp").c_str()).image.pixels()[2], 10);
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);  // not the walk's second frame
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);
@@ -77,10 +87,30 @@ TEST(ReadAheadFeed, AFeedLeftEarlyStopsItsReaders) {
   ASSERT_TRUE(dir.ok());
   for (int n = 100; n <= 999; ++n) ASSERT_TRUE(dir.AddFile("h" + std::to_string(n) + ".bmp", Frame(n & 255)));
   // Taking two of 900 frames, then leaving (an abort), must not wait for the rest.
-  ReadAheadFeed feed(dir.Join("h100.bmp").c_str(), 100, 999, 900, 4, 6);
+  const std::string first = dir.Join("h100.bmp");
+  ReadAheadFeed feed(Walk(first.c_str(), 100, 999, 900), 4, 6);
   EXPECT_TRUE(feed.Take(dir.Join("h100.bmp").c_str()).image);
   EXPECT_TRUE(feed.Take(dir.Join("h101.bmp").c_str()).image);
   EXPECT_LE(feed.MostWaiting(), 6);
+}
+
+TEST(ReadAheadFeed, DepthKeepsEveryReaderBusyWithinAFewFramesOfMemory) {
+  struct Case {
+    int readers, width, height;
+  };
+  const Case cases[] = {{2, 1920, 1080}, {8, 3840, 2160}, {2, 640, 480}, {4, 8, 8}, {1, 0, 0}};
+  for (const Case& c : cases) {
+    const int depth = ReadAheadDepth(c.readers, c.width, c.height);
+    const std::uint64_t frame = std::uint64_t{static_cast<unsigned>(c.width)} * static_cast<unsigned>(c.height) * 4;
+    EXPECT_GE(depth, c.readers + 2) << c.width;  // one under way and more waiting per reader
+    EXPECT_LE(depth, 64) << c.width;
+    // Beyond that least, the frames held stay within a fixed budget, so a long sequence
+    // of large frames never costs more than a few frames of memory.
+    if (depth > c.readers + 2) {
+      EXPECT_LE(frame * depth, 16u << 20) << c.width;
+    }
+  }
+  EXPECT_GT(ReadAheadDepth(2, 8, 8), ReadAheadDepth(2, 1920, 1080));  // small frames are batched
 }
 
 }  // namespace
