@@ -1,5 +1,6 @@
 // zelvo: the Linux command-line program. Converts the numbered sequence of each named
 // frame into one AVI file, with terminal prompts in place of the Windows message boxes.
+#include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
 #include <unistd.h>
@@ -152,7 +153,21 @@ enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, k
 
 }  // namespace
 
+// A program started with standard input, output or error closed would get its own files
+// on those numbers and then print messages into the movie: they are opened on /dev/null.
+static void OpenClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
 int main(int argc, char** argv) {
+  OpenClosedStandardStreams();
   InitMessages();
   static const struct option options[] = {
       {"rate", required_argument, nullptr, 'r'},     {"first", required_argument, nullptr, kFirst},

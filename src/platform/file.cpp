@@ -13,7 +13,8 @@ namespace {
 
 // A candidate temporary name of `room` bytes at most for attempt `attempt`: the long form
 // "~zelvo<pid>-<n>.tmp<ext>" while it fits, then the same without ".tmp", without the
-// extension, and finally "~" and hex digits cut to the room (one character: a hex digit).
+// extension, and finally "~" and letters or digits cut to the room (a single letter or
+// digit for one byte), a different one for each attempt.
 std::string TemporaryTag(std::size_t room, const std::string& extension, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
   const unsigned n = counter.fetch_add(1);
@@ -25,9 +26,17 @@ std::string TemporaryTag(std::size_t room, const std::string& extension, unsigne
   if (name.size() <= room) return name;
   if (std::strlen(tag) <= room) return tag;
   // Too little room for the process id: exclusive creation alone keeps jobs apart.
-  std::snprintf(tag, sizeof tag, "~%08x", (n * 2654435761u) ^ (static_cast<unsigned>(CurrentProcessId()) * 40503u) ^ attempt);
-  if (room == 1) return std::string(1, tag[1 + attempt % 8]);
-  return std::string(tag, room);
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  constexpr unsigned kBase = sizeof kDigits - 1;
+  unsigned value = (n * 2654435761u) ^ (static_cast<unsigned>(CurrentProcessId()) * 40503u);
+  if (room == 1) return std::string(1, kDigits[(value + attempt) % kBase]);
+  value += attempt;
+  name = "~";
+  while (name.size() < room && name.size() < 8) {
+    name += kDigits[value % kBase];
+    value /= kBase;
+  }
+  return name;
 }
 
 }  // namespace

@@ -71,6 +71,17 @@ TEST(TemporaryFile, NeverTakesAnExistingName) {
     EXPECT_TRUE(taken.insert(temporary).second) << temporary;
   }
   EXPECT_GE(taken.size(), 8u);
+  // One byte of room (a 259-byte output named "a"): with every hex digit taken, other
+  // names are still tried.
+  const std::string deeper = folder + "x";
+  ASSERT_TRUE(dir.AddFolder(deeper.substr(dir.Join("").size())));
+  const std::string one = deeper + test::PathSeparator() + "a";
+  ASSERT_EQ(one.size(), static_cast<std::size_t>(kPathSize) - 1);
+  for (char c : std::string("0123456789abcdef")) {
+    ASSERT_TRUE(dir.AddFile(deeper.substr(dir.Join("").size()) + test::PathSeparator() + c));
+  }
+  const std::string temporary = CreateTemporaryBeside(one.c_str(), nullptr);
+  EXPECT_EQ(temporary.size(), one.size()) << temporary;
 }
 
 }  // namespace
