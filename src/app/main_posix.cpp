@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,14 +14,17 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "platform/paths.h"
 #include "app/terminal_host_posix.h"
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
 #include "convert/conversion_job.h"
 #include "image/frame_reader.h"
+#include "image/packed_dib.h"
+#include "platform/file.h"
 #include "platform/messages_posix.h"
+#include "platform/paths.h"
 #include "sequence/sequence.h"
 
 namespace {
@@ -28,41 +32,56 @@ namespace {
 using namespace zelvo;
 
 constexpr int kUsageError = 2;
+constexpr int kGoOn = -1;  // ParseOptions: run the jobs
 
-const char kUsage[] =
-    "usage: zelvo [options] FRAME...\n"
-    "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
-    "into one AVI file, by default the folder and the name without its number, plus .avi.\n"
-    "\n"
-    "  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
-    "                         (15 by default), or an exact fraction such as 30000/1001\n"
-    "      --first N          first frame number (default: the first of the run on disk)\n"
-    "      --last N           last frame number; below --first writes the run backwards\n"
-    "  -o, --output PATH      the AVI file to write\n"
-    "  -c, --codec NAME       dib (full frames), mjpeg, ffv1, huffyuv, mpeg4, h264\n"
-    "      --quality Q        codec quality 0 to 100 (default: the codec's own)\n"
-    "      --keyint N         a key frame every N frames\n"
-    "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
-    "      --codec-options S  codec settings as key=value:key=value\n"
-    "      --threads N        frames decoded ahead on N reader threads (default: one per\n"
-    "                         core); 1 reads each frame when it is written\n"
-    "      --list-codecs      list the codecs this build offers and exit\n"
-    "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
-    "  -h, --help             show this help and exit\n"
-    "      --version          show the version and exit\n"
-    "\n"
-    "Without --codec the codec is asked for on the terminal when standard input is one,\n"
-    "else full frames are written. Ctrl-C aborts after the current frame; a second Ctrl-C\n"
-    "ends at once. Nothing partial is left behind, and an existing file is replaced only\n"
-    "by a complete one.\n";
+// --help in parts, each a text of the catalog; "" is an empty line.
+const char* const kHelp[] = {
+    N_("usage: zelvo [options] FRAME...\n"
+       "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
+       "into one AVI file, by default the folder and the name without its number, plus .avi.\n"),
+    "",
+    N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
+       "                         (15 by default), or an exact fraction such as 30000/1001\n"
+       "      --first N          first frame number (default: the first of the run on disk)\n"
+       "      --last N           last frame number; below --first writes the run backwards\n"
+       "  -o, --output PATH      the AVI file to write\n"
+       "  -c, --codec NAME       dib (full frames), mjpeg, ffv1, huffyuv, mpeg4, h264\n"),
+    N_("      --quality Q        picture quality from 0 (smallest file) to 100 (best):\n"
+       "                         MJPEG and MPEG-4 map it onto the fixed quantiser 31 to 2\n"
+       "                         (default: quantiser 3), H.264 onto CRF 51 to 0 (default:\n"
+       "                         CRF 18); full frames and the lossless codecs ignore it\n"),
+    N_("      --keyint N         a key frame every N frames\n"
+       "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
+       "      --codec-options S  codec settings as key=value:key=value\n"),
+    N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
+       "                         core); 1 reads each frame when it is written\n"),
+    N_("      --list-codecs      list the codecs this build offers and exit\n"
+       "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
+       "  -h, --help             show this help and exit\n"
+       "      --version          show the version and exit\n"),
+    "",
+    N_("Without --codec the codec is asked for on the terminal when standard input is one,\n"
+       "else full frames are written. Ctrl-C aborts after the current frame; a second Ctrl-C\n"
+       "ends at once. Nothing partial is left behind, and an existing file is replaced only\n"
+       "by a complete one.\n"),
+};
 
-int UsageError(const char* format, const char* value, const char* allowed) {
-  std::fprintf(stderr, "zelvo: ");
-  std::fprintf(stderr, format, value);
-  if (allowed) std::fprintf(stderr, " (%s)", allowed);
-  std::fprintf(stderr, "\nTry 'zelvo --help'.\n");
+void PrintUsage(std::FILE* out) {
+  for (const char* part : kHelp) std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+}
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "zelvo: %s\n%s\n", text.c_str(), Tr("Try 'zelvo --help'."));
   return kUsageError;
 }
+
+// A refused value: `form` (translated, one %s for the value) and what is allowed.
+int UsageError(const char* form, const char* value, const std::string& allowed) {
+  return UsageError(FormatText(form, value) + " (" + allowed + ")");
+}
+
+// "0 to 99999": an allowed range, for a usage error.
+std::string Range(long low, long high) { return FormatText(Tr("%ld to %ld"), low, high); }
 
 bool ParseInt(const char* text, long low, long high, int* out) {
   if (!text || !*text) return false;
@@ -74,20 +93,23 @@ bool ParseInt(const char* text, long low, long high, int* out) {
   return true;
 }
 
+// "a/b" keeps the exact fraction as rate a over scale b, within the decimal form's range:
+// compared in integers, so that 1/1001 (just below 0.001) is refused.
+bool ParseFraction(const char* text, const char* slash, int* rate, int* scale) {
+  std::string num(text, slash);
+  int a = 0, b = 0;
+  if (!ParseInt(num.c_str(), 1, INT_MAX, &a) || !ParseInt(slash + 1, 1, INT_MAX, &b)) return false;
+  const long long rateTimes1000 = 1000LL * a;
+  if (rateTimes1000 < b || a > 120LL * b) return false;
+  *rate = a;
+  *scale = b;
+  return true;
+}
+
 // A decimal with up to three places gives thousandths over scale 1000, as the Windows
-// dialog stores it; "a/b" keeps the exact fraction as rate a over scale b.
+// dialog stores it; "a/b" an exact fraction.
 bool ParseRate(const char* text, int* rate, int* scale) {
-  const char* slash = std::strchr(text, '/');
-  if (slash) {
-    std::string num(text, slash);
-    int a = 0, b = 0;
-    if (!ParseInt(num.c_str(), 1, INT_MAX, &a) || !ParseInt(slash + 1, 1, INT_MAX, &b)) return false;
-    // Same limits as the dialog: more than 0 and at most 120 frames per second.
-    if (static_cast<double>(a) / b > 120.0) return false;
-    *rate = a;
-    *scale = b;
-    return true;
-  }
+  if (const char* slash = std::strchr(text, '/')) return ParseFraction(text, slash, rate, scale);
   long whole = 0;
   int thousandths = 0;
   const char* p = text;
@@ -146,16 +168,227 @@ bool SetCodec(const char* text, CodecChoice* choice) {
 
 void PrintCodecList(std::FILE* out) {
   for (const CodecInfo& info : ListCodecs())
-    std::fprintf(out, "%-8s %-4s  %s%s\n", info.name, info.fourcc, info.description, info.lossless ? " (lossless)" : "");
+    std::fprintf(out, "%-8s %-4s  %s\n", info.name, info.fourcc, Tr(info.description));
 }
+
+// What the command line asks for: the options, then the frames.
+struct Options {
+  // Beyond each frame's own run: -1 / null keep the derived values.
+  int first = -1;
+  int last = -1;
+  const char* output = nullptr;
+  int rate = 15000;
+  int scale = 1000;
+  CodecChoice codec;
+  bool codecGiven = false;
+  bool assumeYes = false;
+  // One reader per core decodes ahead while the main thread draws, encodes and writes.
+  int readers = std::thread::hardware_concurrency() > 0 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
+  std::vector<const char*> frames;
+};
 
 enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
 
-}  // namespace
+const struct option kOptions[] = {
+    {"rate", required_argument, nullptr, 'r'},       {"first", required_argument, nullptr, kFirst},
+    {"last", required_argument, nullptr, kLast},     {"output", required_argument, nullptr, 'o'},
+    {"codec", required_argument, nullptr, 'c'},      {"quality", required_argument, nullptr, kQuality},
+    {"keyint", required_argument, nullptr, kKeyint}, {"bitrate", required_argument, nullptr, kBitrate},
+    {"codec-options", required_argument, nullptr, kCodecOptions},
+    {"list-codecs", no_argument, nullptr, kListCodecs}, {"yes", no_argument, nullptr, 'y'},
+    {"help", no_argument, nullptr, 'h'},             {"version", no_argument, nullptr, kVersion},
+    {"threads", required_argument, nullptr, kThreads}, {nullptr, 0, nullptr, 0}};
+
+// Takes one option `c` with its value `arg`: kGoOn, or the exit status when it ends the
+// program (a usage error, or an option that only prints).
+int TakeOption(int c, const char* arg, const char* given, Options* o) {
+  switch (c) {
+    case 'r':
+      if (!ParseRate(arg, &o->rate, &o->scale))
+        return UsageError(Tr("invalid frame rate '%s'"), arg,
+                          Tr("0.001 to 120 frames per second with up to three decimals, or a fraction such as 30000/1001"));
+      return kGoOn;
+    case kFirst:
+      if (!ParseInt(arg, 0, 99999, &o->first)) return UsageError(Tr("invalid first frame number '%s'"), arg, Range(0, 99999));
+      return kGoOn;
+    case kLast:
+      if (!ParseInt(arg, 0, 99999, &o->last)) return UsageError(Tr("invalid last frame number '%s'"), arg, Range(0, 99999));
+      return kGoOn;
+    case 'o':
+      if (std::strlen(arg) >= static_cast<std::size_t>(kPathSize))
+        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), kPathSize - 1));
+      o->output = arg;
+      return kGoOn;
+    case 'c':
+      if (!SetCodec(arg, &o->codec)) return UsageError(Tr("unknown codec '%s'"), arg, AvailableCodecNames());
+      o->codecGiven = true;
+      return kGoOn;
+    case kQuality:
+      if (!ParseInt(arg, 0, 100, &o->codec.quality)) return UsageError(Tr("invalid quality '%s'"), arg, Range(0, 100));
+      return kGoOn;
+    case kKeyint:
+      if (!ParseInt(arg, 0, 100000, &o->codec.keyFrameEvery))
+        return UsageError(Tr("invalid key frame interval '%s'"), arg, Range(0, 100000));
+      return kGoOn;
+    case kBitrate:
+      if (!ParseInt(arg, 0, 2000000, &o->codec.dataRate))
+        return UsageError(Tr("invalid data rate '%s'"), arg, Tr("0 to 2000000 kilobytes per second"));
+      return kGoOn;
+    case kCodecOptions:
+      o->codec.options = arg;
+      return kGoOn;
+    case kThreads:
+      if (!ParseInt(arg, 1, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(1, 64));
+      return kGoOn;
+    case kListCodecs:
+      PrintCodecList(stdout);
+      return 0;
+    case 'y':
+      o->assumeYes = true;
+      return kGoOn;
+    case 'h':
+      PrintUsage(stdout);
+      return 0;
+    case kVersion:
+      std::printf("zelvo %s\n", ZELVO_VERSION);
+      return 0;
+    case ':':
+      return UsageError(FormatText(Tr("option '%s' needs a value"), given));
+    default:
+      return UsageError(FormatText(Tr("unknown option '%s'"), given));
+  }
+}
+
+// The output -o names: a file (new or to be replaced) in an existing folder.
+int CheckOutput(const char* output) {
+  if (output[0] == '\0') return UsageError(Tr("the output path (-o) is empty"));
+  if (ProbeOutput(output) == OutputKind::kOther)
+    return UsageError(FormatText(Tr("the output '%s' is a folder or device, not a file"), output));
+  const char* slash = std::strrchr(output, '/');
+  const std::string folder = slash == nullptr ? "." : slash == output ? "/" : std::string(output, slash);
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0)
+    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(errno)));
+  if (!S_ISDIR(st.st_mode))
+    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(ENOTDIR)));
+  return kGoOn;
+}
+
+// Reads the command line into *o: kGoOn, or the exit status.
+int ParseOptions(int argc, char** argv, Options* o) {
+  int c;
+  opterr = 0;
+  while ((c = getopt_long(argc, argv, ":r:o:c:yh", kOptions, nullptr)) != -1) {
+    const int status = TakeOption(c, optarg, argv[optind - 1], o);
+    if (status != kGoOn) return status;
+  }
+  for (int i = optind; i < argc; ++i) o->frames.push_back(argv[i]);
+  if (o->frames.empty()) {
+    PrintUsage(stderr);
+    return kUsageError;
+  }
+  if (o->output) {
+    if (o->frames.size() > 1) {
+      // Each sequence would replace the one before in the same file.
+      return UsageError(FormatText(Tr("-o names one output file, but %d frames were given"),
+                                   static_cast<int>(o->frames.size())) +
+                        " (" + Tr("convert one sequence per -o") + ")");
+    }
+    return CheckOutput(o->output);
+  }
+  return kGoOn;
+}
+
+// One frame argument made ready for its job.
+enum class Prepared { kReady, kFailed, kUsageError };
+
+// The frame file an argument names: as stored on disk, ".bmp" added to a name without an
+// extension. False, having said why, when there is no such image.
+bool FindFrameFile(const char* arg, char* path) {
+  if (!ResolveLongPath(path, arg, kPathSize)) {
+    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: no such file"), arg).c_str());
+    return false;
+  }
+  if (!HasExtension(path)) {
+    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) {
+      std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: path too long"), arg).c_str());
+      return false;
+    }
+    std::strcat(path, ".bmp");
+  }
+  if (ProbePath(path) == 0) {
+    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: no such file"), path).c_str());
+    return false;
+  }
+  if (ProbeFrame(path) == FrameFormat::kNone) {
+    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: not a BMP or PNG image"), path).c_str());
+    return false;
+  }
+  return true;
+}
+
+// --first and --last must lie in the run on disk around `path`.
+bool CheckRange(const Options& o, const char* path) {
+  if (o.first < 0 && o.last < 0) return true;
+  int first = -1, last = -1;
+  FindSequenceRange(path, &first, &last);
+  for (int n : {o.first, o.last}) {
+    if (n >= 0 && (first < 0 || n < first || n > last)) {
+      const std::string value = std::to_string(n);
+      UsageError(Tr("frame number %s is outside the run"), value.c_str(),
+                 first < 0 ? std::string(Tr("the frame has no numbered run"))
+                           : FormatText(Tr("the run on disk is %d to %d"), first, last));
+      return false;
+    }
+  }
+  return true;
+}
+
+// The codec chosen on the command line (full frames when none is given and no terminal
+// can ask) must take the encoder options and the size of the job's first frame.
+bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
+  char firstFrame[kPathSize];
+  std::memcpy(firstFrame, settings.input, sizeof firstFrame);
+  MakeFrameName(firstFrame, settings.first);
+  int width = 0, height = 0;
+  {
+    const PackedDib header = ReadFrameHeader(firstFrame);
+    if (!header) return true;  // unreadable: the job says so, naming the frame and the reason
+    width = GetDibWidth(header);
+    height = GetDibHeight(header);
+  }
+  std::string why;
+  if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, &why)) return true;
+  UsageError(FormatText("%s: %s", firstFrame, why.c_str()));
+  return false;
+}
+
+// Resolves the frame argument into its job's settings and checks what can be checked
+// before the job's first question.
+Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const char* arg, JobSettings* settings) {
+  char path[kPathSize];
+  if (!FindFrameFile(arg, path)) return Prepared::kFailed;
+  if (!CheckRange(o, path)) return Prepared::kUsageError;
+  FrameRun run;
+  const RunProblem problem = FindFrameRun(path, &run);
+  // With -o the derived name is never used, so its length does not matter.
+  if (problem != RunProblem::kNone && !(problem == RunProblem::kOutputTooLong && o.output)) {
+    ReportRunProblem(host, problem, path);
+    return Prepared::kFailed;
+  }
+  *settings = run.settings;
+  if (o.first >= 0) settings->first = o.first;
+  if (o.last >= 0) settings->last = o.last;
+  if (o.output) std::snprintf(settings->output, sizeof settings->output, "%s", o.output);
+  settings->rate = o.rate;
+  settings->scale = o.scale;
+  if (codecKnown && !CheckCodec(o.codec, *settings)) return Prepared::kUsageError;
+  return Prepared::kReady;
+}
 
 // A program started with standard input, output or error closed would get its own files
 // on those numbers and then print messages into the movie: they are opened on /dev/null.
-static void OpenClosedStandardStreams() {
+void OpenClosedStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
@@ -166,175 +399,44 @@ static void OpenClosedStandardStreams() {
   }
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
   OpenClosedStandardStreams();
   InitMessages();
-  static const struct option options[] = {
-      {"rate", required_argument, nullptr, 'r'},     {"first", required_argument, nullptr, kFirst},
-      {"last", required_argument, nullptr, kLast},   {"output", required_argument, nullptr, 'o'},
-      {"codec", required_argument, nullptr, 'c'},    {"quality", required_argument, nullptr, kQuality},
-      {"keyint", required_argument, nullptr, kKeyint}, {"bitrate", required_argument, nullptr, kBitrate},
-      {"codec-options", required_argument, nullptr, kCodecOptions},
-      {"list-codecs", no_argument, nullptr, kListCodecs}, {"yes", no_argument, nullptr, 'y'},
-      {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, kVersion},
-      {"threads", required_argument, nullptr, kThreads},
-      {nullptr, 0, nullptr, 0}};
+  Options options;
+  const int parsed = ParseOptions(argc, argv, &options);
+  if (parsed != kGoOn) return parsed;
 
-  // What the options choose beyond each frame's own run: -1 / null keep the derived values.
-  struct {
-    int first = -1;
-    int last = -1;
-    const char* output = nullptr;
-    int rate = 15000;
-    int scale = 1000;
-  } overrides;
-  CodecChoice codec;
-  bool codecGiven = false;
-  bool assumeYes = false;
-  // One reader per core decodes ahead while the main thread draws, encodes and writes.
-  int readers = static_cast<int>(std::thread::hardware_concurrency());
-  if (readers < 1) readers = 1;
-  int c;
-  opterr = 0;
-  while ((c = getopt_long(argc, argv, ":r:o:c:yh", options, nullptr)) != -1) {
-    switch (c) {
-      case 'r':
-        if (!ParseRate(optarg, &overrides.rate, &overrides.scale))
-          return UsageError("invalid frame rate '%s'", optarg,
-                            "0.001 to 120 frames per second with up to three decimals, or a fraction such as 30000/1001");
-        break;
-      case kFirst:
-        if (!ParseInt(optarg, 0, 99999, &overrides.first))
-          return UsageError("invalid first frame number '%s'", optarg, "0 to 99999");
-        break;
-      case kLast:
-        if (!ParseInt(optarg, 0, 99999, &overrides.last))
-          return UsageError("invalid last frame number '%s'", optarg, "0 to 99999");
-        break;
-      case 'o':
-        if (std::strlen(optarg) >= static_cast<std::size_t>(kPathSize))
-          return UsageError("output path too long: '%s'", optarg, "at most 259 bytes");
-        overrides.output = optarg;
-        break;
-      case 'c':
-        if (!SetCodec(optarg, &codec))
-          return UsageError("unknown codec '%s'", optarg, AvailableCodecNames().c_str());
-        codecGiven = true;
-        break;
-      case kQuality:
-        if (!ParseInt(optarg, 0, 100, &codec.quality)) return UsageError("invalid quality '%s'", optarg, "0 to 100");
-        break;
-      case kKeyint:
-        if (!ParseInt(optarg, 0, 100000, &codec.keyFrameEvery))
-          return UsageError("invalid key frame interval '%s'", optarg, "0 to 100000 frames");
-        break;
-      case kBitrate:
-        if (!ParseInt(optarg, 0, 2000000, &codec.dataRate))
-          return UsageError("invalid data rate '%s'", optarg, "0 to 2000000 kilobytes per second");
-        break;
-      case kCodecOptions:
-        codec.options = optarg;
-        break;
-      case kListCodecs:
-        PrintCodecList(stdout);
-        return 0;
-      case 'y':
-        assumeYes = true;
-        break;
-      case 'h':
-        std::fputs(kUsage, stdout);
-        return 0;
-      case kThreads:
-        if (!ParseInt(optarg, 1, 64, &readers)) return UsageError("invalid thread count '%s'", optarg, "1 to 64");
-        break;
-      case kVersion:
-        std::printf("zelvo %s\n", ZELVO_VERSION);
-        return 0;
-      case ':':
-        return UsageError("option '%s' needs a value", argv[optind - 1], nullptr);
-      default:
-        return UsageError("unknown option '%s'", argv[optind - 1], nullptr);
-    }
-  }
-  if (optind >= argc) {
-    std::fputs(kUsage, stderr);
-    return kUsageError;
-  }
-  if (overrides.output && argc - optind > 1) {
-    // Each sequence would replace the one before in the same file.
-    const std::string count = std::to_string(argc - optind);
-    return UsageError("-o names one output file, but %s frames were given", count.c_str(),
-                      "convert one sequence per -o");
-  }
-
-  bool interactive = isatty(STDIN_FILENO) != 0;
+  const bool interactive = isatty(STDIN_FILENO) != 0;
+  const bool codecKnown = options.codecGiven || !interactive;
   auto chooser = [&](CodecChoice* choice) -> bool {
-    if (codecGiven || !interactive) {
-      *choice = codec;
+    if (codecKnown) {
+      *choice = options.codec;
       return true;
     }
     return ChooseCodecOnTerminal(stdin, stderr, choice);
   };
-  TerminalHost host(stdin, stderr, assumeYes, [&] { return std::make_unique<AviSaver>(chooser); }, readers);
+  TerminalHost host(stdin, stderr, options.assumeYes, [&] { return std::make_unique<AviSaver>(chooser); },
+                    options.readers);
+
+  // Every frame argument is checked before the first job asks anything: a mistake in the
+  // options ends the program before any file is made.
+  int status = 0;
+  std::vector<JobSettings> jobs;
+  for (const char* arg : options.frames) {
+    JobSettings settings;
+    switch (PrepareFrame(options, codecKnown, host, arg, &settings)) {
+      case Prepared::kReady: jobs.push_back(settings); break;
+      case Prepared::kFailed: status = 1; break;
+      case Prepared::kUsageError: return kUsageError;
+    }
+  }
+
   TerminalHost::InstallInterruptHandler();
   // A file size limit must end the job with a message, not kill the process mid-file.
   signal(SIGXFSZ, SIG_IGN);
-
-  int status = 0;
-  for (int i = optind; i < argc; ++i) {
-    char path[kPathSize];
-    if (!ResolveLongPath(path, argv[i], kPathSize)) {
-      std::fprintf(stderr, "zelvo: %s: no such file\n", argv[i]);
-      status = 1;
-      continue;
-    }
-    if (!HasExtension(path)) {
-      if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) {
-        std::fprintf(stderr, "zelvo: %s: path too long\n", argv[i]);
-        status = 1;
-        continue;
-      }
-      std::strcat(path, ".bmp");
-    }
-    if (ProbePath(path) == 0) {
-      std::fprintf(stderr, "zelvo: %s: no such file\n", path);
-      status = 1;
-      continue;
-    }
-    if (ProbeFrame(path) == FrameFormat::kNone) {
-      std::fprintf(stderr, "zelvo: %s: not a BMP or PNG image\n", path);
-      status = 1;
-      continue;
-    }
-    if (overrides.first >= 0 || overrides.last >= 0) {
-      int first = -1, last = -1;
-      FindSequenceRange(path, &first, &last);
-      for (int n : {overrides.first, overrides.last}) {
-        if (n >= 0 && (first < 0 || n < first || n > last)) {
-          char allowed[64];
-          if (first < 0)
-            std::snprintf(allowed, sizeof allowed, "the frame has no numbered run");
-          else
-            std::snprintf(allowed, sizeof allowed, "the run on disk is %d to %d", first, last);
-          std::string value = std::to_string(n);
-          return UsageError("frame number %s is outside the run", value.c_str(), allowed);
-        }
-      }
-    }
-    FrameRun run;
-    const RunProblem problem = FindFrameRun(path, &run);
-    // With -o the derived name is never used, so its length does not matter.
-    if (problem != RunProblem::kNone && !(problem == RunProblem::kOutputTooLong && overrides.output)) {
-      ReportRunProblem(host, problem, path);
-      status = 1;
-      continue;
-    }
-    JobSettings& settings = run.settings;
-    if (overrides.first >= 0) settings.first = overrides.first;
-    if (overrides.last >= 0) settings.last = overrides.last;
-    if (overrides.output) std::snprintf(settings.output, sizeof settings.output, "%s", overrides.output);
-    settings.rate = overrides.rate;
-    settings.scale = overrides.scale;
+  for (const JobSettings& settings : jobs) {
     if (ConversionJob(host, settings).ConvertSequence(/*confirm=*/true) != JobOutcome::kDone) status = 1;
     if (host.IsAbortRequested()) break;  // Ctrl-C ends the whole batch, not just this job
   }

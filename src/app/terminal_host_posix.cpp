@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/messages_posix.h"
+
 namespace zelvo {
 
 namespace {
@@ -108,6 +110,9 @@ int TerminalHost::RunProgress(int total, const std::function<int()>& routine) {
   // An interrupt that came before the progress display (during the codec choice) still
   // counts: the routine sees it before its first frame.
   int result = routine();
+  // The last frame takes no step of its own (the job ends instead): a complete job shows
+  // every frame done and a full bar.
+  if (result == static_cast<int>(FramesOutcome::kDone)) done_ = total_;
   Draw(true);
   total_ = 0;
   return result;
@@ -136,20 +141,23 @@ std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const FrameWalk& walk) 
 
 std::string TerminalHost::DescribeError(int error) { return std::strerror(error); }
 
+const char* TerminalHost::Text(JobText id) { return Tr(EnglishJobText(id)); }
+
 void TerminalHost::Notice(JobNotice notice, const char* framePath) {
   if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);  // below the progress line
+  std::string text;
   switch (notice) {
     case JobNotice::kFrameCutShort:
-      std::fprintf(err_, "zelvo: %s: the file is shorter than its header says; the missing part is black\n",
-                   framePath);
+      text = FormatText(Tr("%s: the file is shorter than its header says; the missing part is black"), framePath);
       break;
     case JobNotice::kFrameSizeDiffers:
-      std::fprintf(err_, "zelvo: frames differ in size, from %s on; the first frame's size is used\n", framePath);
+      text = FormatText(Tr("frames differ in size, from %s on; the first frame's size is used"), framePath);
       break;
     case JobNotice::kAborted:
-      std::fprintf(err_, "zelvo: aborted; nothing was written to %s\n", framePath);
+      text = FormatText(Tr("aborted; nothing was written to %s"), framePath);
       break;
   }
+  std::fprintf(err_, "zelvo: %s\n", text.c_str());
   std::fflush(err_);
 }
 
@@ -164,19 +172,20 @@ void TerminalHost::Draw(bool final) {
     return;
   }
   lastDrawn_ = now;
-  char count[64];
-  std::snprintf(count, sizeof count, "%d/%d 終了", done_, total_);
+  const std::string count = FormatText(Tr("%d/%d done"), done_, total_);
   std::string left;
-  if (done_ > 0 && total_ > done_) left = "  残り " + FormatDuration((now - started_) / done_ * (total_ - done_));
+  if (done_ > 0 && total_ > done_) {
+    left = "  " + FormatText(Tr("%s left"), FormatDuration((now - started_) / done_ * (total_ - done_)).c_str());
+  }
   if (terminal_) {
     const int width = 24;
     int filled = total_ > 0 ? static_cast<int>(static_cast<long long>(done_) * width / total_) : 0;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '-');
-    std::fprintf(err_, "\r\033[K[%s] %s%s  %s", bar.c_str(), count, left.c_str(), status_.c_str());
+    std::fprintf(err_, "\r\033[K[%s] %s%s  %s", bar.c_str(), count.c_str(), left.c_str(), status_.c_str());
     if (final) std::fputc('\n', err_);
   } else {
-    std::fprintf(err_, "%s%s  %s\n", count, left.c_str(), status_.c_str());
+    std::fprintf(err_, "%s%s  %s\n", count.c_str(), left.c_str(), status_.c_str());
   }
   std::fflush(err_);
 }

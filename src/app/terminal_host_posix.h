@@ -29,6 +29,8 @@ class TerminalHost : public JobHost {
   std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override;
   void Notice(JobNotice notice, const char* framePath) override;
   std::string DescribeError(int error) override;
+  // The job's English texts in the user's language, through the message catalog.
+  const char* Text(JobText id) override;
 
   // Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first requests the abort, the
   // second removes the job's pending file and ends the process at once. SIGPIPE is ignored.

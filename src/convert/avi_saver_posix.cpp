@@ -4,17 +4,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <utility>
+
+#include "platform/messages_posix.h"
 
 namespace zelvo {
 
 namespace {
 
 constexpr char kCaption[] = "AviSaver";
-constexpr char kCannotOpenFile[] = "保存するファイルが開けませんでした。";
-constexpr char kCannotCompress[] = "圧縮ストリームの作成に失敗しました。";
-constexpr char kCannotSetFormat[] = "ストリームのフォーマットを設定するのに失敗しました。";
-constexpr char kCannotMakeCanvas[] = "HBITMAPが作れませんでした。";
+// The Windows writer's sentences, in English; the catalog gives them back in Japanese.
+constexpr char kCannotOpenFile[] = N_("Could not open the file to save.");
+constexpr char kCannotCompress[] = N_("Could not create the compressed stream.");
+constexpr char kCannotSetFormat[] = N_("Could not set the format of the stream.");
+constexpr char kCannotMakeCanvas[] = N_("Could not create the frame canvas.");
 
 // The uncompressed stream's format: the canvas itself as a 24-bit bottom-up DIB.
 std::vector<std::uint8_t> FullFrameFormat(int width, int height, std::uint64_t bytes) {
@@ -34,8 +39,11 @@ AviSaver::AviSaver(Chooser chooser, MessageSink messages)
 
 AviSaver::~AviSaver() { Close(); }
 
-void AviSaver::Message(const char* text) {
-  if (messages_) messages_(kCaption, text);
+void AviSaver::Message(const char* msgid, const std::string& detail) {
+  if (!messages_) return;
+  std::string text = Tr(msgid);
+  if (!detail.empty()) text += "\n" + detail;
+  messages_(kCaption, text.c_str());
 }
 
 bool AviSaver::Open(int width, int height, const char* path, int scale, int rate) {
@@ -70,8 +78,7 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
     // option leaves nothing on disk.
     std::string detail;
     if (!encoder_.Open(choice, width, frameHeight, scale, rate, &detail)) {
-      const std::string text = std::string(kCannotCompress) + "\n" + detail;
-      Message(text.c_str());
+      Message(kCannotCompress, detail);
       canvas_.Reset();
       return false;
     }
@@ -85,7 +92,11 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
   file_.set_segment_limit(segmentLimit_);
   int error = 0;
   if (!file_.Create(path, stream, &error)) {
-    Message(error == EINVAL ? kCannotSetFormat : kCannotOpenFile);
+    // Which file, and the system's reason: a missing or read-only folder, a full disk.
+    if (error == EINVAL)
+      Message(kCannotSetFormat);
+    else
+      Message(kCannotOpenFile, std::string(path) + "\n" + std::strerror(error));
     encoder_.Close();
     canvas_.Reset();
     return false;

@@ -1,8 +1,8 @@
 #pragma once
 // The Linux AVI writer behind the conversion job: a codec choice in place of the
 // compressor dialog, the project's own AVI container, libavcodec for compressed streams
-// and the portable 24-bit canvas. Messages carry the Windows writer's texts (UTF-8) and
-// caption "AviSaver".
+// and the portable 24-bit canvas. Messages carry the Windows writer's sentences, in the
+// user's language through the message catalog, and caption "AviSaver".
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,7 +48,8 @@ class AviSaver : public FrameWriter {
   void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
 
  private:
-  void Message(const char* text);
+  // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
+  void Message(const char* msgid, const std::string& detail = std::string());
 
   Chooser chooser_;
   MessageSink messages_;

@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "convert/avi_file_posix.h"
+#include "platform/messages_posix.h"
 
 namespace zelvo {
 
@@ -31,10 +32,10 @@ struct CodecEntry {
 };
 
 const CodecEntry kCodecs[] = {
-    {{"dib", "DIB ", "全フレーム (非圧縮)", true}, AV_CODEC_ID_NONE},
+    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true}, AV_CODEC_ID_NONE},
     {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG},
-    {{"ffv1", "FFV1", "FFV1 (可逆圧縮)", true}, AV_CODEC_ID_FFV1},
-    {{"huffyuv", "HFYU", "HuffYUV (可逆圧縮)", true}, AV_CODEC_ID_HUFFYUV},
+    {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1},
+    {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV},
     {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4},
     {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264},
 };
@@ -118,7 +119,7 @@ Answer AskNumber(std::FILE* in, std::FILE* out, const char* prompt, long low, lo
     if (line.empty()) return Answer::kDefault;
     if (Lower(line) == "q") return Answer::kCancel;
     if (ParseNumber(line, low, high, value)) return Answer::kValue;
-    std::fprintf(out, "  %ld から %ld までの数を入れてください。\n", low, high);
+    std::fprintf(out, "  %s\n", FormatText(Tr("Enter a number from %ld to %ld."), low, high).c_str());
   }
 }
 
@@ -149,14 +150,14 @@ bool ParseCodecName(const std::string& text, std::string* name) {
 
 bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
   const std::vector<CodecInfo> codecs = ListCodecs();
-  std::fputs("圧縮形式を選んでください:\n", out);
+  std::fprintf(out, "%s\n", Tr("Choose a codec:"));
   for (std::size_t i = 0; i < codecs.size(); ++i) {
     std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
-                 codecs[i].description);
+                 Tr(codecs[i].description));
   }
   CodecChoice result;
   for (;;) {
-    std::fprintf(out, "番号 (Enter = 全フレーム, q = キャンセル): ");
+    std::fputs(Tr("Number (Enter = full frames, q = cancel): "), out);
     std::fflush(out);
     std::string line;
     if (!ReadLine(in, &line)) return false;
@@ -174,18 +175,18 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
       result.codec = name;
       break;
     }
-    std::fprintf(out, "  1 から %zu までの番号を入れてください。\n", codecs.size());
+    std::fprintf(out, "  %s\n", FormatText(Tr("Enter a number from 1 to %zu."), codecs.size()).c_str());
   }
   if (result.codec != "dib") {
     long value = 0;
-    Answer a = AskNumber(in, out, "画質 0-100 (Enter = 既定): ", 0, 100, &value);
+    Answer a = AskNumber(in, out, Tr("Quality 0-100 (Enter = default): "), 0, 100, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.quality = static_cast<int>(value);
-    a = AskNumber(in, out, "キーフレームの間隔 (フレーム数, Enter = 既定): ", 0, INT_MAX, &value);
+    a = AskNumber(in, out, Tr("Key frame interval (frames, Enter = default): "), 0, INT_MAX, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.keyFrameEvery = static_cast<int>(value);
     // Bounded so that the rate in bits per second stays far inside 64 bits.
-    a = AskNumber(in, out, "データレート (KB/秒, Enter = 指定なし): ", 0, 1 << 24, &value);
+    a = AskNumber(in, out, Tr("Data rate (KB/s, Enter = none): "), 0, 1 << 24, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.dataRate = static_cast<int>(value);
   }
@@ -217,16 +218,16 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   if (!error) error = &dummy;
   const CodecEntry* entry = FindEntry(choice.codec);
   if (!entry || entry->id == AV_CODEC_ID_NONE) {
-    *error = "不明な圧縮形式です: " + choice.codec;
+    *error = FormatText(Tr("Unknown codec: %s"), choice.codec.c_str());
     return false;
   }
   const AVCodec* codec = avcodec_find_encoder(entry->id);
   if (!codec) {
-    *error = std::string("この環境の libavcodec には ") + entry->info.name + " のエンコーダーがありません。";
+    *error = FormatText(Tr("This system's libavcodec has no %s encoder."), entry->info.name);
     return false;
   }
   if (width <= 0 || height <= 0 || scale <= 0 || rate <= 0) {
-    *error = "フレームの大きさかフレームレートが正しくありません。";
+    *error = Tr("The frame size or the frame rate is not valid.");
     return false;
   }
 
@@ -245,7 +246,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     }
   }
   if (format == AV_PIX_FMT_NONE) {
-    *error = std::string(entry->info.name) + " に合う画素形式がありません。";
+    *error = FormatText(Tr("No pixel format suits %s."), entry->info.name);
     return false;
   }
   const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
@@ -254,8 +255,8 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   if (entry->id != AV_CODEC_ID_MJPEG && descriptor &&
       (((descriptor->log2_chroma_w > 0) && (width & 1)) ||
        ((descriptor->log2_chroma_h > 0) && (height & 1)))) {
-    *error = std::string(entry->info.name) + " は幅と高さが偶数のフレームしか扱えません (" +
-             std::to_string(width) + "×" + std::to_string(height) + ")。";
+    *error = FormatText(Tr("%s takes only frames of even width and height (%dx%d)."), entry->info.name, width,
+                        height);
     return false;
   }
 
@@ -268,7 +269,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   state->frame.reset(av_frame_alloc());
   state->packet.reset(av_packet_alloc());
   if (!state->context || !state->frame || !state->packet) {
-    *error = "エンコーダーのメモリが足りません。";
+    *error = Tr("The encoder ran out of memory.");
     return false;
   }
   AVCodecContext* c = state->context.get();
@@ -305,7 +306,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   if (!choice.options.empty() &&
       av_dict_parse_string(&rawOptions, choice.options.c_str(), "=", ":", 0) < 0) {
     av_dict_free(&rawOptions);
-    *error = "エンコーダーのオプションが読めません: " + choice.options;
+    *error = FormatText(Tr("The encoder options cannot be read: %s"), choice.options.c_str());
     return false;
   }
   std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
@@ -313,11 +314,11 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   const int opened = avcodec_open2(c, codec, &rawOptions);
   options.reset(rawOptions);
   if (opened < 0) {
-    *error = std::string(entry->info.name) + " のエンコーダーを開けませんでした: " + AvError(opened);
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry->info.name, AvError(opened).c_str());
     return false;
   }
   if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
-    *error = std::string(entry->info.name) + " のエンコーダーが知らないオプションです: " + unknown->key;
+    *error = FormatText(Tr("The %s encoder has no option %s."), entry->info.name, unknown->key);
     return false;
   }
 
@@ -326,14 +327,14 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   f->width = width;
   f->height = height;
   if (av_frame_get_buffer(f, 0) < 0) {
-    *error = "エンコーダーのメモリが足りません。";
+    *error = Tr("The encoder ran out of memory.");
     return false;
   }
   state->scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
                                      SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                      nullptr, nullptr));
   if (!state->scaler) {
-    *error = "画素形式の変換を用意できませんでした。";
+    *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
   state_ = std::move(state);
@@ -405,6 +406,30 @@ bool VideoEncoder::Drain(const PacketSink& sink) {
   state_->drained = true;
   if (avcodec_send_frame(state_->context.get(), nullptr) < 0) return false;
   return Collect(state_->context.get(), state_->packet.get(), sink);
+}
+
+bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why) {
+  std::string unused;
+  if (!why) why = &unused;
+  if (choice.codec == "dib") {
+    if (choice.options.empty()) return true;
+    *why = Tr("Full frames (dib) take no encoder options.");
+    return false;
+  }
+  VideoEncoder encoder;
+  if (encoder.Open(choice, width, height, scale, rate, why)) return true;
+  // The size is to blame when the same settings open at the next even size.
+  const bool odd = (width & 1) != 0 || (height & 1) != 0;
+  if (!odd || !encoder.Open(choice, width + (width & 1), height + (height & 1), scale, rate, nullptr)) return false;
+  std::string others;
+  for (const CodecInfo& info : ListCodecs()) {
+    CodecChoice plain;
+    plain.codec = info.name;
+    if (plain.codec != "dib" && !encoder.Open(plain, width, height, scale, rate, nullptr)) continue;
+    others += others.empty() ? info.name : std::string(", ") + info.name;
+  }
+  *why += " " + FormatText(Tr("Codecs that take any size: %s."), others.c_str());
+  return false;
 }
 
 }  // namespace zelvo

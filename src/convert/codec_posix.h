@@ -25,7 +25,7 @@ struct CodecChoice {
 struct CodecInfo {
   const char* name;         // as given on the command line
   const char* fourcc;       // the stream's fccHandler
-  const char* description;  // shown by the terminal chooser
+  const char* description;  // in English: print it through Tr
   bool lossless;
 };
 
@@ -39,6 +39,13 @@ bool ParseCodecName(const std::string& text, std::string* name);
 // frames and data rate. False when the input ends or the user types q: like cancelling
 // the dialog, the caller creates nothing.
 bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice);
+
+// Whether the choice can write frames of width x height at rate / scale frames per second,
+// found by opening its encoder once, before any question is asked or file created. False
+// with the reason in the user's language in *why: full frames given encoder options, an
+// option the encoder does not know or a value it refuses, or a frame size it cannot take
+// (then *why also names the codecs that take that size).
+bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why);
 
 // One libavcodec encoder fed with bottom-up BGR24 canvases.
 class VideoEncoder {

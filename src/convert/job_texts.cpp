@@ -1,5 +1,10 @@
 #include "convert/job_texts.h"
 
+// Marks the English texts for po/update-po, which collects them into the Linux program's
+// message catalog (they are its msgids). It changes nothing: this portable file knows
+// nothing of gettext, and the Windows program never looks the texts up.
+#define MSGID(text) text
+
 namespace zelvo {
 
 const char* JapaneseJobText(JobText id) {
@@ -17,21 +22,23 @@ const char* JapaneseJobText(JobText id) {
     case JobText::kOutputIsFrame:
       return "%s\nは変換するフレーム\n%s\nと同じファイルです。\n別の出力ファイルを指定してください。\n";
     case JobText::kOutputNotFile: return "%s\nはファイルではないため、書き込めません。\n";
+    case JobText::kCount: break;
   }
   return "";
 }
 
 const char* EnglishJobText(JobText id) {
   switch (id) {
-    case JobText::kOverwriteQuestion: return "%s\nThis file already exists.\n\nReplace it?";
-    case JobText::kConfirmQuestion: return "%s\nto\n%s\nConvert these %d images into\n%s\n";
-    case JobText::kUnreadableFrame: return "%s\ncould not be read.\n";
-    case JobText::kUnwritableOutput: return "%s\ncould not be written.\n";
+    case JobText::kOverwriteQuestion: return MSGID("%s\nThis file already exists.\n\nReplace it?");
+    case JobText::kConfirmQuestion: return MSGID("%s\nto\n%s\n%d image(s) will be converted into\n%s\n");
+    case JobText::kUnreadableFrame: return MSGID("%s\ncould not be read.\n");
+    case JobText::kUnwritableOutput: return MSGID("%s\ncould not be written.\n");
     case JobText::kOutputTooLarge:
-      return "%s\nwould grow past 2 GB, which this file format cannot hold.\nA compressing codec keeps the file smaller.\n";
+      return MSGID("%s\nwould grow past 2 GB, which this file format cannot hold.\nA compressing codec keeps the file smaller.\n");
     case JobText::kOutputIsFrame:
-      return "%s\nis the same file as the frame\n%s\nChoose another output file.\n";
-    case JobText::kOutputNotFile: return "%s\nis not a file and cannot be written.\n";
+      return MSGID("%s\nis the same file as the frame\n%s\nChoose another output file.\n");
+    case JobText::kOutputNotFile: return MSGID("%s\nis not a file and cannot be written.\n");
+    case JobText::kCount: break;
   }
   return "";
 }

@@ -11,11 +11,12 @@ enum class JobText {
   kOutputTooLarge,     // output path
   kOutputIsFrame,      // output path, frame path
   kOutputNotFile,      // output path
+  kCount,              // not a text: how many there are, to walk them all
 };
 
-// The Japanese form of `id`.
+// The Japanese form of `id` ("" for kCount).
 const char* JapaneseJobText(JobText id);
-// The English form of `id`: the message catalog's key for the Linux program.
+// The English form of `id` ("" for kCount): the message catalog's key for the Linux program.
 const char* EnglishJobText(JobText id);
 
 }  // namespace zelvo

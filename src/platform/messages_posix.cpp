@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
 
 namespace zelvo {
 
@@ -81,6 +84,23 @@ const char* Tr(const char* msgid) {
   // gettext("") is the catalog's header, never a text to print.
   if (msgid == nullptr || msgid[0] == '\0') return msgid;
   return gettext(msgid);
+}
+
+std::string FormatText(const char* form, ...) {
+  std::va_list args;
+  va_start(args, form);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, form, args);
+  va_end(args);
+  std::string text;
+  if (n > 0) {
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), form, again);
+    text.assign(buffer.data(), static_cast<std::size_t>(n));
+  }
+  va_end(again);
+  return text;
 }
 
 }  // namespace zelvo

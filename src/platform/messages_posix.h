@@ -20,7 +20,12 @@ bool InitMessages();
 // The text in the user's language: the catalog's translation of msgid, or msgid itself
 // when there is none (English, the C locale, no catalog). The result belongs to the
 // catalog or is msgid; it stays valid until the program ends and is never freed.
-const char* Tr(const char* msgid);
+// format_arg: the compiler checks a printf form's arguments against the msgid, which the
+// catalog's translations must match (msgfmt --check).
+const char* Tr(const char* msgid) __attribute__((format_arg(1)));
+
+// A printf form (usually Tr's result) filled in, as a string of any length.
+std::string FormatText(const char* form, ...) __attribute__((format(printf, 1, 2)));
 
 // The folder holding <lang>/LC_MESSAGES/zelvo.mo for the program at exePath: "locale"
 // beside the program (the build folder), else share/locale beside the program's folder

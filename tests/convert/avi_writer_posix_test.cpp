@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -284,7 +285,7 @@ TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
     const std::string path = dir.File("odd420.avi");
     EXPECT_FALSE(saver.Open(33, 18, path.c_str(), 1000, 15000));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rfind("圧縮ストリームの作成に失敗しました。", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[0].rfind("Could not create the compressed stream.", 0), 0u) << messages[0];
     EXPECT_NE(messages[0].find("33"), std::string::npos) << messages[0];
     EXPECT_NE(access(path.c_str(), F_OK), 0);
     EXPECT_FALSE(saver.WriteFrame());
@@ -427,14 +428,16 @@ TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
     const char* name;
     std::string codec, options, path;
     int width, height, rate;
-    const char* message;
+    std::string message;  // the start of the message (all of it where it names the file)
   } cases[] = {
-      {"missing folder", "dib", "", dir.File("no/such/folder.avi"), 8, 8, 15000, "保存するファイルが開けませんでした。"},
-      {"unknown option", "mjpeg", "no_such_option=1", dir.File("opt.avi"), 8, 8, 15000, "圧縮ストリームの作成に失敗しました。"},
-      {"unknown codec", "nonesuch", "", dir.File("codec.avi"), 8, 8, 15000, "圧縮ストリームの作成に失敗しました。"},
-      {"zero rate", "dib", "", dir.File("rate.avi"), 8, 8, 0, "ストリームのフォーマットを設定するのに失敗しました。"},
-      {"zero width", "dib", "", dir.File("width.avi"), 0, 8, 15000, "ストリームのフォーマットを設定するのに失敗しました。"},
-      {"huge frame", "dib", "", dir.File("huge.avi"), 100000, 100000, 15000, "HBITMAPが作れませんでした。"},
+      {"missing folder", "dib", "", dir.File("no/such/folder.avi"), 8, 8, 15000,
+       "Could not open the file to save.\n" + dir.File("no/such/folder.avi") + "\n" + std::strerror(ENOENT)},
+      {"unknown option", "mjpeg", "no_such_option=1", dir.File("opt.avi"), 8, 8, 15000,
+       "Could not create the compressed stream.\nThe mjpeg encoder has no option no_such_option."},
+      {"unknown codec", "nonesuch", "", dir.File("codec.avi"), 8, 8, 15000, "Could not create the compressed stream."},
+      {"zero rate", "dib", "", dir.File("rate.avi"), 8, 8, 0, "Could not set the format of the stream."},
+      {"zero width", "dib", "", dir.File("width.avi"), 0, 8, 15000, "Could not set the format of the stream."},
+      {"huge frame", "dib", "", dir.File("huge.avi"), 100000, 100000, 15000, "Could not create the frame canvas."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -448,6 +451,37 @@ TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
     EXPECT_EQ(got[0].first, "AviSaver");
     EXPECT_EQ(got[0].second.rfind(c.message, 0), 0u) << got[0].second;
     EXPECT_NE(access(c.path.c_str(), F_OK), 0);
+  }
+}
+
+TEST(CodecChoiceCheck, RefusesWhatTheEncoderWouldRefuseAndNamesCodecsForAnySize) {
+  struct Case {
+    const char* codec;
+    const char* options;
+    int width, height;
+    const char* why;  // nullptr: accepted; else a part of the reason
+  } cases[] = {
+      {"dib", "", 33, 17, nullptr},
+      {"dib", "g=5", 32, 16, "take no encoder options"},
+      {"mjpeg", "", 33, 17, nullptr},
+      {"mjpeg", "g=5", 32, 16, nullptr},
+      {"mjpeg", "no_such_option=1", 32, 16, "no option no_such_option"},
+      {"mjpeg", "g=abc", 32, 16, "could not be opened"},
+      {"mpeg4", "", 32, 16, nullptr},
+      {"mpeg4", "", 33, 16, "(33x16). Codecs that take any size: dib, mjpeg, ffv1, huffyuv."},
+      {"h264", "", 32, 17, "(32x17). Codecs that take any size: dib, mjpeg, ffv1, huffyuv."},
+  };
+  for (const Case& c : cases) {
+    if (!Available(c.codec)) continue;
+    SCOPED_TRACE(std::string(c.codec) + " " + c.options + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+    CodecChoice choice;
+    choice.codec = c.codec;
+    choice.options = c.options;
+    std::string why;
+    EXPECT_EQ(CheckCodecChoice(choice, c.width, c.height, 1000, 15000, &why), c.why == nullptr) << why;
+    if (c.why) {
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
   }
 }
 

@@ -4,8 +4,10 @@
 # and the promise that an older output survives every outcome but success.
 set -u
 . "$(dirname "$0")/lib.sh"
+english_messages
 zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
 [ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
+zelvo="$(cd "$(dirname "$zelvo")" && pwd)/zelvo"  # the checks run it from other folders
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -27,7 +29,12 @@ decode_frames "$work"/sample/frame00{01,02,03,04,05,06,07,08,09,10,11,12}.bmp >"
     decode_frames $(ls "$work"/png/* | sort) >"$work/expected.rgb"; }
 decode_rgb "$avi" >"$work/actual.rgb"
 check "every frame equals its input, pixel for pixel" cmp -s "$work/expected.rgb" "$work/actual.rgb"
-check "the confirmation names first and last frame and the count" grep -q "12枚を" "$work/err"
+check "the confirmation names first and last frame and the count" grep -q "^12 image(s) will be converted" "$work/err"
+check "the progress line ends at 12/12" grep -q "^12/12 done" "$work/err"
+on_terminal "" "$zelvo" -y -c dib -o "$work/tty.avi" "$work/sample/frame0001.bmp" >"$work/tty"
+check "on a terminal the progress line ends with a full bar at 12/12" \
+  test "$(tr '\r' '\n' <"$work/tty" | grep -a ' done ' | tail -n 1 | sed 's/^\x1b\[K//')" = \
+       "[########################] 12/12 done  $work/sample/frame0012.bmp"
 
 # --- rates, ranges, backwards ------------------------------------------------------
 "$zelvo" -y -c dib -r 29.97 --first 10 --last 4 -o "$work/back.avi" "$work/sample/frame0005.bmp" </dev/null 2>/dev/null
@@ -67,7 +74,7 @@ check "declining keeps the older file" test "$(cat "$work/sample/frame.avi")" = 
 printf 'y\nn\n' | "$zelvo" -c dib "$work/sample/frame0001.bmp" 2>"$work/err"
 check "declining the confirmation exits 1" test $? -eq 1
 check "the older file survives a declined confirmation" test "$(cat "$work/sample/frame.avi")" = "old movie"
-check "the overwrite question is asked in the program's words" grep -q "このファイルはすでに存在します。" "$work/err"
+check "the overwrite question is asked in the program's words" grep -qx "This file already exists." "$work/err"
 "$zelvo" -c dib "$work/sample/frame0001.bmp" </dev/null 2>/dev/null
 check "end of input answers No" test $? -eq 1 -a "$(cat "$work/sample/frame.avi")" = "old movie"
 check "no temporary file is left" no_temporaries "$work/sample"
@@ -81,6 +88,41 @@ check "an unknown codec is a usage error" test $? -eq 2 -a -n "$(grep "nosuch" "
 check "a first number outside the run is a usage error" test $? -eq 2 -a -n "$(grep "1 to 12" "$work/err")"
 "$zelvo" -y "$work/sample/nosuch0001.bmp" </dev/null 2>/dev/null
 check "a missing frame exits 1" test $? -eq 1
+
+# What the options get wrong is a usage error before any question, and creates nothing.
+mkdir "$work/odd" "$work/checks" "$work/checks/folder.avi"
+convert -size 33x18 xc:red "bmp3:$work/odd/o1.bmp" && cp "$work/odd/o1.bmp" "$work/odd/o2.bmp"
+s1="$work/sample/frame0001.bmp"
+h264=$("$zelvo" --list-codecs | awk '$1 == "h264" {print "h264"}')
+while IFS='|' read -r what args; do
+  [ -n "$what" ] || continue
+  case $args in *h264*) [ -n "$h264" ] || { echo "skip: $what (no H.264 encoder)"; continue; } ;; esac
+  before=$(ls -laR "$work/sample" "$work/odd" "$work/checks")
+  eval "set -- $args"
+  (cd "$work/checks" && exec "$zelvo" "$@" <&- >"$work/out" 2>&1)
+  r=$?
+  check "usage error before any question, nothing created: $what" test $r -eq 2 \
+    -a -z "$(grep -F '[y/n]' "$work/out")" -a -n "$(grep -x "Try 'zelvo --help'." "$work/out")" \
+    -a "$(ls -laR "$work/sample" "$work/odd" "$work/checks")" = "$before"
+done <<EOF
+an unknown --codec-options key|-c mjpeg --codec-options no_such_key=1 "$s1"
+a --codec-options value the encoder refuses|-c mpeg4 --codec-options g=abc "$s1"
+an H.264 preset that does not exist|-c h264 --codec-options preset=bogus "$s1"
+codec options for full frames|--codec-options g=5 "$s1"
+an empty output|-o "" "$s1"
+an output that is a folder|-o folder.avi "$s1"
+an output in a missing folder|-o no/such/out.avi "$s1"
+an odd frame size for mpeg4|-c mpeg4 "$work/odd/o1.bmp"
+an odd frame size for h264 in the second frame argument|-c h264 "$s1" "$work/odd/o1.bmp"
+a fraction just below 0.001 fps|-r 1/1001 "$s1"
+a fraction above 120 fps|-r 120001/1000 "$s1"
+EOF
+"$zelvo" -c mpeg4 "$work/odd/o1.bmp" <&- 2>"$work/err"
+check "an odd size names the codecs that take any size" grep -q "Codecs that take any size: dib, mjpeg" "$work/err"
+for rate in 1/1000 120/1; do
+  "$zelvo" -y -c dib -r "$rate" -o "$work/rate.avi" "$s1" </dev/null 2>/dev/null
+  check "the rate $rate at the edge of the range is taken" test $? -eq 0 -a "$(probe_field "$work/rate.avi" r_frame_rate)" = "$rate"
+done
 
 # --- a long sequence: Ctrl-C, a second Ctrl-C, a file size limit -------------------
 mkdir "$work/long"
@@ -101,6 +143,8 @@ signal_when_writing $pid "$work/long" INT
 wait $pid
 r=$?
 check "Ctrl-C ends the job as aborted (exit 1)" test $r -eq 1
+check "Ctrl-C: one line says the job was aborted and nothing was written" \
+  test "$(grep -c "aborted" "$work/err")" = 1 -a -n "$(grep -x "zelvo: aborted; nothing was written to $work/long/L.avi" "$work/err")"
 check "after Ctrl-C the older file is intact" test "$(cat "$work/long/L.avi")" = "older"
 check "after Ctrl-C no temporary file is left" no_temporaries "$work/long"
 "$zelvo" -y -c ffv1 "$work/long/L0000.bmp" </dev/null 2>"$work/err" &
@@ -118,7 +162,8 @@ check "after a second Ctrl-C no temporary file is left" no_temporaries "$work/lo
 (ulimit -f 2048; exec "$zelvo" -y -c dib "$work/long/L0000.bmp" </dev/null 2>"$work/err")
 r=$?
 check "a full disk (file size limit) fails the job" test $r -eq 1
-check "the user is told which file could not be written" grep -q "に書き込めませんでした" "$work/err"
+check "the user is told which file could not be written, and why" test -n "$(grep -x "Zelvo: $work/long/L.avi" "$work/err")" \
+  -a -n "$(grep -x "could not be written." "$work/err")" -a -n "$(grep -x "File too large" "$work/err")"
 check "after a full disk the older file is intact" test "$(cat "$work/long/L.avi")" = "older"
 check "after a full disk no temporary file is left" no_temporaries "$work/long"
 

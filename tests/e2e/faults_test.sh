@@ -6,6 +6,7 @@
 # output is byte for byte what it was.
 set -u
 . "$(dirname "$0")/lib.sh"
+english_messages
 zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
 [ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
 work=$(mktemp -d)
@@ -31,7 +32,7 @@ bad_middle_frame() {
     echo "  $label: read, but the output is not a complete 6-frame movie"; return 1
   fi
   [ $r -eq 1 ] || { echo "  $label: exit $r"; return 1; }
-  grep -q "s4.bmp" "$d/err" && grep -q "を読めませんでした" "$d/err" || { echo "  $label: frame not named"; cat "$d/err"; return 1; }
+  grep -q "s4.bmp" "$d/err" && grep -q "^could not be read\.$" "$d/err" || { echo "  $label: frame not named"; cat "$d/err"; return 1; }
   [ "$(cat "$d/s.avi")" = older ] && no_temporaries "$d" || { echo "  $label: output not restored"; return 1; }
 }
 
@@ -85,20 +86,22 @@ mkdir -p "$work/seq" "$work/ro"
 cp "$sample"/frame00*.bmp "$work/seq/"
 if chattr +i "$work/ro" 2>/dev/null; then
   "$zelvo" -y -c dib -o "$work/ro/out.avi" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
-  check "an unwritable output folder fails and names the output" test $? -eq 1 -a -n "$(grep 'ro/out.avi' "$work/err")"
+  check "an unwritable output folder fails and names the output and the reason" \
+    test $? -eq 1 -a -n "$(grep 'ro/out.avi' "$work/err")" -a -n "$(grep -x 'Operation not permitted' "$work/err")"
   chattr -i "$work/ro"
 else
   chmod 555 "$work/ro"
   if [ "$(id -u)" -ne 0 ]; then
     "$zelvo" -y -c dib -o "$work/ro/out.avi" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
-    check "an unwritable output folder fails with the writer's message" test $? -eq 1
+    check "an unwritable output folder fails and names the output and the reason" \
+      test $? -eq 1 -a -n "$(grep 'ro/out.avi' "$work/err")" -a -n "$(grep -x 'Permission denied' "$work/err")"
   else
     echo "skip: no way to make a folder unwritable for root here"
   fi
 fi
 mkdir "$work/seq/folder.avi"
 "$zelvo" -y -c dib -o "$work/seq/folder.avi" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
-check "an output path that is a folder fails and names it" test $? -eq 1 -a -n "$(grep 'folder.avi' "$work/err")"
+check "an output path that is a folder is a usage error naming it" test $? -eq 2 -a -n "$(grep 'folder.avi' "$work/err")"
 check "the folder is still a folder, nothing left beside it" test -d "$work/seq/folder.avi" -a -z "$(ls "$work/seq" | grep '~zelvo')"
 cp "$work/seq/frame0003.bmp" "$work/keep3.bmp"
 frame3_untouched() { cmp -s "$work/seq/frame0003.bmp" "$work/keep3.bmp" && cmp -s "$1" "$work/keep3.bmp"; }

@@ -16,6 +16,13 @@ finish() {
   [ "$e2e_failed" -eq 0 ]
 }
 
+# The Linux program speaks the user's language: the native scripts read its English texts
+# whatever the locale of the one who runs them (i18n_test.sh checks the Japanese ones).
+english_messages() {
+  unset LANGUAGE LC_MESSAGES LANG
+  export LC_ALL=C.UTF-8
+}
+
 # ffprobe's view of the first video stream: key=value lines.
 probe() {
   ffprobe -v error -select_streams v:0 -count_frames \
@@ -77,3 +84,31 @@ wine_e2e_start() {
 winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
 # winauto with a time limit; its commands wait up to WINAUTO_TIMEOUT seconds for windows.
 auto() { WINAUTO_TIMEOUT=${WINAUTO_TIMEOUT:-60} wine_run 120 "$auto" "$@" 2>/dev/null; }
+
+# Runs a command on a new terminal (a pty as its standard input, output and error), with
+# INPUT typed ahead and not echoed, and prints what it wrote there, "\r\n" as "\n".
+#   on_terminal INPUT command...
+on_terminal() {
+  python3 - "$@" <<'PY'
+import os, pty, subprocess, sys, termios
+master, slave = pty.openpty()
+attrs = termios.tcgetattr(slave)
+attrs[3] &= ~termios.ECHO  # the answers are typed ahead: only the program's own output shows
+termios.tcsetattr(slave, termios.TCSANOW, attrs)
+os.write(master, sys.argv[1].encode())
+child = subprocess.Popen(sys.argv[2:], stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
+os.close(slave)
+out = b""
+while True:
+    try:
+        chunk = os.read(master, 65536)
+    except OSError:  # EIO: the terminal's last user closed it
+        break
+    if not chunk:
+        break
+    out += chunk
+status = child.wait()
+sys.stdout.buffer.write(out.replace(b"\r\n", b"\n"))
+sys.exit(status)
+PY
+}

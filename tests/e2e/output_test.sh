@@ -31,8 +31,9 @@ for row in "${kinds[@]}"; do
   name=$1 flag=$2; shift 2
   printf 'y\ny\n' | timeout 20 "$zelvo" -c dib -o "$o/$name" "$frame" 2>"$work/err"
   r=$?
-  check "$* as output is refused (exit 1, not a hang), naming it, nothing asked" \
-    test $r -eq 1 -a -n "$(grep -F "$o/$name" "$work/err")" -a -z "$(grep -F '[y/n]' "$work/err")"
+  # Named by -o, so a usage error (exit 2) found before the first question.
+  check "$* as output is refused (exit 2, not a hang), naming it, nothing asked" \
+    test $r -eq 2 -a -n "$(grep -F "$o/$name" "$work/err")" -a -z "$(grep -F '[y/n]' "$work/err")"
   check "... and stays $*" test "$flag" "$o/$name"
 done
 check "no temporary file is left beside them" no_temporaries "$o"
@@ -44,7 +45,7 @@ got=$(unshare -m sh -c 'mount -t tmpfs zelvo-test /dev 2>/dev/null && mknod /dev
 if [ "${got:-skip}" = skip ]; then
   echo "skip: no private mount namespace with its own /dev here (-o /dev/null)"
 else
-  check "-o /dev/null is refused and /dev/null stays a character device (private /dev)" test "$got" = "1 device"
+  check "-o /dev/null is refused and /dev/null stays a character device (private /dev)" test "$got" = "2 device"
 fi
 check "the machine's /dev/null is a character device" test -c /dev/null
 

@@ -4,6 +4,7 @@
 # the end, and ffprobe counting 100,000 frames in the AVI.
 set -u
 . "$(dirname "$0")/lib.sh"
+english_messages
 zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
 [ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
 work=$(mktemp -d)
@@ -24,8 +25,8 @@ r=$?
 tail -n 3 "$work/err"
 check "100,000 frames convert" test $r -eq 0
 check "the confirmation counts 100000 frames from t00000 to t99999" \
-  grep -q "100000枚を" "$work/err"
-check "the progress reaches 99999/100000 (no step for the last frame)" grep -q "99999/100000 終了" "$work/err"
+  grep -q "^100000 image(s) will be converted" "$work/err"
+check "the progress ends at 100000/100000" grep -q "^100000/100000 done" "$work/err"
 n=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$work/t.avi")
 check "ffprobe counts 100000 frames" test "$n" = 100000
 finish
