@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/cpu.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
@@ -24,6 +25,12 @@ extern "C" {
 namespace zelvo {
 
 namespace {
+
+// Slices of an FFV1 frame when it is coded on several cores: 2 x 2, a count FFV1 accepts
+// for every frame size. Slices one to three pixels wide or high decode wrongly in
+// libavcodec 5.1, so smaller frames keep the single slice; they are quick anyway.
+constexpr int kFfv1Slices = 4;
+constexpr int kFfv1MinSlicedSide = 32;
 
 struct CodecEntry {
   CodecInfo info;
@@ -294,12 +301,19 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
       av_opt_set_double(c->priv_data, "crf", crf, 0);
     } else {
       // Fixed quantiser 2 (best) .. 31 (smallest); 3 when none is chosen, which keeps
-      // ordinary pictures well above 35 dB.
+      // ordinary pictures well above 35 dB. The MPEG-family encoders read a fixed
+      // quantiser from each frame's quality field, so Encode copies it there too.
       const int q = choice.quality < 0 ? 3 : 31 - (choice.quality * 29 + 50) / 100;
       c->flags |= AV_CODEC_FLAG_QSCALE;
       c->global_quality = FF_QP2LAMBDA * std::clamp(q, 2, 31);
     }
   }
+  // Every core, as ffmpeg does by default: frame threads where the encoder has them
+  // (MJPEG, HuffYUV: each frame is coded alone, so the bytes do not change), slice threads
+  // otherwise (MPEG-4), and x264's own threads for H.264.
+  c->thread_count = choice.threads > 0 ? choice.threads : 0;
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
 
   AVDictionary* rawOptions = nullptr;
   if (!choice.options.empty() &&
@@ -309,6 +323,13 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     return false;
   }
   std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  // FFV1 codes one slice unless told otherwise, which leaves slice threads idle. Four
+  // slices (FFV1 version 3) let two to four cores share each frame; the stream decodes to
+  // the same pixels. A slice count in the user's options is applied after this one.
+  if (entry->id == AV_CODEC_ID_FFV1 && threads > 1 && width >= kFfv1MinSlicedSide &&
+      height >= kFfv1MinSlicedSide) {
+    c->slices = kFfv1Slices;
+  }
   rawOptions = options.release();
   const int opened = avcodec_open2(c, codec, &rawOptions);
   options.reset(rawOptions);
@@ -396,6 +417,7 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
     return false;
   }
   f->pts = state_->nextPts++;
+  if (c->flags & AV_CODEC_FLAG_QSCALE) f->quality = c->global_quality;
   if (avcodec_send_frame(c, f) < 0) return false;
   return Collect(c, state_->packet.get(), sink);
 }
