@@ -417,35 +417,41 @@ class IdatStream {
   bool ended_ = false;
 };
 
+// One byte of a filtered row: `left` and `upperLeft` carry the channel's neighbours from
+// pixel to pixel, `up` is the same byte of the row above.
+template <int kFilter>
+inline std::uint8_t Unfilter(unsigned raw, unsigned up, unsigned& left, unsigned& upperLeft) {
+  unsigned predicted = 0;
+  if (kFilter == 1) predicted = left;
+  if (kFilter == 2) predicted = up;
+  if (kFilter == 3) predicted = (left + up) >> 1;
+  if (kFilter == 4) {
+    const int a = static_cast<int>(left), b = static_cast<int>(up), c = static_cast<int>(upperLeft);
+    const int pa = std::abs(b - c);
+    const int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    predicted = static_cast<unsigned>((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c));
+    upperLeft = up;
+  }
+  left = (raw + predicted) & 0xff;
+  return static_cast<std::uint8_t>(left);
+}
+
 // Undoes the row's filter and stores the pixels as blue, green, red (, alpha). `prior` is
 // the row above, already stored the same way (zeros above the top row). Each channel's
-// left and upper-left neighbours stay in registers, so the Sub filter of noisy frames is
-// no longer a chain of byte loads and stores through memory.
+// neighbours stay in registers, written out channel by channel so that no optimisation
+// level leaves them in memory: the Sub filter of noisy frames is then no chain of byte
+// loads and stores.
 template <int kBpp, int kFilter>
 void UnfilterRow(const std::uint8_t* __restrict src, const std::uint8_t* __restrict prior,
                  std::uint8_t* __restrict dst, std::uint32_t width) {
-  constexpr int kStored[4] = {2, 1, 0, 3};  // where red, green, blue, alpha go
-  std::uint8_t left[kBpp] = {};
-  std::uint8_t upperLeft[kBpp] = {};
+  unsigned red = 0, green = 0, blue = 0, alpha = 0;
+  unsigned redAbove = 0, greenAbove = 0, blueAbove = 0, alphaAbove = 0;
   for (std::uint32_t x = 0; x < width; ++x, src += kBpp, prior += kBpp, dst += kBpp) {
-    for (int k = 0; k < kBpp; ++k) {
-      const int a = left[k];
-      const int b = kFilter >= 2 ? prior[kStored[k]] : 0;
-      int predicted = 0;
-      if (kFilter == 1) predicted = a;
-      if (kFilter == 2) predicted = b;
-      if (kFilter == 3) predicted = (a + b) >> 1;
-      if (kFilter == 4) {
-        const int c = upperLeft[k];
-        const int pa = std::abs(b - c);
-        const int pb = std::abs(a - c);
-        const int pc = std::abs(a + b - 2 * c);
-        predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-        upperLeft[k] = static_cast<std::uint8_t>(b);
-      }
-      left[k] = static_cast<std::uint8_t>(src[k] + predicted);
-      dst[kStored[k]] = left[k];
-    }
+    dst[2] = Unfilter<kFilter>(src[0], prior[2], red, redAbove);
+    dst[1] = Unfilter<kFilter>(src[1], prior[1], green, greenAbove);
+    dst[0] = Unfilter<kFilter>(src[2], prior[0], blue, blueAbove);
+    if (kBpp == 4) dst[3] = Unfilter<kFilter>(src[3], prior[3], alpha, alphaAbove);
   }
 }
 
