@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/buffer.h>
 #include <libavutil/cpu.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
@@ -85,6 +86,9 @@ struct SwsFree {
 };
 struct DictFree {
   void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+struct PoolFree {
+  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
 };
 
 // Reads one line; false at the end of the input. Overlong lines are consumed whole.
@@ -200,7 +204,29 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
   return true;
 }
 
+namespace {
+
+// Row alignment of the pictures handed to the encoders, enough for any SIMD code in them.
+constexpr int kPictureAlign = 64;
+
+// Points `frame` at a picture buffer from the pool, laid out for the encoder.
+bool NewPicture(AVBufferPool* pool, const AVCodecContext* c, AVFrame* frame) {
+  av_frame_unref(frame);
+  frame->format = c->pix_fmt;
+  frame->width = c->width;
+  frame->height = c->height;
+  frame->buf[0] = av_buffer_pool_get(pool);
+  return frame->buf[0] != nullptr && av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, c->pix_fmt,
+                                                          c->width, c->height, kPictureAlign) >= 0;
+}
+
+}  // namespace
+
 struct VideoEncoder::State {
+  // Picture buffers come back here when the encoder lets go of them: an encoder on frame
+  // threads, or one that keeps its last input as a reference, still holds the previous
+  // picture when the next canvas arrives.
+  std::unique_ptr<AVBufferPool, PoolFree> pictures;
   std::unique_ptr<AVCodecContext, CodecContextFree> context;
   std::unique_ptr<AVFrame, FrameFree> frame;
   std::unique_ptr<AVPacket, PacketFree> packet;
@@ -342,11 +368,12 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     return false;
   }
 
-  AVFrame* f = state->frame.get();
-  f->format = format;
-  f->width = width;
-  f->height = height;
-  if (av_frame_get_buffer(f, 0) < 0) {
+  const int pictureBytes = av_image_get_buffer_size(format, width, height, kPictureAlign);
+  if (pictureBytes > 0) {
+    state->pictures.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes) + AV_INPUT_BUFFER_PADDING_SIZE,
+                                              nullptr));
+  }
+  if (!state->pictures || !NewPicture(state->pictures.get(), c, state->frame.get())) {
     *error = "エンコーダーのメモリが足りません。";
     return false;
   }
@@ -408,7 +435,9 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
   if (!state_ || state_->drained || !bottomUpBgr || stride > INT_MAX) return false;
   AVCodecContext* c = state_->context.get();
   AVFrame* f = state_->frame.get();
-  if (av_frame_make_writable(f) < 0) return false;
+  // Every byte is rewritten below, so a picture the encoder still holds is replaced by a
+  // free one from the pool instead of being copied (av_frame_make_writable would copy it).
+  if (!av_frame_is_writable(f) && !NewPicture(state_->pictures.get(), c, f)) return false;
   // The canvas is bottom-up: start at its last stored row and step backwards, so the
   // encoder sees the picture top row first without an extra copy.
   const std::uint8_t* source[1] = {bottomUpBgr + (c->height - 1) * stride};
