@@ -229,6 +229,7 @@ struct VideoEncoder::State {
   std::unique_ptr<AVBufferPool, PoolFree> pictures;
   std::unique_ptr<AVCodecContext, CodecContextFree> context;
   std::unique_ptr<AVFrame, FrameFree> frame;
+  std::unique_ptr<AVFrame, FrameFree> source;  // the canvas, lent to the scaler
   std::unique_ptr<AVPacket, PacketFree> packet;
   std::unique_ptr<SwsContext, SwsFree> scaler;
   std::int64_t nextPts = 0;
@@ -299,8 +300,9 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   auto state = std::make_unique<State>();
   state->context.reset(avcodec_alloc_context3(codec));
   state->frame.reset(av_frame_alloc());
+  state->source.reset(av_frame_alloc());
   state->packet.reset(av_packet_alloc());
-  if (!state->context || !state->frame || !state->packet) {
+  if (!state->context || !state->frame || !state->source || !state->packet) {
     *error = "エンコーダーのメモリが足りません。";
     return false;
   }
@@ -377,10 +379,17 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     *error = "エンコーダーのメモリが足りません。";
     return false;
   }
-  state->scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                     nullptr, nullptr));
-  if (!state->scaler) {
+  // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
+  // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
+  // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
+  state->scaler.reset(sws_alloc_context());
+  SwsContext* scaler = state->scaler.get();
+  if (!scaler || av_opt_set_int(scaler, "srcw", width, 0) < 0 || av_opt_set_int(scaler, "srch", height, 0) < 0 ||
+      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR24, 0) < 0 || av_opt_set_int(scaler, "dstw", width, 0) < 0 ||
+      av_opt_set_int(scaler, "dsth", height, 0) < 0 || av_opt_set_int(scaler, "dst_format", format, 0) < 0 ||
+      av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) < 0 ||
+      av_opt_set_int(scaler, "threads", entry->info.lossless ? 1 : threads, 0) < 0 ||
+      sws_init_context(scaler, nullptr, nullptr) < 0) {
     *error = "画素形式の変換を用意できませんでした。";
     return false;
   }
@@ -439,12 +448,19 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
   // free one from the pool instead of being copied (av_frame_make_writable would copy it).
   if (!av_frame_is_writable(f) && !NewPicture(state_->pictures.get(), c, f)) return false;
   // The canvas is bottom-up: start at its last stored row and step backwards, so the
-  // encoder sees the picture top row first without an extra copy.
-  const std::uint8_t* source[1] = {bottomUpBgr + (c->height - 1) * stride};
-  const int sourceStride[1] = {-static_cast<int>(stride)};
-  if (sws_scale(state_->scaler.get(), source, sourceStride, 0, c->height, f->data, f->linesize) != c->height) {
-    return false;
-  }
+  // encoder sees the picture top row first without an extra copy. The scaler wants a
+  // counted reference; one that frees nothing lends it the canvas for this call.
+  AVFrame* source = state_->source.get();
+  source->format = AV_PIX_FMT_BGR24;
+  source->width = c->width;
+  source->height = c->height;
+  source->data[0] = const_cast<std::uint8_t*>(bottomUpBgr) + (c->height - 1) * stride;
+  source->linesize[0] = -static_cast<int>(stride);
+  source->buf[0] = av_buffer_create(const_cast<std::uint8_t*>(bottomUpBgr), stride * c->height,
+                                    [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+  const bool converted = source->buf[0] != nullptr && sws_scale_frame(state_->scaler.get(), f, source) >= 0;
+  av_frame_unref(source);
+  if (!converted) return false;
   f->pts = state_->nextPts++;
   if (c->flags & AV_CODEC_FLAG_QSCALE) f->quality = c->global_quality;
   if (avcodec_send_frame(c, f) < 0) return false;
