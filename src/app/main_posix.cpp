@@ -239,6 +239,7 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       return kGoOn;
     case kThreads:
       if (!ParseInt(arg, 1, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(1, 64));
+      o->codec.threads = o->readers;  // the encoder takes as many; 1 runs everything on one
       return kGoOn;
     case kListCodecs:
       PrintCodecList(stdout);

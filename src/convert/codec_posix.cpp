@@ -12,6 +12,8 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/buffer.h>
+#include <libavutil/cpu.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
@@ -25,6 +27,12 @@ extern "C" {
 namespace zelvo {
 
 namespace {
+
+// Slices of an FFV1 frame when it is coded on several cores: 2 x 2, a count FFV1 accepts
+// for every frame size. Slices one to three pixels wide or high decode wrongly in
+// libavcodec 5.1, so smaller frames keep the single slice; they are quick anyway.
+constexpr int kFfv1Slices = 4;
+constexpr int kFfv1MinSlicedSide = 32;
 
 struct CodecEntry {
   CodecInfo info;
@@ -79,6 +87,9 @@ struct SwsFree {
 };
 struct DictFree {
   void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+struct PoolFree {
+  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
 };
 
 // Reads one line; false at the end of the input. Overlong lines are consumed whole.
@@ -194,9 +205,32 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
   return true;
 }
 
+namespace {
+
+// Row alignment of the pictures handed to the encoders, enough for any SIMD code in them.
+constexpr int kPictureAlign = 64;
+
+// Points `frame` at a picture buffer from the pool, laid out for the encoder.
+bool NewPicture(AVBufferPool* pool, const AVCodecContext* c, AVFrame* frame) {
+  av_frame_unref(frame);
+  frame->format = c->pix_fmt;
+  frame->width = c->width;
+  frame->height = c->height;
+  frame->buf[0] = av_buffer_pool_get(pool);
+  return frame->buf[0] != nullptr && av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, c->pix_fmt,
+                                                          c->width, c->height, kPictureAlign) >= 0;
+}
+
+}  // namespace
+
 struct VideoEncoder::State {
+  // Picture buffers come back here when the encoder lets go of them: an encoder on frame
+  // threads, or one that keeps its last input as a reference, still holds the previous
+  // picture when the next canvas arrives.
+  std::unique_ptr<AVBufferPool, PoolFree> pictures;
   std::unique_ptr<AVCodecContext, CodecContextFree> context;
   std::unique_ptr<AVFrame, FrameFree> frame;
+  std::unique_ptr<AVFrame, FrameFree> source;  // the canvas, lent to the scaler
   std::unique_ptr<AVPacket, PacketFree> packet;
   std::unique_ptr<SwsContext, SwsFree> scaler;
   std::int64_t nextPts = 0;
@@ -267,8 +301,9 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   auto state = std::make_unique<State>();
   state->context.reset(avcodec_alloc_context3(codec));
   state->frame.reset(av_frame_alloc());
+  state->source.reset(av_frame_alloc());
   state->packet.reset(av_packet_alloc());
-  if (!state->context || !state->frame || !state->packet) {
+  if (!state->context || !state->frame || !state->source || !state->packet) {
     *error = Tr("The encoder ran out of memory.");
     return false;
   }
@@ -295,12 +330,19 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
       av_opt_set_double(c->priv_data, "crf", crf, 0);
     } else {
       // Fixed quantiser 2 (best) .. 31 (smallest); 3 when none is chosen, which keeps
-      // ordinary pictures well above 35 dB.
+      // ordinary pictures well above 35 dB. The MPEG-family encoders read a fixed
+      // quantiser from each frame's quality field, so Encode copies it there too.
       const int q = choice.quality < 0 ? 3 : 31 - (choice.quality * 29 + 50) / 100;
       c->flags |= AV_CODEC_FLAG_QSCALE;
       c->global_quality = FF_QP2LAMBDA * std::clamp(q, 2, 31);
     }
   }
+  // Every core, as ffmpeg does by default: frame threads where the encoder has them
+  // (MJPEG, HuffYUV: each frame is coded alone, so the bytes do not change), slice threads
+  // otherwise (MPEG-4), and x264's own threads for H.264.
+  c->thread_count = choice.threads > 0 ? choice.threads : 0;
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
 
   AVDictionary* rawOptions = nullptr;
   if (!choice.options.empty() &&
@@ -310,6 +352,13 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     return false;
   }
   std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  // FFV1 codes one slice unless told otherwise, which leaves slice threads idle. Four
+  // slices (FFV1 version 3) let two to four cores share each frame; the stream decodes to
+  // the same pixels. A slice count in the user's options is applied after this one.
+  if (entry->id == AV_CODEC_ID_FFV1 && threads > 1 && width >= kFfv1MinSlicedSide &&
+      height >= kFfv1MinSlicedSide) {
+    c->slices = kFfv1Slices;
+  }
   rawOptions = options.release();
   const int opened = avcodec_open2(c, codec, &rawOptions);
   options.reset(rawOptions);
@@ -322,18 +371,26 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     return false;
   }
 
-  AVFrame* f = state->frame.get();
-  f->format = format;
-  f->width = width;
-  f->height = height;
-  if (av_frame_get_buffer(f, 0) < 0) {
+  const int pictureBytes = av_image_get_buffer_size(format, width, height, kPictureAlign);
+  if (pictureBytes > 0) {
+    state->pictures.reset(av_buffer_pool_init(static_cast<std::size_t>(pictureBytes) + AV_INPUT_BUFFER_PADDING_SIZE,
+                                              nullptr));
+  }
+  if (!state->pictures || !NewPicture(state->pictures.get(), c, state->frame.get())) {
     *error = Tr("The encoder ran out of memory.");
     return false;
   }
-  state->scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                     nullptr, nullptr));
-  if (!state->scaler) {
+  // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
+  // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
+  // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
+  state->scaler.reset(sws_alloc_context());
+  SwsContext* scaler = state->scaler.get();
+  if (!scaler || av_opt_set_int(scaler, "srcw", width, 0) < 0 || av_opt_set_int(scaler, "srch", height, 0) < 0 ||
+      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR24, 0) < 0 || av_opt_set_int(scaler, "dstw", width, 0) < 0 ||
+      av_opt_set_int(scaler, "dsth", height, 0) < 0 || av_opt_set_int(scaler, "dst_format", format, 0) < 0 ||
+      av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) < 0 ||
+      av_opt_set_int(scaler, "threads", entry->info.lossless ? 1 : threads, 0) < 0 ||
+      sws_init_context(scaler, nullptr, nullptr) < 0) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
@@ -388,15 +445,25 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
   if (!state_ || state_->drained || !bottomUpBgr || stride > INT_MAX) return false;
   AVCodecContext* c = state_->context.get();
   AVFrame* f = state_->frame.get();
-  if (av_frame_make_writable(f) < 0) return false;
+  // Every byte is rewritten below, so a picture the encoder still holds is replaced by a
+  // free one from the pool instead of being copied (av_frame_make_writable would copy it).
+  if (!av_frame_is_writable(f) && !NewPicture(state_->pictures.get(), c, f)) return false;
   // The canvas is bottom-up: start at its last stored row and step backwards, so the
-  // encoder sees the picture top row first without an extra copy.
-  const std::uint8_t* source[1] = {bottomUpBgr + (c->height - 1) * stride};
-  const int sourceStride[1] = {-static_cast<int>(stride)};
-  if (sws_scale(state_->scaler.get(), source, sourceStride, 0, c->height, f->data, f->linesize) != c->height) {
-    return false;
-  }
+  // encoder sees the picture top row first without an extra copy. The scaler wants a
+  // counted reference; one that frees nothing lends it the canvas for this call.
+  AVFrame* source = state_->source.get();
+  source->format = AV_PIX_FMT_BGR24;
+  source->width = c->width;
+  source->height = c->height;
+  source->data[0] = const_cast<std::uint8_t*>(bottomUpBgr) + (c->height - 1) * stride;
+  source->linesize[0] = -static_cast<int>(stride);
+  source->buf[0] = av_buffer_create(const_cast<std::uint8_t*>(bottomUpBgr), stride * c->height,
+                                    [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+  const bool converted = source->buf[0] != nullptr && sws_scale_frame(state_->scaler.get(), f, source) >= 0;
+  av_frame_unref(source);
+  if (!converted) return false;
   f->pts = state_->nextPts++;
+  if (c->flags & AV_CODEC_FLAG_QSCALE) f->quality = c->global_quality;
   if (avcodec_send_frame(c, f) < 0) return false;
   return Collect(c, state_->packet.get(), sink);
 }

@@ -20,6 +20,7 @@ struct CodecChoice {
   int keyFrameEvery = 0;      // a key frame at least every N frames; 0 = the codec's default
   int dataRate = 0;           // target in kilobytes per second (1 KB = 1024 bytes); 0 = none
   std::string options;        // encoder options "key=value:key=value"
+  int threads = 0;            // encoder threads; 0 = one per core, 1 = a single thread
 };
 
 struct CodecInfo {

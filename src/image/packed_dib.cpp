@@ -109,10 +109,15 @@ int DibColorCount(int bits) { return bits >= 0 && bits <= 8 ? 1 << bits : 0; }
 
 int DibPixelOffset(int bits) { return kDibHeaderSize + 4 * DibColorCount(bits); }
 
-PackedDib PackedDib::Allocate(std::uint64_t bytes) {
+PackedDib PackedDib::Allocate(std::uint64_t bytes) { return Make(bytes, true); }
+
+PackedDib PackedDib::AllocateForOverwrite(std::uint64_t bytes) { return Make(bytes, false); }
+
+PackedDib PackedDib::Make(std::uint64_t bytes, bool zeroed) {
   PackedDib dib;
   if (bytes == 0 || bytes > kMaxDibBlock || bytes > SIZE_MAX) return dib;
-  std::uint8_t* block = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]();
+  const std::size_t size = static_cast<std::size_t>(bytes);
+  std::uint8_t* block = zeroed ? new (std::nothrow) std::uint8_t[size]() : new (std::nothrow) std::uint8_t[size];
   if (block == nullptr) return dib;
   dib.block_.reset(block);
   dib.size_ = static_cast<std::size_t>(bytes);

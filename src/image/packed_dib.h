@@ -77,6 +77,9 @@ class PackedDib {
   // A block of `bytes` bytes, zero-filled; empty when the size is 0, above kMaxDibBlock or
   // cannot be allocated.
   static PackedDib Allocate(std::uint64_t bytes);
+  // The same without the zero fill, for a reader that writes every byte of the block
+  // itself (padding and slack included), so that no byte is left undefined.
+  static PackedDib AllocateForOverwrite(std::uint64_t bytes);
 
   explicit operator bool() const { return block_ != nullptr; }
   std::uint8_t* data() { return block_.get(); }
@@ -92,6 +95,8 @@ class PackedDib {
   const std::uint8_t* pixels() const;
 
  private:
+  static PackedDib Make(std::uint64_t bytes, bool zeroed);
+
   std::unique_ptr<std::uint8_t[]> block_;
   std::size_t size_ = 0;
 };

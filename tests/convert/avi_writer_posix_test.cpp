@@ -218,7 +218,9 @@ TEST(AviSaverPosix, EveryCodecIsReadBackByFfmpeg) {
       if (c.lossless) {
         EXPECT_TRUE(got == w.frames[i]) << "frame " << i << " differs";
       } else {
-        EXPECT_GT(Psnr(got, w.frames[i]), 35.0) << "frame " << i;
+        // At the default quality (quantiser 3, CRF 18) this small picture of sharp edges
+        // and fine stripes stays near 35 dB; a broken colour conversion falls far below.
+        EXPECT_GT(Psnr(got, w.frames[i]), 34.0) << "frame " << i;
       }
     }
   }
@@ -249,21 +251,29 @@ TEST(AviSaverPosix, RateAndScaleAreStoredAsGiven) {
   }
 }
 
+// Also on several encoder threads: FFV1 then codes slices and HuffYUV frames in parallel,
+// and tiny frames must not be cut into slices that decode wrongly.
 TEST(AviSaverPosix, OddSizesKeepEveryLosslessPixel) {
   REQUIRE_FFMPEG();
+  struct Case { const char* codec; int width; int height; int threads; } cases[] = {
+      {"dib", 33, 17, 0},     {"ffv1", 33, 17, 0},    {"ffv1", 33, 17, 1},   {"ffv1", 66, 34, 3},
+      {"ffv1", 3, 2, 2},      {"huffyuv", 33, 17, 0}, {"huffyuv", 66, 34, 3}, {"huffyuv", 3, 2, 2},
+  };
   TempDir dir;
-  for (const char* codec : {"dib", "ffv1", "huffyuv"}) {
-    if (!Available(codec)) continue;
-    SCOPED_TRACE(codec);
+  for (const Case& c : cases) {
+    if (!Available(c.codec)) continue;
+    SCOPED_TRACE(std::string(c.codec) + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+                 " threads " + std::to_string(c.threads));
     CodecChoice choice;
-    choice.codec = codec;
+    choice.codec = c.codec;
+    choice.threads = c.threads;
     AviSaver saver(Choose(choice));
     const std::string path = dir.File("odd.avi");
-    const Written w = WriteMovie(saver, path, 33, 17, 3);
+    const Written w = WriteMovie(saver, path, c.width, c.height, 5);
     ASSERT_TRUE(w.closed);
     auto probe = Probe(path);
-    EXPECT_EQ(probe["width"], "33");
-    EXPECT_EQ(probe["height"], "17");
+    EXPECT_EQ(probe["width"], std::to_string(c.width));
+    EXPECT_EQ(probe["height"], std::to_string(c.height));
     std::string all;
     for (const auto& f : w.frames) all += f;
     EXPECT_TRUE(Decode(path) == all);

@@ -1,10 +1,13 @@
 #include "image/png_reader.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -487,6 +490,226 @@ TEST(PngReader, DamagedBytesGiveNullOrAWholeImage) {
     ASSERT_GT(h.height, 0);
     std::uint64_t rows = static_cast<std::uint64_t>(h.height) + 1;
     EXPECT_EQ(dib.size(), rows * DibStride(h.width, h.bitCount) + DibPixelOffset(h.bitCount)) << "byte " << i;
+  }
+}
+
+
+// ---- Plain 8-bit RGB and RGBA frames: the reader's own decoding, judged by libpng ------
+
+// The file in memory, served to libpng.
+struct MemoryFile {
+  const std::vector<std::uint8_t>* bytes;
+  std::size_t at;
+};
+
+void MemoryRead(png_structp png, png_bytep out, std::size_t length) {
+  MemoryFile* file = static_cast<MemoryFile*>(png_get_io_ptr(png));
+  if (length > file->bytes->size() - file->at) png_error(png, "file ends");
+  std::memcpy(out, file->bytes->data() + file->at, length);
+  file->at += length;
+}
+
+// libpng with the settings the reader gives it (blue first, alpha last, Adler-32 not
+// checked): the rows top first, or false when libpng refuses the file.
+bool LibpngDecode(MemoryFile* file, std::uint8_t* out, std::size_t capacity) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr || setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_set_read_fn(png, file, MemoryRead);
+  png_set_chunk_malloc_max(png, 1 << 20);
+#ifdef PNG_IGNORE_ADLER32
+  png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+  png_read_info(png, info);
+  png_set_bgr(png);
+  png_read_update_info(png, info);
+  const std::size_t rowBytes = png_get_rowbytes(png, info);
+  const png_uint_32 height = png_get_image_height(png, info);
+  if (rowBytes * height > capacity) png_error(png, "too large for the test");
+  for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, out + y * rowBytes, nullptr);
+  png_read_end(png, info);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+std::vector<std::uint8_t> LibpngRows(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::uint8_t> rows(1 << 16);
+  MemoryFile file{&bytes, 0};
+  return LibpngDecode(&file, rows.data(), rows.size()) ? rows : std::vector<std::uint8_t>();
+}
+
+// The reader's picture in the same form, padding and slack checked to be zero; empty when
+// it refused the file.
+std::vector<std::uint8_t> ReaderRows(const std::vector<std::uint8_t>& bytes) {
+  PackedDib dib = ReadBytes(bytes);
+  std::vector<std::uint8_t> rows;
+  if (!dib) return rows;
+  const DibHeader h = dib.header();
+  const std::size_t stride = DibStride(h.width, h.bitCount);
+  const std::size_t used = static_cast<std::size_t>(h.width) * h.bitCount / 8;
+  for (int y = 0; y < h.height; ++y) {
+    const std::uint8_t* row = StoredRow(dib, y);
+    rows.insert(rows.end(), row, row + used);
+    for (std::size_t i = used; i < stride; ++i) EXPECT_EQ(row[i], 0) << "padding of row " << y;
+  }
+  const std::uint8_t* slack = dib.pixels() + h.height * stride;
+  for (std::size_t i = 0; i < stride; ++i) EXPECT_EQ(slack[i], 0) << "slack row";
+  rows.resize(1 << 16, 0);
+  return rows;
+}
+
+TEST(PngReader, PlainTruecolourRowsUnderEveryFilterAreLibpngs) {
+  const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH,
+                         PNG_ALL_FILTERS};
+  for (int colorType : {2, 6}) {
+    for (int filter : filters) {
+      for (int width : {1, 7, 50}) {
+        SCOPED_TRACE("colour type " + std::to_string(colorType) + ", filters " + std::to_string(filter) +
+                     ", width " + std::to_string(width));
+        PngPicture p = Pattern(colorType, 8, width, 9);
+        // Noise, so that every filter meets every kind of neighbour.
+        std::minstd_rand noise(static_cast<unsigned>(filter * 100 + width));
+        for (std::uint16_t& v : p.samples) v = static_cast<std::uint16_t>((v + noise() % 64) & 255);
+        p.filters = filter;
+        p.idatSize = 37;  // many IDAT chunks
+        std::vector<std::uint8_t> bytes = EncodePng(p);
+        std::vector<std::uint8_t> expected = LibpngRows(bytes);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_TRUE(ReaderRows(bytes) == expected);
+        const int channels = PngChannels(colorType);
+        EXPECT_EQ(expected[0], Byte(p, 0, 0, 2));  // blue first
+        EXPECT_EQ(expected[std::size_t{8} * width * channels + 1], Byte(p, 0, 8, 1));
+      }
+    }
+  }
+}
+
+// PNG chunks, to build files that are unusual or damaged in one chosen way.
+struct Chunk {
+  std::string type;
+  std::vector<std::uint8_t> data;
+  bool badCrc = false;
+};
+
+std::vector<std::uint8_t> JoinChunks(const std::vector<Chunk>& chunks) {
+  std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  auto put32 = [&out](std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  for (const Chunk& c : chunks) {
+    put32(static_cast<std::uint32_t>(c.data.size()));
+    const std::size_t start = out.size();
+    out.insert(out.end(), c.type.begin(), c.type.end());
+    out.insert(out.end(), c.data.begin(), c.data.end());
+    put32(static_cast<std::uint32_t>(crc32(0, &out[start], static_cast<uInt>(out.size() - start))) ^ (c.badCrc ? 1 : 0));
+  }
+  return out;
+}
+
+// IHDR of an 8-bit RGB image, then the zlib stream of `raw` in IDAT chunks of `piece`
+// bytes (the last one shorter), then IEND.
+std::vector<Chunk> RgbFile(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& raw,
+                           std::size_t piece) {
+  std::vector<std::uint8_t> ihdr(13, 0);
+  for (int i = 0; i < 4; ++i) {
+    ihdr[i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+    ihdr[4 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+  }
+  ihdr[8] = 8;
+  ihdr[9] = 2;
+  std::vector<Chunk> chunks = {{"IHDR", ihdr}};
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> z(size);
+  compress(z.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
+  z.resize(size);
+  for (std::size_t at = 0; at < z.size(); at += piece) {
+    chunks.push_back({"IDAT", std::vector<std::uint8_t>(z.begin() + at, z.begin() + std::min(z.size(), at + piece))});
+  }
+  chunks.push_back({"IEND", {}});
+  return chunks;
+}
+
+// Every way a plain file can be unusual or damaged gives what libpng gives: the same
+// picture, or a refusal.
+TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
+  constexpr std::uint32_t kWidth = 6, kHeight = 5;
+  std::vector<std::uint8_t> raw;  // filter byte 1 (Sub), then noise
+  std::minstd_rand noise(7);
+  for (std::uint32_t y = 0; y < kHeight; ++y) {
+    raw.push_back(static_cast<std::uint8_t>(y % 5));
+    for (std::uint32_t i = 0; i < kWidth * 3; ++i) raw.push_back(static_cast<std::uint8_t>(noise()));
+  }
+  auto file = [&](std::size_t piece) { return RgbFile(kWidth, kHeight, raw, piece); };
+  // Puts a chunk at `at`, counted from the front, or from behind IEND when negative.
+  auto insert = [](std::vector<Chunk> c, std::ptrdiff_t at, Chunk chunk) {
+    c.insert(at >= 0 ? c.begin() + at : c.end() + at, chunk);
+    return c;
+  };
+  auto rawWith = [&](std::size_t at, std::uint8_t value) {
+    std::vector<std::uint8_t> r = raw;
+    r[at] = value;
+    return r;
+  };
+  std::vector<std::uint8_t> shortRaw(raw.begin(), raw.end() - 1);
+  std::vector<std::uint8_t> longRaw = raw;
+  longRaw.push_back(0);
+  std::vector<Chunk> badIdatCrc = file(1000);
+  badIdatCrc[1].badCrc = true;
+  std::vector<Chunk> badTextCrc = insert(file(1000), 1, {"tEXt", {'a', 0, 'b'}, true});
+  std::vector<Chunk> noEnd = file(1000);
+  noEnd.pop_back();
+  std::vector<Chunk> fullEnd = file(1000);
+  fullEnd.back().data = {1, 2};
+  std::vector<std::uint8_t> afterEnd = JoinChunks(file(1000));
+  afterEnd.insert(afterEnd.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  std::vector<Chunk> surplus = file(1000);
+  surplus[1].data.insert(surplus[1].data.end(), {3, 0});  // bytes after the end of the stream
+  std::vector<Chunk> badAdler = file(1000);
+  badAdler[1].data.back() ^= 0xff;
+  std::vector<Chunk> lateIdat = insert(insert(file(1000), -1, {"tIME", {7, 230, 1, 1, 0, 0, 0}}), -1, {"IDAT", {}});
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    bool read;
+  } cases[] = {
+      {"plain", JoinChunks(file(1000)), true},
+      {"one-byte IDAT chunks", JoinChunks(file(1)), true},
+      {"empty IDAT chunks around", JoinChunks(insert(insert(file(1000), 1, {"IDAT", {}}), -1, {"IDAT", {}})), true},
+      {"ancillary chunks before and after",
+       JoinChunks(insert(insert(insert(file(7), 1, {"gAMA", {0, 0, 0xb1, 0x8f}}), 1, {"tRNS", {0, 1, 0, 2, 0, 3}}),
+                         -1, {"prVt", {1, 2, 3}})),
+       true},
+      {"a suggested palette", JoinChunks(insert(file(1000), 1, {"PLTE", {1, 2, 3, 4, 5, 6}})), true},
+      {"an ancillary chunk with a bad CRC (libpng warns)", JoinChunks(badTextCrc), true},
+      {"wrong Adler-32 (not checked)", JoinChunks(badAdler), true},
+      {"an IEND with data (libpng warns)", JoinChunks(fullEnd), true},
+      {"bytes after IEND", afterEnd, true},
+      {"bytes after the end of the stream (libpng warns)", JoinChunks(surplus), true},
+      {"an empty IDAT after other chunks (libpng warns)", JoinChunks(lateIdat), true},
+      {"one byte of image data too many (libpng warns)", JoinChunks(RgbFile(kWidth, kHeight, longRaw, 1000)), true},
+      {"an IDAT with a bad CRC", JoinChunks(badIdatCrc), false},
+      {"no IEND", JoinChunks(noEnd), false},
+      {"one byte of image data short", JoinChunks(RgbFile(kWidth, kHeight, shortRaw, 1000)), false},
+      {"filter type 5", JoinChunks(RgbFile(kWidth, kHeight, rawWith(19 * 2, 5), 1000)), false},
+      {"an unknown critical chunk", JoinChunks(insert(file(1000), 1, {"CRIT", {}})), false},
+      {"a chunk type with a digit", JoinChunks(insert(file(1000), 1, {"tEX1", {}})), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> expected = LibpngRows(c.bytes);
+    EXPECT_EQ(!expected.empty(), c.read);
+    EXPECT_TRUE(ReaderRows(c.bytes) == expected);
+  }
+  // Each byte of the compressed data damaged in turn, the CRC made to match again.
+  std::vector<Chunk> chunks = file(1000);
+  for (std::size_t i = 0; i < chunks[1].data.size(); ++i) {
+    std::vector<Chunk> damaged = chunks;
+    damaged[1].data[i] ^= 0x5a;
+    std::vector<std::uint8_t> bytes = JoinChunks(damaged);
+    EXPECT_TRUE(ReaderRows(bytes) == LibpngRows(bytes)) << "byte " << i;
   }
 }
 

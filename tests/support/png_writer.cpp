@@ -78,6 +78,8 @@ bool Encode(const PngPicture* p, std::uint8_t* rows, std::size_t rowBytes, ByteS
     background.blue = p->background[2];
     png_set_bKGD(png, info, &background);
   }
+  if (p->filters != 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, p->filters);
+  if (p->idatSize != 0) png_set_compression_buffer_size(png, p->idatSize);
   png_write_info(png, info);
   int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {

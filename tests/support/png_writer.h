@@ -1,6 +1,7 @@
 #pragma once
 // Writes PNG fixtures through libpng's write API: every colour type and bit depth, with or
 // without a bKGD chunk, plain or Adam7-interlaced, from samples the test chooses.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@ struct PngPicture {
   int colorType = 0;  // 0 grey, 2 truecolour, 3 indexed, 4 grey + alpha, 6 truecolour + alpha
   int bitDepth = 8;
   bool interlaced = false;
+  // libpng's PNG_FILTER_* mask for the rows; 0 leaves the choice to libpng.
+  int filters = 0;
+  // Largest IDAT chunk libpng writes; 0 keeps its default.
+  std::size_t idatSize = 0;
   // width * height * PngChannels(colorType) samples, top row first, channels in file order
   // (grey or red, green, blue, then alpha), each within the bit depth's range.
   std::vector<std::uint16_t> samples;
