@@ -2,6 +2,7 @@
 // frame into one AVI file, with terminal prompts in place of the Windows message boxes.
 #include <fcntl.h>
 #include <getopt.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -403,6 +404,11 @@ void OpenClosedStandardStreams() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Frames are blocks of megabytes made by reader threads and freed by the main thread.
+  // glibc would raise its mmap threshold after the first such free and then keep them in
+  // per-thread heaps that grow with the length of the job; a fixed threshold returns each
+  // frame to the system when it is freed, so memory stays that of a few frames.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   OpenClosedStandardStreams();
   InitMessages();
   Options options;
