@@ -245,6 +245,122 @@ void VideoEncoder::Close() {
   fourcc_ = 0;
 }
 
+namespace {
+
+// Lossless codecs take the RGB layout that loses nothing; lossy ones the 4:2:0 layout
+// every player decodes (full-range for JPEG). AV_PIX_FMT_NONE, with the reason in *error,
+// when none suits or the size does not.
+AVPixelFormat ChooseFormat(const CodecEntry& entry, const AVCodec* codec, int width, int height, std::string* error) {
+  AVPixelFormat format = AV_PIX_FMT_NONE;
+  if (entry.info.lossless) {
+    int loss = 0;
+    format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR24, 0, &loss);
+    if (loss != 0) format = AV_PIX_FMT_NONE;
+  } else if (codec->pix_fmts) {
+    for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+      if (*p == AV_PIX_FMT_YUVJ420P || (*p == AV_PIX_FMT_YUV420P && format == AV_PIX_FMT_NONE)) {
+        format = *p;
+      }
+    }
+  }
+  if (format == AV_PIX_FMT_NONE) {
+    *error = FormatText(Tr("No pixel format suits %s."), entry.info.name);
+    return AV_PIX_FMT_NONE;
+  }
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+  // JPEG codes partial blocks itself; the other 4:2:0 encoders refuse odd sizes or would
+  // need a padded (so differently sized) picture. Refused here, before any file exists.
+  if (entry.id != AV_CODEC_ID_MJPEG && descriptor &&
+      (((descriptor->log2_chroma_w > 0) && (width & 1)) || ((descriptor->log2_chroma_h > 0) && (height & 1)))) {
+    *error = FormatText(Tr("%s takes only frames of even width and height (%dx%d)."), entry.info.name, width,
+                        height);
+    return AV_PIX_FMT_NONE;
+  }
+  return format;
+}
+
+// Size, pace, key frames, quality or data rate, and threads of the encoder about to open.
+void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecChoice& choice, int scale, int rate) {
+  // The file keeps scale and rate exactly; the encoder only paces its rate control by
+  // them, and MPEG-4 Part 2 takes no denominator above 65535, so an odd rate such as
+  // 119999/1000 is approximated here.
+  av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, 65535);
+  c->framerate = AVRational{c->time_base.den, c->time_base.num};
+  c->max_b_frames = 0;  // AVI holds frames in decoding order with no timestamps
+  c->codec_tag = entry.info.fourcc[0] | entry.info.fourcc[1] << 8 | entry.info.fourcc[2] << 16 |
+                 static_cast<unsigned>(entry.info.fourcc[3]) << 24;
+  if (choice.keyFrameEvery > 0) c->gop_size = choice.keyFrameEvery;
+  if (choice.dataRate > 0) {
+    c->bit_rate = static_cast<std::int64_t>(choice.dataRate) * 1024 * 8;
+  } else if (!entry.info.lossless) {
+    if (entry.id == AV_CODEC_ID_H264) {
+      // CRF 0 (best) .. 51 (smallest); 18 when none is chosen, which x264 counts as
+      // visually lossless (its own default 23 falls below 35 dB on sharp edges).
+      const double crf = choice.quality < 0 ? 18.0 : (100 - choice.quality) * 51.0 / 100.0;
+      av_opt_set_double(c->priv_data, "crf", crf, 0);
+    } else {
+      // Fixed quantiser 2 (best) .. 31 (smallest); 3 when none is chosen, which keeps
+      // ordinary pictures well above 35 dB. The MPEG-family encoders read a fixed
+      // quantiser from each frame's quality field, so Encode copies it there too.
+      const int q = choice.quality < 0 ? 3 : 31 - (choice.quality * 29 + 50) / 100;
+      c->flags |= AV_CODEC_FLAG_QSCALE;
+      c->global_quality = FF_QP2LAMBDA * std::clamp(q, 2, 31);
+    }
+  }
+  // Every core, as ffmpeg does by default: frame threads where the encoder has them
+  // (MJPEG, HuffYUV: each frame is coded alone, so the bytes do not change), slice threads
+  // otherwise (MPEG-4), and x264's own threads for H.264.
+  c->thread_count = choice.threads > 0 ? choice.threads : 0;
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  // FFV1 codes one slice unless told otherwise, which leaves slice threads idle. Four
+  // slices (FFV1 version 3) let two to four cores share each frame; the stream decodes to
+  // the same pixels. A slice count in the user's options is applied after this one.
+  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
+  if (entry.id == AV_CODEC_ID_FFV1 && threads > 1 && c->width >= kFfv1MinSlicedSide &&
+      c->height >= kFfv1MinSlicedSide) {
+    c->slices = kFfv1Slices;
+  }
+}
+
+// Opens the configured encoder with the user's "key=value:key=value" options; false, with
+// the reason in *error, when they cannot be read, one is unknown, or the encoder refuses.
+bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& entry, const std::string& text,
+                     std::string* error) {
+  AVDictionary* rawOptions = nullptr;
+  if (!text.empty() && av_dict_parse_string(&rawOptions, text.c_str(), "=", ":", 0) < 0) {
+    av_dict_free(&rawOptions);
+    *error = FormatText(Tr("The encoder options cannot be read: %s"), text.c_str());
+    return false;
+  }
+  const int opened = avcodec_open2(c, codec, &rawOptions);
+  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  if (opened < 0) {
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvError(opened).c_str());
+    return false;
+  }
+  if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+    *error = FormatText(Tr("The %s encoder has no option %s."), entry.info.name, unknown->key);
+    return false;
+  }
+  return true;
+}
+
+// The colour conversion from the bottom-up BGR24 canvas into the encoder's format.
+SwsContext* MakeScaler(int width, int height, AVPixelFormat format, int threads) {
+  SwsContext* scaler = sws_alloc_context();
+  if (!scaler || av_opt_set_int(scaler, "srcw", width, 0) < 0 || av_opt_set_int(scaler, "srch", height, 0) < 0 ||
+      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR24, 0) < 0 || av_opt_set_int(scaler, "dstw", width, 0) < 0 ||
+      av_opt_set_int(scaler, "dsth", height, 0) < 0 || av_opt_set_int(scaler, "dst_format", format, 0) < 0 ||
+      av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) < 0 ||
+      av_opt_set_int(scaler, "threads", threads, 0) < 0 || sws_init_context(scaler, nullptr, nullptr) < 0) {
+    sws_freeContext(scaler);
+    return nullptr;
+  }
+  return scaler;
+}
+
+}  // namespace
+
 bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int scale, int rate,
                         std::string* error) {
   Close();
@@ -264,35 +380,8 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     *error = Tr("The frame size or the frame rate is not valid.");
     return false;
   }
-
-  // Lossless codecs take the RGB layout that loses nothing; lossy ones the 4:2:0 layout
-  // every player decodes (full-range for JPEG).
-  AVPixelFormat format = AV_PIX_FMT_NONE;
-  if (entry->info.lossless) {
-    int loss = 0;
-    format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR24, 0, &loss);
-    if (loss != 0) format = AV_PIX_FMT_NONE;
-  } else if (codec->pix_fmts) {
-    for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
-      if (*p == AV_PIX_FMT_YUVJ420P || (*p == AV_PIX_FMT_YUV420P && format == AV_PIX_FMT_NONE)) {
-        format = *p;
-      }
-    }
-  }
-  if (format == AV_PIX_FMT_NONE) {
-    *error = FormatText(Tr("No pixel format suits %s."), entry->info.name);
-    return false;
-  }
-  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-  // JPEG codes partial blocks itself; the other 4:2:0 encoders refuse odd sizes or would
-  // need a padded (so differently sized) picture. Refused here, before any file exists.
-  if (entry->id != AV_CODEC_ID_MJPEG && descriptor &&
-      (((descriptor->log2_chroma_w > 0) && (width & 1)) ||
-       ((descriptor->log2_chroma_h > 0) && (height & 1)))) {
-    *error = FormatText(Tr("%s takes only frames of even width and height (%dx%d)."), entry->info.name, width,
-                        height);
-    return false;
-  }
+  const AVPixelFormat format = ChooseFormat(*entry, codec, width, height, error);
+  if (format == AV_PIX_FMT_NONE) return false;
 
   // Encoders report statistics at the information level; a command-line tool shows only
   // their errors.
@@ -311,65 +400,8 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   c->width = width;
   c->height = height;
   c->pix_fmt = format;
-  // The file keeps scale and rate exactly; the encoder only paces its rate control by
-  // them, and MPEG-4 Part 2 takes no denominator above 65535, so an odd rate such as
-  // 119999/1000 is approximated here.
-  av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, 65535);
-  c->framerate = AVRational{c->time_base.den, c->time_base.num};
-  c->max_b_frames = 0;  // AVI holds frames in decoding order with no timestamps
-  c->codec_tag = entry->info.fourcc[0] | entry->info.fourcc[1] << 8 | entry->info.fourcc[2] << 16 |
-                 static_cast<unsigned>(entry->info.fourcc[3]) << 24;
-  if (choice.keyFrameEvery > 0) c->gop_size = choice.keyFrameEvery;
-  if (choice.dataRate > 0) {
-    c->bit_rate = static_cast<std::int64_t>(choice.dataRate) * 1024 * 8;
-  } else if (!entry->info.lossless) {
-    if (entry->id == AV_CODEC_ID_H264) {
-      // CRF 0 (best) .. 51 (smallest); 18 when none is chosen, which x264 counts as
-      // visually lossless (its own default 23 falls below 35 dB on sharp edges).
-      const double crf = choice.quality < 0 ? 18.0 : (100 - choice.quality) * 51.0 / 100.0;
-      av_opt_set_double(c->priv_data, "crf", crf, 0);
-    } else {
-      // Fixed quantiser 2 (best) .. 31 (smallest); 3 when none is chosen, which keeps
-      // ordinary pictures well above 35 dB. The MPEG-family encoders read a fixed
-      // quantiser from each frame's quality field, so Encode copies it there too.
-      const int q = choice.quality < 0 ? 3 : 31 - (choice.quality * 29 + 50) / 100;
-      c->flags |= AV_CODEC_FLAG_QSCALE;
-      c->global_quality = FF_QP2LAMBDA * std::clamp(q, 2, 31);
-    }
-  }
-  // Every core, as ffmpeg does by default: frame threads where the encoder has them
-  // (MJPEG, HuffYUV: each frame is coded alone, so the bytes do not change), slice threads
-  // otherwise (MPEG-4), and x264's own threads for H.264.
-  c->thread_count = choice.threads > 0 ? choice.threads : 0;
-  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
-
-  AVDictionary* rawOptions = nullptr;
-  if (!choice.options.empty() &&
-      av_dict_parse_string(&rawOptions, choice.options.c_str(), "=", ":", 0) < 0) {
-    av_dict_free(&rawOptions);
-    *error = FormatText(Tr("The encoder options cannot be read: %s"), choice.options.c_str());
-    return false;
-  }
-  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
-  // FFV1 codes one slice unless told otherwise, which leaves slice threads idle. Four
-  // slices (FFV1 version 3) let two to four cores share each frame; the stream decodes to
-  // the same pixels. A slice count in the user's options is applied after this one.
-  if (entry->id == AV_CODEC_ID_FFV1 && threads > 1 && width >= kFfv1MinSlicedSide &&
-      height >= kFfv1MinSlicedSide) {
-    c->slices = kFfv1Slices;
-  }
-  rawOptions = options.release();
-  const int opened = avcodec_open2(c, codec, &rawOptions);
-  options.reset(rawOptions);
-  if (opened < 0) {
-    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry->info.name, AvError(opened).c_str());
-    return false;
-  }
-  if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
-    *error = FormatText(Tr("The %s encoder has no option %s."), entry->info.name, unknown->key);
-    return false;
-  }
+  ConfigureContext(c, *entry, choice, scale, rate);
+  if (!OpenWithOptions(c, codec, *entry, choice.options, error)) return false;
 
   const int pictureBytes = av_image_get_buffer_size(format, width, height, kPictureAlign);
   if (pictureBytes > 0) {
@@ -383,14 +415,9 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
   // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
   // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
-  state->scaler.reset(sws_alloc_context());
-  SwsContext* scaler = state->scaler.get();
-  if (!scaler || av_opt_set_int(scaler, "srcw", width, 0) < 0 || av_opt_set_int(scaler, "srch", height, 0) < 0 ||
-      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR24, 0) < 0 || av_opt_set_int(scaler, "dstw", width, 0) < 0 ||
-      av_opt_set_int(scaler, "dsth", height, 0) < 0 || av_opt_set_int(scaler, "dst_format", format, 0) < 0 ||
-      av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) < 0 ||
-      av_opt_set_int(scaler, "threads", entry->info.lossless ? 1 : threads, 0) < 0 ||
-      sws_init_context(scaler, nullptr, nullptr) < 0) {
+  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
+  state->scaler.reset(MakeScaler(width, height, format, entry->info.lossless ? 1 : threads));
+  if (!state->scaler) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
