@@ -559,7 +559,7 @@ BOOL TestCodecChooser(COMPVARS* compressor) {
 // Full frames: the writer stops at the first frame that would take the finished file past
 // the limit, keeps the frames before it complete, and stops no more than a frame (plus the
 // room it keeps for the headers) early.
-TEST(AviSaverLimit, FullFramesStopAtTheFirstFrameThatWouldPassTheLimit) {
+TEST(AviSaverSizeLimit, FullFramesStopAtTheFirstFrameThatWouldPassTheLimit) {
   struct Case {
     int width, height;
     std::uint64_t limit;
@@ -592,7 +592,7 @@ TEST(AviSaverLimit, FullFramesStopAtTheFirstFrameThatWouldPassTheLimit) {
 // A compressor's output size is known once it has compressed the frame: the frame whose
 // output passes the limit is refused, and none after it is taken. Small frames first,
 // then one that passes the limit, which the uncompressed size (9,216 bytes) would not.
-TEST(AviSaverLimit, CompressedFramesStopAtTheFrameWhoseOutputPassesTheLimit) {
+TEST(AviSaverSizeLimit, CompressedFramesStopAtTheFrameWhoseOutputPassesTheLimit) {
   ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, kTestCodec, reinterpret_cast<LPARAM>(TestCodecProc), nullptr,
                         ICINSTALL_FUNCTION));
   gCompressedSizes = {1001, 1001, 1001, 150000, 1000};
@@ -618,7 +618,7 @@ TEST(AviSaverLimit, CompressedFramesStopAtTheFrameWhoseOutputPassesTheLimit) {
 }
 
 // A write that fails for another reason is not a size limit.
-TEST(AviSaverLimit, OtherFailuresAreNotTheSizeLimit) {
+TEST(AviSaverSizeLimit, OtherFailuresAreNotTheSizeLimit) {
   AviSaver saver;
   saver.SetSizeLimit(0);
   EXPECT_FALSE(saver.WriteFrame());  // nothing open
