@@ -1,8 +1,9 @@
 #pragma once
 // The pure rules behind a number shown both by a scroll bar and by an edit box: how a
 // typed value is brought into its limits, how a stored value reads as text, and how
-// typed text becomes a stored value. Shared by the dialog's number pairs and by the
-// command-line program's option parsing, so both accept and show numbers alike.
+// typed text becomes a stored value. Used by the dialog's number pairs; kept free of
+// Windows so that the native and the 32-bit Linux tests check them too. (The command-line
+// program reads its --rate option by rules of its own.)
 #include <string>
 
 namespace zelvo {
@@ -21,9 +22,11 @@ int ClampTypedValue(int value, int minimum, int maximum);
 std::string FormatNumericText(int value, int scale, bool showSign);
 
 // The stored value of typed text. `scale` 0 (or below): the leading integer of the text
-// as atoi reads it. Otherwise the leading decimal number times `scale`, truncated toward
-// zero ("29.97" at 1000 gives 29970). Text that is not a number gives 0; numbers beyond
-// the int range give INT_MIN or INT_MAX.
+// as atoi reads it. Otherwise the leading number as strtod reads it (blanks, sign,
+// decimals, exponent, hexadecimal, "inf"), times `scale`, truncated toward zero, computed
+// exactly in integers so that every build agrees ("29.97" at 1000 gives 29970, and every
+// text FormatNumericText shows reads back as its value). Text that is not a number, and
+// "nan", give 0; numbers beyond the int range give INT_MIN or INT_MAX.
 int ParseNumericText(const char* text, int scale);
 
 // ParseNumericText, then ClampTypedValue unless both limits are -1 (which means none).

@@ -43,6 +43,14 @@ DWORD BytesPerSecond(LONG kilobytes) {
   return bytes > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(bytes);
 }
 
+// What a finished file holds besides its frame chunks, at most: the headers (AVIFile pads
+// them to 2 KiB; room is left for a codec's format and state) and the index's own header.
+constexpr std::uint64_t kFileOverhead = 64 * 1024;
+
+// What one frame of `bytes` adds to the finished file: its chunk header, its data padded
+// to an even length, and its 16-byte entry in the index written at the end.
+std::uint64_t FrameFileBytes(std::uint64_t bytes) { return 8 + bytes + (bytes & 1) + 16; }
+
 // BITMAPINFO with room for a full 8-bit colour table.
 struct DibInfo {
   BITMAPINFOHEADER header;
@@ -222,11 +230,34 @@ bool AviSaver::WriteFrame() {
   GdiFlush();
   const LONG n = nextFrame_;
   nextFrame_ = n + 1;  // a failed write still uses up its index
+  // The size limit. Full frames are stored as they are, so the next frame's size is known
+  // and the frame that would pass the limit is refused before anything of it is written.
+  // A compressor's output size is known only once it has compressed the frame: the
+  // frame is checked before with nothing for its data, and after the write with the size
+  // the stream reports; a frame that passed the limit then is refused all the same (the
+  // job discards the file, so the bytes written past it never reach the output).
+  if (pastSizeLimit_) return false;
+  const bool fullFrames = compressOptions_.fccHandler == mmioFOURCC('D', 'I', 'B', ' ');
+  const std::uint64_t expected = fullFrames ? static_cast<std::uint64_t>(frameBytes_) : 0;
+  if (finishedBytes_ + FrameFileBytes(expected) > sizeLimit_) {
+    pastSizeLimit_ = true;
+    return false;
+  }
   LONG written = 0;
   if (AVIStreamWrite(compressedStream_, n, 1, bits_, frameBytes_, AVIIF_KEYFRAME, nullptr, &written) != 0) {
     return false;
   }
-  acceptedBytes_ += static_cast<std::uint64_t>(written > 0 ? written : 0) + 8;  // data and chunk header
+  // The bytes the file holds for this frame, asked of the file's own stream: a
+  // compressing stream reports 1 (one sample) under Wine, not the size it produced.
+  LONG inFile = 0;
+  if (AVIStreamRead(stream_, n, 1, nullptr, 0, &inFile, nullptr) == 0 && inFile > written) written = inFile;
+  const std::uint64_t stored = static_cast<std::uint64_t>(written > 0 ? written : 0);
+  acceptedBytes_ += stored + 8;  // data and chunk header
+  finishedBytes_ += FrameFileBytes(stored);
+  if (finishedBytes_ > sizeLimit_) {
+    pastSizeLimit_ = true;
+    return false;
+  }
   return true;
 }
 
@@ -257,6 +288,8 @@ bool AviSaver::Close() {
   bits_ = nullptr;
   nextFrame_ = 0;
   acceptedBytes_ = 0;
+  finishedBytes_ = kFileOverhead;
+  pastSizeLimit_ = false;
   path_.clear();
   if (libraryInUse_) {
     EndLibraryUse();

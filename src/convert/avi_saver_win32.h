@@ -22,6 +22,9 @@ class AviSaver : public FrameWriter {
   static void SetCompressorChooser(CompressorChooser chooser);
   // AVIFileInit calls of all writers not yet matched by their AVIFileExit.
   static int LibraryUses();
+  // Video for Windows writes AVI 1.0 files, whose offsets end at 2 GiB: past it AVIFile
+  // drops every later write and the index, and the file is lost.
+  static constexpr std::uint64_t kAviSizeLimit = std::uint64_t{1} << 31;
 
   AviSaver() = default;
   ~AviSaver() override;
@@ -35,7 +38,13 @@ class AviSaver : public FrameWriter {
   HDC Open(HWND owner, int width, int height, const char* path, int scale, int rate);
   bool Open(int width, int height, const char* path, int scale, int rate) override;
   int DrawPackedDib(const PackedDib& image) override;
+  // Refuses (false, PastSizeLimit() true) the first frame that would take the finished
+  // file past the size limit, and every frame after it.
   bool WriteFrame() override;
+  bool PastSizeLimit() const override { return pastSizeLimit_; }
+  // The largest finished file this writer lets grow, kAviSizeLimit unless a test lowers it;
+  // kept by Open and Close.
+  void SetSizeLimit(std::uint64_t bytes) { sizeLimit_ = bytes; }
   // False when the finished file holds less than the frames the stream accepted (a write
   // that the disk or a file size limit refused after the library buffered it).
   bool Close() override;
@@ -73,6 +82,11 @@ class AviSaver : public FrameWriter {
   // a failed one silently, so Close compares the finished file with this.
   std::string path_;
   std::uint64_t acceptedBytes_ = 0;
+  // The size the file would have if closed now (headers, frames, index), checked against
+  // the limit before each frame is written.
+  std::uint64_t finishedBytes_ = 0;
+  std::uint64_t sizeLimit_ = kAviSizeLimit;
+  bool pastSizeLimit_ = false;
   BITMAPINFOHEADER format_ = {};
   AVISTREAMINFOA streamInfo_ = {};
   // Set by each successful Open's AVIFileInit, cleared by the one AVIFileExit that

@@ -113,6 +113,48 @@ TEST(NumericRules, TypedTextReadsAsScaledValueTruncatedTowardZero) {
       {"-1e400", 1000, INT_MIN},
       {"99999999999", 1000, INT_MAX},
       {"nan", 1000, 0},
+      // Decimals that binary floating point misses by a hair (x87: 29969, 59939, ...).
+      {"59.94", 1000, 59940},
+      {"23.976", 1000, 23976},
+      {"0.3", 1000, 300},
+      {"1.005", 1000, 1005},
+      {"29.9699999999999999999", 1000, 29969},
+      {"0.33333333333333333334", 3, 1},
+      {"0.3333333333333333333", 3, 0},
+      // strtod's forms: blanks, signs, exponents, hexadecimal, words, junk after.
+      {"\t\n +7", 1000, 7000},
+      {"-0.0019", 1000, -1},
+      {"-0", 1000, 0},
+      {".5", 1000, 500},
+      {"5.", 1000, 5000},
+      {".", 1000, 0},
+      {"+-5", 1000, 0},
+      {"1e2", 1000, 100000},
+      {"2.5E-1", 1000, 250},
+      {"25e-3x", 1000, 25},
+      {"1e", 1000, 1000},
+      {"1e+", 1000, 1000},
+      {"e5", 1000, 0},
+      {"0e999999999999", 1000, 0},
+      {"1e-999999999999", 1000, 0},
+      {"0.000000000000000000000000000000000000001e39", 1000, 1000},
+      {"0x10", 1000, 16000},
+      {"0x1.8p1", 1000, 3000},
+      {"-0X.8", 10, -5},
+      {"0x", 1000, 0},
+      {"0x1p-3", 1000, 125},
+      {"inf", 1000, INT_MAX},
+      {"-Infinity", 1000, INT_MIN},
+      {"-nan(1)", 1000, 0},
+      // The int range: its ends exactly, one past them clamped.
+      {"2147483.647", 1000, INT_MAX},
+      {"2147483.6479", 1000, INT_MAX},
+      {"2147483.646", 1000, 2147483646},
+      {"-2147483.648", 1000, INT_MIN},
+      {"-2147483.647", 1000, -2147483647},
+      {"4294967296", 1, INT_MAX},
+      {"2147483647", 2147483647, INT_MAX},
+      {"0.5", 2147483647, 1073741823},
       {"120", 0, 120},
       {"0120", 0, 120},
       {"12.9", 0, 12},
@@ -127,6 +169,19 @@ TEST(NumericRules, TypedTextReadsAsScaledValueTruncatedTowardZero) {
         << '"' << c.text << "\" at scale " << c.scale;
   }
   EXPECT_EQ(ParseNumericText(nullptr, 1000), 0);
+}
+
+// Every rate the dialog can show, with and without the sign, reads back as itself.
+TEST(NumericRules, EveryShownRateReadsBackAsItself) {
+  int differing = 0, first = 0;
+  for (int value = 1; value <= 120000; ++value) {
+    for (bool sign : {false, true}) {
+      if (ParseNumericText(FormatNumericText(value, 1000, sign).c_str(), 1000) != value) {
+        if (differing++ == 0) first = value;
+      }
+    }
+  }
+  EXPECT_EQ(differing, 0) << "first: " << FormatNumericText(first, 1000, false);
 }
 
 TEST(NumericRules, LimitedReadClampsUnlessBothLimitsAreMinusOne) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -500,6 +501,130 @@ TEST(AviSaver, FailedOpenShowsItsMessageAndLeavesTheWriterClosed) {
   }
 }
 
+// ---- the AVI 1.0 size limit, lowered -------------------------------------------------
+
+std::uint64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A compressor installed in this process for the test ('ZTST'): takes 24-bit frames and
+// gives each one as many bytes as gCompressedSizes says, in turn.
+const DWORD kTestCodec = mmioFOURCC('Z', 'T', 'S', 'T');
+std::vector<DWORD> gCompressedSizes;
+std::size_t gCompressedFrames = 0;
+
+LRESULT CALLBACK TestCodecProc(DWORD_PTR, HDRVR, UINT message, LPARAM in, LPARAM out) {
+  switch (message) {
+    case DRV_LOAD: case DRV_FREE: case DRV_ENABLE: case DRV_DISABLE: case DRV_OPEN: case DRV_CLOSE:
+      return 1;
+    case ICM_GETINFO: {
+      ICINFO* info = reinterpret_cast<ICINFO*>(in);
+      *info = {};
+      info->dwSize = sizeof(ICINFO);
+      info->fccType = ICTYPE_VIDEO;
+      info->fccHandler = kTestCodec;
+      return sizeof(ICINFO);
+    }
+    case ICM_COMPRESS_QUERY:
+      return reinterpret_cast<const BITMAPINFO*>(in)->bmiHeader.biBitCount == 24 ? ICERR_OK : ICERR_BADFORMAT;
+    case ICM_COMPRESS_GET_FORMAT:
+      if (out == 0) return sizeof(BITMAPINFOHEADER);
+      *reinterpret_cast<BITMAPINFOHEADER*>(out) = reinterpret_cast<const BITMAPINFO*>(in)->bmiHeader;
+      reinterpret_cast<BITMAPINFOHEADER*>(out)->biCompression = kTestCodec;
+      return ICERR_OK;
+    case ICM_COMPRESS_GET_SIZE:
+      return 1 << 20;
+    case ICM_COMPRESS: {
+      ICCOMPRESS* frame = reinterpret_cast<ICCOMPRESS*>(in);
+      const DWORD size = gCompressedSizes[std::min(gCompressedFrames++, gCompressedSizes.size() - 1)];
+      std::memset(frame->lpOutput, 0x5a, size);
+      frame->lpbiOutput->biSizeImage = size;
+      if (frame->lpdwFlags != nullptr) *frame->lpdwFlags = AVIIF_KEYFRAME;
+      return ICERR_OK;
+    }
+    case ICM_COMPRESS_BEGIN: case ICM_COMPRESS_END: case ICM_COMPRESS_FRAMES_INFO:
+      return ICERR_OK;
+    default:
+      return ICERR_UNSUPPORTED;
+  }
+}
+
+BOOL TestCodecChooser(COMPVARS* compressor) {
+  compressor->fccHandler = kTestCodec;
+  return TRUE;
+}
+
+// Full frames: the writer stops at the first frame that would take the finished file past
+// the limit, keeps the frames before it complete, and stops no more than a frame (plus the
+// room it keeps for the headers) early.
+TEST(AviSaverSizeLimit, FullFramesStopAtTheFirstFrameThatWouldPassTheLimit) {
+  struct Case {
+    int width, height;
+    std::uint64_t limit;
+  };
+  const Case cases[] = {
+      {256, 200, 1000000}, {256, 200, 700000}, {37, 20, 100000}, {256, 200, 60000}, {640, 480, 4000000}};
+  OutputFolder out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " under " + std::to_string(c.limit));
+    ChooserScope chooser(AcceptChooser);
+    const std::string path = out.File("limit.avi");
+    AviSaver saver;
+    saver.SetSizeLimit(c.limit);
+    ASSERT_TRUE(saver.Open(c.width, c.height, path.c_str(), 1000, 15000));
+    const std::uint64_t frame = static_cast<std::uint64_t>(saver.frameBytes());
+    int accepted = 0;
+    while (accepted < 1000 && saver.WriteFrame()) ++accepted;
+    EXPECT_TRUE(saver.PastSizeLimit());
+    EXPECT_FALSE(saver.WriteFrame());
+    EXPECT_TRUE(saver.PastSizeLimit());
+    EXPECT_TRUE(saver.Close());
+    EXPECT_FALSE(saver.PastSizeLimit());
+    const std::uint64_t size = FileSize(path);
+    EXPECT_LE(size, c.limit);
+    EXPECT_GT(size + frame + 24 + 64 * 1024, c.limit);
+    EXPECT_EQ(ReadAvi(path).frames.size(), static_cast<std::size_t>(accepted));
+  }
+}
+
+// A compressor's output size is known once it has compressed the frame: the frame whose
+// output passes the limit is refused, and none after it is taken. Small frames first,
+// then one that passes the limit, which the uncompressed size (9,216 bytes) would not.
+TEST(AviSaverSizeLimit, CompressedFramesStopAtTheFrameWhoseOutputPassesTheLimit) {
+  ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, kTestCodec, reinterpret_cast<LPARAM>(TestCodecProc), nullptr,
+                        ICINSTALL_FUNCTION));
+  gCompressedSizes = {1001, 1001, 1001, 150000, 1000};
+  gCompressedFrames = 0;
+  OutputFolder out;
+  {
+    ChooserScope chooser(TestCodecChooser);
+    MessageWatch messages;
+    AviSaver saver;
+    saver.SetSizeLimit(200000);
+    ASSERT_TRUE(saver.Open(64, 48, out.File("limit_codec.avi").c_str(), 1000, 15000));
+    EXPECT_EQ(saver.streamInfo().fccHandler, kTestCodec);
+    int accepted = 0;
+    while (accepted < 100 && saver.WriteFrame()) ++accepted;
+    EXPECT_EQ(accepted, 3);
+    EXPECT_TRUE(saver.PastSizeLimit());
+    EXPECT_EQ(gCompressedFrames, 4u);
+    EXPECT_FALSE(saver.WriteFrame());
+    EXPECT_EQ(gCompressedFrames, 4u);  // nothing more reaches the compressor
+    EXPECT_TRUE(gMessages.empty());
+  }
+  ICRemove(ICTYPE_VIDEO, kTestCodec, 0);
+}
+
+// A write that fails for another reason is not a size limit.
+TEST(AviSaverSizeLimit, OtherFailuresAreNotTheSizeLimit) {
+  AviSaver saver;
+  saver.SetSizeLimit(0);
+  EXPECT_FALSE(saver.WriteFrame());  // nothing open
+  EXPECT_FALSE(saver.PastSizeLimit());
+}
+
 // ---- the canvas: GDI and portable give the same bytes --------------------------------
 
 TEST(AviSaverCanvas, DrawsEveryDepthLikeThePortableCanvas) {
@@ -639,6 +764,7 @@ TEST(AviSaverLimit, WritePastTheFileSizeLimitFails) {
     if (!saver.WriteFrame()) ++failed;
     EXPECT_EQ(saver.nextFrame(), i + 1);
   }
+  EXPECT_FALSE(saver.PastSizeLimit());  // the disk refused, not the AVI size limit
   const bool closed = saver.Close();
   EXPECT_TRUE(failed > 0 || !closed);
 }

@@ -1,0 +1,104 @@
+// The Linux AVI container writer on its own, without a codec, so that it is checked in the
+// 32-bit Linux build too (32-bit size_t and pointers, 64-bit file positions): frames of
+// odd and even sizes across extension segments come back byte for byte through ffmpeg,
+// and a frame too large for an index entry is refused before any of it is read.
+#include "convert/avi_file_posix.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace zelvo {
+namespace {
+
+// The output of a shell command.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
+    pclose(p);
+  }
+  return text;
+}
+
+bool HaveFfmpeg() { return std::system("ffprobe -version >/dev/null 2>&1 && ffmpeg -version >/dev/null 2>&1") == 0; }
+
+AviVideoStream Stream(int width, int height) {
+  AviVideoStream stream;
+  stream.handler = MakeFourcc('D', 'I', 'B', ' ');
+  stream.width = width;
+  stream.height = height;
+  stream.format.assign(40, 0);  // BITMAPINFOHEADER: size, width, height, planes, bits, compression
+  const std::uint32_t fields[] = {40, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+  for (int f = 0; f < 3; ++f) {
+    for (int i = 0; i < 4; ++i) stream.format[4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
+  }
+  stream.format[12] = 1;   // planes
+  stream.format[14] = 24;  // bits; compression 0, uncompressed
+  return stream;
+}
+
+TEST(AviFilePosix, FramesOfEverySizeComeBackAcrossSegments) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed: AVI files cannot be checked";
+  struct Case {
+    std::uint64_t segmentLimit;
+    int frames;
+  };
+  const Case cases[] = {{AviFile::kDefaultSegmentLimit, 9}, {20000, 40}, {4096, 25}};
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("segment limit " + std::to_string(c.segmentLimit));
+    const std::string path = dir.Join("frames.avi");
+    AviFile file;
+    file.set_segment_limit(c.segmentLimit);
+    int error = 0;
+    ASSERT_TRUE(file.Create(path.c_str(), Stream(16, 8), &error)) << error;
+    std::string expected;
+    std::uint32_t seed = 7;
+    for (int f = 0; f < c.frames; ++f) {
+      std::vector<std::uint8_t> frame(static_cast<std::size_t>(1 + (f * 997) % 3001));  // odd and even
+      for (std::uint8_t& b : frame) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+      ASSERT_TRUE(file.WriteFrame(frame.data(), frame.size(), f % 5 == 0));
+      expected.append(frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(file.Finish());
+    EXPECT_EQ(Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + path + "'"),
+              std::to_string(c.frames) + "\n");
+    EXPECT_EQ(Output("ffmpeg -v error -i '" + path + "' -c copy -f rawvideo -"), expected);
+  }
+}
+
+// An index entry holds a size in 31 bits: a larger frame fails the file, unread, and the
+// headers then claim no frames.
+TEST(AviFilePosix, FramePastTheIndexEntrySizeIsRefusedUnread) {
+  test::TempDir dir;
+  const std::string path = dir.Join("huge.avi");
+  AviFile file;
+  int error = 0;
+  ASSERT_TRUE(file.Create(path.c_str(), Stream(16, 8), &error)) << error;
+  const std::uint8_t small[4] = {1, 2, 3, 4};
+  ASSERT_TRUE(file.WriteFrame(small, sizeof small, true));
+  const std::size_t tooLarge = static_cast<std::size_t>(0x80000000u);  // fits a 32-bit size_t
+  EXPECT_FALSE(file.WriteFrame(small, tooLarge, true));  // would read far past `small`
+  EXPECT_FALSE(file.WriteFrame(small, sizeof small, true));
+  EXPECT_FALSE(file.Finish());
+  // avih's dwTotalFrames, the fifth field after RIFF, LIST hdrl and the avih chunk header.
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  std::uint8_t header[52] = {};
+  const std::size_t got = std::fread(header, 1, sizeof header, in);
+  std::fclose(in);
+  ASSERT_EQ(got, sizeof header);
+  EXPECT_EQ(header[48] | header[49] << 8 | header[50] << 16 | header[51] << 24, 0);
+}
+
+}  // namespace
+}  // namespace zelvo
