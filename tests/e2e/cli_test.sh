@@ -5,11 +5,7 @@
 set -u
 . "$(dirname "$0")/lib.sh"
 english_messages
-zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-zelvo="$(cd "$(dirname "$zelvo")" && pwd)/zelvo"  # the checks run it from other folders
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+native_e2e_start
 
 # --- the bundled sample: BMP, RLE8 and PNG frames under .bmp names ------------------
 mkdir "$work/sample"

@@ -7,9 +7,7 @@
 set -u
 . "$(dirname "$0")/lib.sh"
 english_messages
-zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-work=$(mktemp -d)
+native_e2e_start
 trap 'chattr -i "$work"/ro 2>/dev/null; rm -rf "$work"' EXIT
 bmpsuite="$e2e_root/../shared/corpus/bmpsuite"
 crashers="$e2e_root/.cache/libpng/contrib/testpngs/crashers"

@@ -18,6 +18,17 @@ finish() {
 
 # The Linux program speaks the user's language: the native scripts read its English texts
 # whatever the locale of the one who runs them (i18n_test.sh checks the Japanese ones).
+# For the scripts that run the Linux program: $zelvo, the built program as an absolute
+# path (checks run it from other folders), and $work, a scratch folder removed on exit.
+# Ends the script when the program is not built.
+native_e2e_start() {
+  zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
+  [ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
+  zelvo="$(cd "$(dirname "$zelvo")" && pwd)/zelvo"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
+
 english_messages() {
   unset LANGUAGE LC_MESSAGES LANG
   export LC_ALL=C.UTF-8

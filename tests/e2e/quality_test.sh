@@ -4,10 +4,7 @@
 # --quality is the documented default of MJPEG and MPEG-4 (quantiser 3).
 set -u
 . "$(dirname "$0")/lib.sh"
-zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+native_e2e_start
 
 ffmpeg -v error -f lavfi -i "testsrc2=size=160x120:rate=15" -frames:v 8 -pix_fmt bgr24 "$work/f%04d.bmp"
 # Average PSNR of a movie against the frames, in dB.

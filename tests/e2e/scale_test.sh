@@ -5,10 +5,7 @@
 set -u
 . "$(dirname "$0")/lib.sh"
 english_messages
-zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+native_e2e_start
 start=$(date +%s.%N)
 python3 - "$work" <<'PY'
 import struct, sys

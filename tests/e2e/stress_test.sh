@@ -4,10 +4,7 @@
 # one complete movie of one sequence, never a mix). No temporary file may be left.
 set -u
 . "$(dirname "$0")/lib.sh"
-zelvo="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+native_e2e_start
 shopt -s nullglob
 rounds=20
 
