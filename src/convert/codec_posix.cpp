@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "convert/avi_file_posix.h"
+#include "image/packed_dib.h"
 #include "platform/messages_posix.h"
 
 namespace zelvo {
@@ -432,21 +433,14 @@ std::vector<std::uint8_t> VideoEncoder::StreamFormat() const {
   if (!state_) return out;
   const AVCodecContext* c = state_->context.get();
   const std::size_t extra = c->extradata && c->extradata_size > 0 ? static_cast<std::size_t>(c->extradata_size) : 0;
-  out.resize(40 + extra, 0);
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
+  out.resize(kDibHeaderSize + extra, 0);
   const int bits = c->bits_per_coded_sample > 0 ? c->bits_per_coded_sample : 24;
-  put32(0, static_cast<std::uint32_t>(40 + extra));  // biSize counts the codec data
-  put32(4, static_cast<std::uint32_t>(c->width));
-  put32(8, static_cast<std::uint32_t>(c->height));
-  out[12] = 1;  // biPlanes
-  out[14] = static_cast<std::uint8_t>(bits);
-  out[15] = static_cast<std::uint8_t>(bits >> 8);
-  put32(16, fourcc_);
   const std::uint64_t image = static_cast<std::uint64_t>(c->width) * c->height * static_cast<unsigned>(bits) / 8;
-  put32(20, image > 0xffffffffu ? 0 : static_cast<std::uint32_t>(image));
-  if (extra) std::memcpy(out.data() + 40, c->extradata, extra);
+  DibHeader header = MakeDibHeader(c->width, c->height, bits, image > 0xffffffffu ? 0 : static_cast<std::uint32_t>(image));
+  header.size = static_cast<std::uint32_t>(kDibHeaderSize + extra);  // biSize counts the codec data
+  header.compression = fourcc_;
+  StoreDibHeader(out.data(), header);
+  if (extra) std::memcpy(out.data() + kDibHeaderSize, c->extradata, extra);
   return out;
 }
 
