@@ -222,6 +222,7 @@ bool ConversionJob::WriteMovie() {
   feed_ = host_.CreateFrameFeed(walk);
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
+  ReleaseCachedBlocks();  // the frames' memory goes back to the system between jobs
   aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
   return result == static_cast<int>(FramesOutcome::kDone);
 }

@@ -1,7 +1,9 @@
 #include "image/packed_dib.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 namespace zelvo {
 
@@ -113,14 +115,90 @@ PackedDib PackedDib::Allocate(std::uint64_t bytes) { return Make(bytes, true); }
 
 PackedDib PackedDib::AllocateForOverwrite(std::uint64_t bytes) { return Make(bytes, false); }
 
+namespace {
+
+constexpr std::size_t kCachedBlockMinimum = std::size_t{1} << 20;
+constexpr std::size_t kCachedBlockCount = 8;
+
+struct CachedBlock {
+  std::uint8_t* block;
+  std::size_t capacity;
+};
+
+// Never destroyed: blocks may come back from threads still running at exit.
+struct BlockCache {
+  std::mutex mutex;
+  std::vector<CachedBlock> blocks;
+};
+BlockCache& Cache() {
+  static BlockCache* cache = new BlockCache;
+  return *cache;
+}
+
+// A kept block of at least `bytes` and at most a quarter more, or null.
+std::uint8_t* TakeCachedBlock(std::size_t bytes, std::size_t* capacity) {
+  if (bytes < kCachedBlockMinimum) return nullptr;
+  BlockCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  for (std::size_t i = 0; i < cache.blocks.size(); ++i) {
+    const CachedBlock found = cache.blocks[i];
+    if (found.capacity >= bytes && found.capacity - bytes <= bytes / 4) {
+      cache.blocks.erase(cache.blocks.begin() + static_cast<std::ptrdiff_t>(i));
+      *capacity = found.capacity;
+      return found.block;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void DibBlockRelease::operator()(std::uint8_t* block) const {
+  if (block == nullptr) return;
+  if (capacity >= kCachedBlockMinimum) {
+    BlockCache& cache = Cache();
+    std::uint8_t* evicted = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(cache.mutex);
+      try {
+        if (cache.blocks.size() >= kCachedBlockCount) {
+          evicted = cache.blocks.front().block;  // the oldest goes
+          cache.blocks.erase(cache.blocks.begin());
+        }
+        cache.blocks.push_back({block, capacity});
+        block = nullptr;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    delete[] evicted;
+  }
+  delete[] block;
+}
+
+void ReleaseCachedBlocks() {
+  BlockCache& cache = Cache();
+  std::vector<CachedBlock> blocks;
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    blocks.swap(cache.blocks);
+  }
+  for (const CachedBlock& b : blocks) delete[] b.block;
+}
+
 PackedDib PackedDib::Make(std::uint64_t bytes, bool zeroed) {
   PackedDib dib;
   if (bytes == 0 || bytes > kMaxDibBlock || bytes > SIZE_MAX) return dib;
   const std::size_t size = static_cast<std::size_t>(bytes);
-  std::uint8_t* block = zeroed ? new (std::nothrow) std::uint8_t[size]() : new (std::nothrow) std::uint8_t[size];
-  if (block == nullptr) return dib;
-  dib.block_.reset(block);
-  dib.size_ = static_cast<std::size_t>(bytes);
+  std::size_t capacity = size;
+  std::uint8_t* block = TakeCachedBlock(size, &capacity);
+  if (block != nullptr) {
+    if (zeroed) std::memset(block, 0, size);
+  } else {
+    block = zeroed ? new (std::nothrow) std::uint8_t[size]() : new (std::nothrow) std::uint8_t[size];
+    if (block == nullptr) return dib;
+  }
+  dib.block_ = std::unique_ptr<std::uint8_t[], DibBlockRelease>(block, DibBlockRelease{capacity});
+  dib.size_ = size;
   return dib;
 }
 

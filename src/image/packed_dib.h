@@ -66,6 +66,13 @@ int DibColorCount(int bits);
 // Offset of the pixel rows from the start of the block: 40 + 4 * DibColorCount(bits).
 int DibPixelOffset(int bits);
 
+// Hands a packed DIB's block back: large ones are kept for the next frame (see
+// ReleaseCachedBlocks below).
+struct DibBlockRelease {
+  std::size_t capacity = 0;
+  void operator()(std::uint8_t* block) const;
+};
+
 class PackedDib {
  public:
   PackedDib() = default;
@@ -97,9 +104,16 @@ class PackedDib {
  private:
   static PackedDib Make(std::uint64_t bytes, bool zeroed);
 
-  std::unique_ptr<std::uint8_t[]> block_;
+  std::unique_ptr<std::uint8_t[], DibBlockRelease> block_;
   std::size_t size_ = 0;
 };
+
+// The frames of a job are blocks of the same few megabytes again and again, made on one
+// thread and freed on another. A handful of freed blocks of a megabyte or more are kept
+// and given to the next frame of about the same size, so a frame costs no fresh pages of
+// memory (page faults) and no heap grows with the length of a job. This frees the kept
+// ones; a job calls it when it ends.
+void ReleaseCachedBlocks();
 
 // A packed DIB checked for drawing, with where its parts are.
 struct DibView {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <utility>
 
 namespace zelvo {
@@ -135,6 +137,32 @@ TEST(PackedDibOwner, MovesOwnershipAndReportsSizeOfEmptyAsMinusOne) {
   EXPECT_FALSE(dib);  // NOLINT: a moved-from owner is empty
   EXPECT_EQ(GetDibWidth(moved), 12);
   EXPECT_EQ(GetDibHeight(moved), -7);
+}
+
+}  // namespace
+}  // namespace zelvo
+
+namespace zelvo {
+namespace {
+
+// Blocks of freed frames are given to the next frames; a zero-filled block must still come
+// zero-filled whatever the frame before left in it, and every size must be honoured.
+TEST(PackedDibBlocks, ReusedBlocksComeZeroedAndOfTheAskedSize) {
+  const std::uint64_t sizes[] = {std::uint64_t{2} << 20, (std::uint64_t{2} << 20) + 7, std::uint64_t{3} << 20,
+                                 std::uint64_t{2} << 20};
+  for (std::uint64_t size : sizes) {
+    PackedDib dirty = PackedDib::Allocate(size);
+    ASSERT_TRUE(dirty);
+    std::memset(dirty.data(), 0xAB, dirty.size());
+    dirty = PackedDib();  // back to the kept blocks
+    PackedDib next = PackedDib::Allocate(size);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next.size(), size);
+    std::size_t nonzero = 0;
+    for (std::size_t i = 0; i < next.size(); ++i) nonzero += next.data()[i] != 0;
+    EXPECT_EQ(nonzero, 0u) << size;
+  }
+  ReleaseCachedBlocks();
 }
 
 }  // namespace
