@@ -113,18 +113,30 @@ int AviSaver::DrawPackedDib(const PackedDib& image) {
   return zelvo::DrawPackedDib(canvas_, image);
 }
 
-bool AviSaver::WriteFrame() {
+bool AviSaver::WriteFrame() { return WriteRows(canvas_.data()); }
+
+FrameOutcome AviSaver::DrawAndWrite(const PackedDib& image) {
+  DibView view;
+  const bool canvasShaped = open_ && ViewDrawableDib(image, &view) == DibDrawable::kYes &&
+                            view.header.bitCount == 24 && !view.topDown && view.header.width == canvas_.width() &&
+                            view.geometry.rows == static_cast<std::uint64_t>(canvas_.height());
+  // Drawing such a frame would copy every byte of it onto the canvas unchanged.
+  if (!canvasShaped) return FrameWriter::DrawAndWrite(image);
+  return WriteRows(view.pixels) ? FrameOutcome::kWritten : FrameOutcome::kNotWritten;
+}
+
+// Appends `rows` (bottom-up rows of the canvas's shape) as the next frame.
+bool AviSaver::WriteRows(const std::uint8_t* rows) {
   if (!open_) return false;
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (writeFailed_) return false;
   bool ok;
   if (compressed_) {
-    ok = encoder_.Encode(canvas_.data(), canvas_.stride(),
-                         [this](const std::uint8_t* data, std::size_t size, bool key) {
-                           return file_.WriteFrame(data, size, key);
-                         });
+    ok = encoder_.Encode(rows, canvas_.stride(), [this](const std::uint8_t* data, std::size_t size, bool key) {
+      return file_.WriteFrame(data, size, key);
+    });
   } else {
-    ok = file_.WriteFrame(canvas_.data(), canvas_.bytes(), true);
+    ok = file_.WriteFrame(rows, canvas_.bytes(), true);
   }
   if (!ok) {
     writeFailed_ = true;

@@ -35,6 +35,8 @@ class AviSaver : public FrameWriter {
   int DrawPackedDib(const PackedDib& image) override;
   // Appends the canvas. The frame index advances also when the write fails.
   bool WriteFrame() override;
+  // A frame exactly the canvas's shape is encoded or written from its own block.
+  FrameOutcome DrawAndWrite(const PackedDib& image) override;
   // Completes the file. True also when nothing was open; false when a frame or the
   // completion could not be written (the file then claims no frames and is to be removed).
   bool Close() override;
@@ -49,6 +51,7 @@ class AviSaver : public FrameWriter {
 
  private:
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
+  bool WriteRows(const std::uint8_t* rows);
   void Message(const char* msgid, const std::string& detail = std::string());
 
   Chooser chooser_;

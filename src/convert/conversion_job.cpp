@@ -248,11 +248,12 @@ FramesOutcome ConversionJob::ConvertFrames() {
       return FramesOutcome::kFailed;
     }
     NoticeFrame(image, frame.cutShort);
-    if (writer_->DrawPackedDib(image) != 0) {
+    const FrameOutcome written = writer_->DrawAndWrite(image);
+    if (written == FrameOutcome::kNotDrawn) {
       writer_.reset();
       return FramesOutcome::kFailed;
     }
-    if (!writer_->WriteFrame()) {
+    if (written == FrameOutcome::kNotWritten) {
       const bool tooLarge = writer_->PastSizeLimit();
       const int error = writer_->LastError();
       writer_.reset();

@@ -6,6 +6,8 @@
 
 namespace zelvo {
 
+enum class FrameOutcome { kWritten, kNotDrawn, kNotWritten };
+
 class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
@@ -18,6 +20,13 @@ class FrameWriter {
   virtual int DrawPackedDib(const PackedDib& image) = 0;
   // Appends the canvas as the next key frame. False when the write failed.
   virtual bool WriteFrame() = 0;
+  // DrawPackedDib, then WriteFrame: what the job does with each frame. A writer may append
+  // a frame that is exactly its canvas (24 bits, bottom-up, the canvas's size) straight
+  // from the image's block and save the copy.
+  virtual FrameOutcome DrawAndWrite(const PackedDib& image) {
+    if (DrawPackedDib(image) != 0) return FrameOutcome::kNotDrawn;
+    return WriteFrame() ? FrameOutcome::kWritten : FrameOutcome::kNotWritten;
+  }
   // True when the last failed WriteFrame was refused because the file would pass the
   // container's size limit (Video for Windows stops at 2 GiB), not because of the disk.
   virtual bool PastSizeLimit() const { return false; }

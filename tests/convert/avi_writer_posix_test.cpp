@@ -280,6 +280,38 @@ TEST(AviSaverPosix, OddSizesKeepEveryLosslessPixel) {
   }
 }
 
+// Frames of the canvas's shape go to the file straight from their own block; the file must
+// be what drawing them first gives, also around frames that are drawn (smaller, 8-bit).
+TEST(AviSaverPosix, FramesOfTheCanvasShapeWriteAsIfDrawn) {
+  TempDir dir;
+  for (const char* codec : {"dib", "ffv1"}) {
+    if (!Available(codec)) continue;
+    SCOPED_TRACE(codec);
+    CodecChoice choice;
+    choice.codec = codec;
+    choice.threads = 1;
+    std::vector<std::uint8_t> files[2];
+    for (int direct = 0; direct < 2; ++direct) {
+      AviSaver saver(Choose(choice));
+      const std::string path = dir.File(direct ? "direct.avi" : "drawn.avi");
+      ASSERT_TRUE(saver.Open(34, 20, path.c_str(), 1000, 15000));
+      for (int i = 0; i < 4; ++i) {
+        const PackedDib image = TestImage(i == 2 ? 20 : 34, i == 2 ? 11 : 20, i);  // frame 2 is smaller
+        if (direct) {
+          EXPECT_EQ(saver.DrawAndWrite(image), FrameOutcome::kWritten) << i;
+        } else {
+          EXPECT_EQ(saver.DrawPackedDib(image), 0);
+          EXPECT_TRUE(saver.WriteFrame());
+        }
+      }
+      ASSERT_TRUE(saver.Close());
+      files[direct] = ReadFile(path);
+    }
+    EXPECT_FALSE(files[0].empty());
+    EXPECT_TRUE(files[0] == files[1]);
+  }
+}
+
 TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
   TempDir dir;
   for (const char* codec : {"mpeg4", "h264"}) {
