@@ -16,7 +16,6 @@
 #include "app/main_dialog_win32.h"
 #include "controls/file_dialogs_win32.h"
 #include "app/app_state_win32.h"
-#include "win32/fresh_app_win32.h"
 #include "convert/conversion_job.h"
 #include "platform/path_buffer.h"
 #include "support/bmp_writer.h"
@@ -45,9 +44,8 @@ struct JobRecord {
 
 std::vector<std::string> reports;
 
-int FakeJob(const char* framePath) {
+int FakeJob(AppState& app, const char* framePath) {
   ++job.calls;
-  AppState& app = App();
   job.pathWasNull = framePath == nullptr;
   job.dialogEnabled = IsWindowEnabled(runningDialog) != FALSE;
   job.inputPath = app.inputPath;
@@ -75,21 +73,18 @@ void FakeReport(const char* text) { reports.push_back(text); }
 class MainDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
+    app_.instance = GetModuleHandleA(nullptr);
     job = JobRecord();
     reports.clear();
     SetMainDialogActions(FakeJob, FakeReport);
     dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                 MainDialogProc, 0);
+                                 MainDialogProc, reinterpret_cast<LPARAM>(&app_));
     ASSERT_NE(dialog_, nullptr);
     runningDialog = dialog_;
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
     SetMainDialogActions(nullptr, nullptr);
-    // Later tests find the state as a fresh process has it, with no window to own boxes.
-    ResetAppState();
-    App().instance = nullptr;
   }
 
   std::string Text(int id) const {
@@ -108,6 +103,7 @@ class MainDialogTest : public ::testing::Test {
     return (GetMenuState(GetSystemMenu(dialog_, FALSE), command, MF_BYCOMMAND) & MF_GRAYED) != 0;
   }
 
+  AppState app_;  // a fresh process's record, this test program being the instance
   HWND dialog_ = nullptr;
 };
 
@@ -121,7 +117,7 @@ std::string SmallBmp() {
 }
 
 TEST_F(MainDialogTest, StartRegistersTheWindowAndGreysMaximizeRestoreAndSize) {
-  EXPECT_EQ(App().mainWindow, dialog_);
+  EXPECT_EQ(app_.mainWindow, dialog_);
   EXPECT_NE(SendMessageA(dialog_, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_TRUE(Grey(SC_MAXIMIZE));
   EXPECT_TRUE(Grey(SC_RESTORE));
@@ -164,7 +160,7 @@ TEST_F(MainDialogTest, OutputNameIsDerivedOnEveryInputChange) {
     Type(IDC_OUTPUT_PATH, "C:\\mine.avi");
     Type(IDC_INPUT_PATH, c.input);
     EXPECT_EQ(Text(IDC_OUTPUT_PATH), c.output) << c.input;
-    EXPECT_STREQ(App().outputPath, c.output);
+    EXPECT_STREQ(app_.outputPath, c.output);
   }
 }
 
@@ -206,7 +202,7 @@ TEST_F(MainDialogTest, DerivedNameTooLongForThePathBufferLeavesTheOutputAlone) {
   Type(IDC_INPUT_PATH, longer);
   EXPECT_EQ(Text(IDC_INPUT_PATH), longer);
   EXPECT_EQ(Text(IDC_OUTPUT_PATH), folder + "x.avi");
-  EXPECT_EQ(std::string(App().outputPath), folder + "x.avi");
+  EXPECT_EQ(std::string(app_.outputPath), folder + "x.avi");
 }
 
 TEST_F(MainDialogTest, RunReportsADerivedNameThatDidNotFitUntilTheUserSetsOne) {
@@ -304,11 +300,11 @@ TEST_F(MainDialogTest, RunWhileAJobIsUnderWayDoesNothing) {
     Run();
     EXPECT_EQ(job.calls, 1);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(App().frameRate, 15000) << "no hand-over while a job runs";
+    EXPECT_EQ(app_.frameRate, 15000) << "no hand-over while a job runs";
   }
   Run();
   EXPECT_EQ(job.calls, 2);
-  EXPECT_EQ(App().frameRate, 50000);
+  EXPECT_EQ(app_.frameRate, 50000);
 }
 
 TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
@@ -318,8 +314,8 @@ TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
   SetFocus(edit);
   MSG enter = {edit, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
   EXPECT_TRUE(IsDialogMessageA(dialog_, &enter));
-  EXPECT_STREQ(App().outputPath, "C:\\typed.avi");
-  EXPECT_EQ(App().frameRate, 50000);
+  EXPECT_STREQ(app_.outputPath, "C:\\typed.avi");
+  EXPECT_EQ(app_.frameRate, 50000);
   EXPECT_EQ(reports.size(), 1u) << "the empty input is reported";
 }
 
@@ -329,10 +325,10 @@ TEST_F(MainDialogTest, DropsAreFinishedAndExitEndsTheDialog) {
   header->pFiles = sizeof(DROPFILES);
   std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), "C:\\x\0\0", 6);
   GlobalUnlock(block);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), 1);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0), 1);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0), 0);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_HSCROLL, 0, 0), 0);
+  EXPECT_TRUE(CommonDialogHandler(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0));
+  EXPECT_TRUE(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+  EXPECT_FALSE(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+  EXPECT_FALSE(CommonDialogHandler(dialog_, WM_HSCROLL, 0, 0));
 }
 
 TEST_F(MainDialogTest, DropOutsideTheInputBoxDoesNotRaiseOrChangeAnything) {
