@@ -1,10 +1,12 @@
 #include "convert/avi_saver_win32.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "platform/path_buffer.h"
 
 namespace zelvo {
 
@@ -55,6 +57,25 @@ BITMAPINFOHEADER ToBitmapInfoHeader(const DibHeader& header) {
   BITMAPINFOHEADER out;
   std::memcpy(&out, bytes, sizeof out);
   return out;
+}
+
+// The AVI file handler (CLSID_AVIFile; mingw declares it, but no import library defines
+// it). Named explicitly, so that the handler never follows the file name's extension: a
+// temporary name near the path limit has none, and ".wav" or ".au" would pick the
+// handler of sound files, in which no video stream can be created.
+const CLSID kAviFileHandler = {0x00020000, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// AVIFile's file layer (mmioOpen) takes names of at most 127 characters. A longer path
+// of an existing file (the job creates its temporary file before the writer opens it) is
+// given by its short 8.3 form where the file system keeps one; `name` holds kPathSize
+// bytes.
+void OpenableName(const char* path, char* name) {
+  constexpr std::size_t kMmioNameLimit = 128;
+  std::snprintf(name, kPathSize, "%s", path);
+  if (std::strlen(path) < kMmioNameLimit) return;
+  char shortName[kPathSize];
+  const DWORD n = GetShortPathNameA(path, shortName, sizeof shortName);
+  if (n > 0 && n < std::strlen(path)) std::memcpy(name, shortName, n + 1);
 }
 
 }  // namespace
@@ -150,7 +171,10 @@ bool AviSaver::ChooseCodec() {
 }
 
 bool AviSaver::OpenStreams(HWND owner, const char* path, AviFile* file, AviStream* stream, AviStream* compressed) {
-  if (AVIFileOpenA(file->receive(), path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, nullptr) != 0) {
+  char name[kPathSize];
+  OpenableName(path, name);
+  CLSID handler = kAviFileHandler;  // AVIFileOpenA takes a pointer to a modifiable CLSID
+  if (AVIFileOpenA(file->receive(), name, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, &handler) != 0) {
     file->release();  // a failed open leaves no file to release
     ShowFailure(owner, "保存するファイルが開けませんでした。");
     return false;

@@ -33,9 +33,10 @@ class AviSaver : public FrameWriter {
   AviSaver& operator=(const AviSaver&) = delete;
 
   // Asks for the compressor, creates `path` with one stream of width x |height| (rows
-  // bottom-up), dwScale `scale`, dwRate `rate`, and the canvas. Returns the canvas's
-  // memory DC, owned by the writer; null when the user cancelled (nothing created, no
-  // message) or a step failed (its message shown, owned by `owner`).
+  // bottom-up), dwScale `scale`, dwRate `rate`, and the canvas. The file is an AVI file
+  // whatever its name's extension (none, ".tmp", ".wav"). Returns the canvas's memory DC,
+  // owned by the writer; null when the user cancelled (nothing created, no message) or a
+  // step failed (its message shown, owned by `owner`).
   HDC Open(HWND owner, int width, int height, const char* path, int scale, int rate);
   bool Open(int width, int height, const char* path, int scale, int rate) override;
   int DrawPackedDib(const PackedDib& image) override;

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "platform/path_buffer.h"
 #include "support/bmp_writer.h"
 #include "support/temp_dir.h"
+#include "win32/message_watch_win32.h"
 
 namespace zelvo {
 namespace {
@@ -305,6 +308,28 @@ TEST_F(MainDialogTest, RunWhileAJobIsUnderWayDoesNothing) {
   Run();
   EXPECT_EQ(job.calls, 2);
   EXPECT_EQ(app_.frameRate, 50000);
+}
+
+// The real job behind Run: an output box naming one of the frames, in another case, is
+// refused with the job's message naming both, before the compressor is asked for.
+TEST_F(MainDialogTest, RunWithAFrameAsTheOutputIsRefusedBeforeAnythingIsWritten) {
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ok());
+  for (const char* name : {"pic1.bmp", "pic2.bmp"}) ASSERT_TRUE(folder.AddFile(name, SmallBmp()));
+  SetMainDialogActions(nullptr, FakeReport);
+  Type(IDC_INPUT_PATH, folder.Join("pic1.bmp"));
+  std::string output = folder.Join("PIC2.BMP");
+  Type(IDC_OUTPUT_PATH, output);
+  test::MessageWatch boxes;
+  Run();
+  ASSERT_EQ(test::gMessages.size(), 1u);
+  EXPECT_EQ(test::gMessages[0].caption, "Zelvo");
+  EXPECT_EQ(test::gMessages[0].text, output + "\nは変換するフレーム\n" + folder.Join("pic2.bmp") +
+                                         "\nと同じファイルです。\n別の出力ファイルを指定してください。\n");
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(IsWindowEnabled(dialog_));
+  std::ifstream frame(folder.Join("pic2.bmp"), std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(frame)), std::istreambuf_iterator<char>()), SmallBmp());
 }
 
 TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
