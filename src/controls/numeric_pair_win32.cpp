@@ -81,10 +81,10 @@ GroupResult NumericPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 void ShowNumericValue(HWND dialog, const NumericPair& pair, int value) {
   SetScrollValue(dialog, pair.scrollId, value);
-  if (pair.scale <= 0 && !pair.showSign) {
-    SetDlgItemInt(dialog, pair.editId, static_cast<UINT>(value), TRUE);
+  if (pair.showSign) {
+    SetDlgItemTextA(dialog, pair.editId, FormatNumericText(value, pair.scale, true).c_str());
   } else {
-    SetDlgItemTextA(dialog, pair.editId, FormatNumericText(value, pair.scale, pair.showSign).c_str());
+    ShowNumberText(dialog, pair.editId, value, pair.scale);
   }
 }
 
