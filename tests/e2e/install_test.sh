@@ -5,6 +5,7 @@
 # Windows build is there. Parts whose tools are missing are skipped with a message.
 set -u
 . "$(dirname "$0")/lib.sh"
+english_messages  # the usage is checked in English, whatever the caller's locale
 build="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}"
 [ -x "$build/zelvo" ] || { not_ok "zelvo is built at $build/zelvo"; finish; exit 1; }
 work=$(mktemp -d)
