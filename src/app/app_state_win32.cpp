@@ -7,14 +7,8 @@
 
 namespace zelvo {
 
-AppState& App() {
-  static AppState state;
-  return state;
-}
-
-int ConvertSequence(const char* framePath) {
-  AppState& app = App();
-  WindowsHost host;
+int ConvertSequence(AppState& app, const char* framePath) {
+  WindowsHost host(app.mainWindow, app.instance);
   JobSettings settings;
   if (framePath != nullptr) {
     FrameRun run;

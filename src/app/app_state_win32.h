@@ -1,36 +1,38 @@
 #pragma once
-// The record the main dialog keeps between jobs, and the job the program's entry and the
-// dialog's Run start on it. One per process: the batch of the command line fills it, so
-// that a main dialog opened afterwards shows the last sequence that was started.
+// The record the main dialog keeps between jobs, and the job that the program's entry and
+// the dialog's Run start on it. WinMain owns the one record of the process: the batch of
+// the command line fills it, so that a main dialog opened afterwards shows the last
+// sequence that was started, and the dialog receives it as its creation parameter.
 #include <windows.h>
 
+#include <string>
+
+#include "controls/input_group_win32.h"
 #include "platform/path_buffer.h"
 
 namespace zelvo {
 
-struct AppState {
-  int foundFirst = -1;    // first number of the run found on disk; -1: none
-  int foundLast = -1;     // last number of that run; -1: none
-  int firstNumber = -1;   // chosen first frame of the job; -1: unset
-  int lastNumber = -1;    // chosen last frame of the job; -1: unset
+// The input group's selection (path, run on disk, chosen range) and the rest.
+struct AppState : InputSelection {
   int frameRate = 15000;  // thousandths of a frame per second
-  int dialogFirst = 0;    // the main dialog's working copy of foundFirst
-  int dialogLast = 0;     // the main dialog's working copy of foundLast
   HINSTANCE instance = nullptr;
   HWND mainWindow = nullptr;  // the main dialog; null during a batch (boxes have no owner)
   int frameCount = 0;
   char outputPath[kPathSize] = {};
-  char inputPath[kPathSize] = {};
+  // The main dialog's own working state.
+  bool runUnderWay = false;  // Run started a job that has not returned yet
+  // The name derived from the input that did not fit in the output buffer, while the
+  // output box still shows an older name: Run reports it instead of writing to that older
+  // name. Cleared by a name that fits and by any change the user makes to the output box.
+  std::string unfitOutputName;
 };
 
-AppState& App();
-
-// One conversion with message boxes, the progress dialog and the Video for Windows
-// writer. With a frame path (the command line): the whole run on disk around it into the
-// default output, after a confirmation. With null (the main dialog's Run): the input,
-// range, output and rate the dialog stored in App(), without confirmation. Afterwards
-// App() holds the job's names, numbers and count; inputPath names the frame the job
-// ended at. Returns 0 written, 1 failed or aborted, 2 declined.
-int ConvertSequence(const char* framePath);
+// One conversion with message boxes owned by app.mainWindow, the progress dialog and the
+// Video for Windows writer. With a frame path (the command line): the whole run on disk
+// around it into the default output, after a confirmation. With null (the main dialog's
+// Run): the input, range, output and rate the dialog stored in `app`, without
+// confirmation. Afterwards `app` holds the job's names, numbers and count; inputPath
+// names the frame the job ended at. Returns 0 written, 1 failed or aborted, 2 declined.
+int ConvertSequence(AppState& app, const char* framePath);
 
 }  // namespace zelvo

@@ -3,10 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state_win32.h"
-#include "controls/input_group_win32.h"
-#include "controls/numeric_pair_win32.h"
-#include "controls/output_group_win32.h"
 #include "convert/conversion_job.h"
 #include "convert/job_texts.h"
 #include "image/bmp_reader.h"
@@ -24,35 +20,19 @@ namespace {
 const char kOutputFilter[] = "AVI (*.AVI)\n*.avi";
 const char kUnreadableInput[] =
     "入力ファイルを読み込めません。\n入力ファイルを正しくセットしてください。";
-// Thousandths of a frame per second: 0.001 to 120, a frame per second per arrow, ten
-// per page.
-constexpr int kRateMinimum = 1;
-constexpr int kRateMaximum = 120000;
-constexpr int kRateScale = 1000;
-constexpr int kRateLineStep = 1000;
-constexpr int kRatePageStep = 10000;
-constexpr int kInputFilterIndex = 2;
 
 StartJobFunction startJobOverride = nullptr;
 ReportFunction reportOverride = nullptr;
-// Set while this dialog is inside a job it started: the compressor dialog and the
-// writer's message boxes run their own message loops, and a Run arriving through them
-// must not start a second job.
-bool runInProgress = false;
-// The name derived from the input that did not fit in the output buffer, while the
-// output box still shows an older name: Run reports it instead of writing to that older
-// name. Cleared by a name that fits and by any change the user makes to the output box.
-std::string unfitOutputName;
 
-int StartJob(const char* framePath) {
-  return startJobOverride != nullptr ? startJobOverride(framePath) : ConvertSequence(framePath);
+int StartJob(AppState& app) {
+  return startJobOverride != nullptr ? startJobOverride(app, nullptr) : ConvertSequence(app, nullptr);
 }
 
-void Report(const char* text) {
+void Report(const AppState& app, const char* text) {
   if (reportOverride != nullptr) {
     reportOverride(text);
   } else {
-    MessageBoxA(App().mainWindow, text, "Zelvo", MB_OK);
+    MessageBoxA(app.mainWindow, text, "Zelvo", MB_OK);
   }
 }
 
@@ -60,8 +40,7 @@ void SetMenuItem(HMENU menu, UINT command, bool enabled) {
   EnableMenuItem(menu, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
-void InitDialog(HWND dialog) {
-  AppState& app = App();
+void InitDialog(HWND dialog, AppState& app) {
   CenterWindow(dialog, nullptr);
   app.mainWindow = dialog;
   SetDialogIcon(dialog, app.instance, IDI_ZELVO);
@@ -74,16 +53,15 @@ void InitDialog(HWND dialog) {
 // The default output: the input's folder and name without its number, with ".avi".
 // A name that would not fit in the output buffer leaves the box and the buffer as they
 // were.
-void DeriveOutputName(HWND dialog) {
+void DeriveOutputName(HWND dialog, AppState& app) {
   char input[kPathSize] = {};
   GetDlgItemTextA(dialog, IDC_INPUT_PATH, input, kPathSize);
   const std::string output = DefaultOutputName(input);
   if (output.size() >= static_cast<size_t>(kPathSize)) {
-    unfitOutputName = output;
+    app.unfitOutputName = output;
     return;
   }
-  unfitOutputName.clear();
-  AppState& app = App();
+  app.unfitOutputName.clear();
   std::snprintf(app.outputPath, kPathSize, "%s", output.c_str());
   SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, app.outputPath);
 }
@@ -93,86 +71,115 @@ bool InputReadable(const char* path) {
   return IsBmpFile(path) || IsPngFile(path);
 }
 
-bool RunUnderWay() { return runInProgress || JobUnderWay(); }
+// The compressor dialog and the writer's message boxes run their own message loops, and
+// a Run arriving through them must not start a second job.
+bool RunUnderWay(const AppState& app) { return app.runUnderWay || JobUnderWay(); }
 
-void Run(HWND dialog) {
-  AppState& app = App();
+void Run(HWND dialog, AppState& app) {
   if (!InputReadable(app.inputPath)) {
-    Report(kUnreadableInput);
+    Report(app, kUnreadableInput);
     return;
   }
-  if (!unfitOutputName.empty()) {
+  if (!app.unfitOutputName.empty()) {
     char text[3000];
-    std::snprintf(text, sizeof text, JapaneseJobText(JobText::kUnwritableOutput), unfitOutputName.c_str());
-    Report(text);
+    std::snprintf(text, sizeof text, JapaneseJobText(JobText::kUnwritableOutput), app.unfitOutputName.c_str());
+    Report(app, text);
     return;
   }
   // The compressor dialog and the writer's message boxes have no owner: the dialog is
   // disabled while the job runs, so none of its controls can start another one.
-  runInProgress = true;
+  app.runUnderWay = true;
   EnableWindow(dialog, FALSE);
-  StartJob(nullptr);
+  StartJob(app);
   EnableWindow(dialog, TRUE);
-  runInProgress = false;
+  app.runUnderWay = false;
+}
+
+// The system menu follows the minimised state: Restore only while minimised.
+bool SystemCommand(HWND dialog, WPARAM command) {
+  if (command != SC_MINIMIZE && command != SC_RESTORE) return false;
+  const HMENU menu = GetSystemMenu(dialog, FALSE);
+  SetMenuItem(menu, SC_RESTORE, command == SC_MINIMIZE);
+  SetMenuItem(menu, SC_MINIMIZE, command == SC_RESTORE);
+  return true;
+}
+
+// The model kept in the dialog; null before WM_INITDIALOG has stored it.
+AppState* ModelOf(HWND dialog, UINT message, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+  return reinterpret_cast<AppState*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
 }  // namespace
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  AppState& app = App();
-  if (message == WM_INITDIALOG) InitDialog(dialog);
-  // A Run while a job is under way is dropped before the groups see it: their hand-over
-  // would rewrite the paths, numbers and rate that the job is working with.
-  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && RunUnderWay()) return 1;
-
-  const int input = InputGroupProc(
-      dialog, message, wParam, lParam, IDC_INPUT_PATH, IDC_INPUT_BROWSE, IDC_FIRST_SCROLL,
-      IDC_FIRST_EDIT, IDC_LAST_SCROLL, IDC_LAST_EDIT, IDC_FRAME_COUNT, IDC_INPUT_GROUP,
-      &app.dialogFirst, &app.dialogLast, app.inputPath, &app.foundFirst, &app.foundLast,
-      &app.firstNumber, &app.lastNumber, nullptr, kInputFilterIndex);
-  if (input == 2) {
-    DeriveOutputName(dialog);
-    if (message == WM_DROPFILES) SetForegroundWindow(dialog);
-  }
-  const int output = OutputGroupProc(dialog, message, wParam, lParam, IDC_OUTPUT_PATH,
-                                     IDC_OUTPUT_BROWSE, app.outputPath, kOutputFilter);
-  if (output == 2) unfitOutputName.clear();  // the user chose or typed an output name
-  const int rate = NumericPairProc(dialog, message, wParam, lParam, IDC_RATE_SCROLL,
-                                   IDC_RATE_EDIT, &app.frameRate, kRateMinimum,
-                                   kRateMaximum, false, kRateScale, kRateLineStep,
-                                   kRatePageStep);
-
-  if (message == WM_SYSCOMMAND) {
-    const HMENU menu = GetSystemMenu(dialog, FALSE);
-    if (wParam == SC_MINIMIZE) {
-      SetMenuItem(menu, SC_RESTORE, true);
-      SetMenuItem(menu, SC_MINIMIZE, false);
-      return 0;
-    }
-    if (wParam == SC_RESTORE) {
-      SetMenuItem(menu, SC_RESTORE, false);
-      SetMenuItem(menu, SC_MINIMIZE, true);
-      return 0;
-    }
-  }
-  if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-    Run(dialog);
-    return 1;
-  }
-  return input + output + rate + CommonDialogHandler(dialog, message, wParam, lParam);
+const InputGroup& MainInputGroup() {
+  static const InputGroup group = [] {
+    InputGroup g;
+    g.pathEditId = IDC_INPUT_PATH;
+    g.browseId = IDC_INPUT_BROWSE;
+    g.firstScrollId = IDC_FIRST_SCROLL;
+    g.firstEditId = IDC_FIRST_EDIT;
+    g.lastScrollId = IDC_LAST_SCROLL;
+    g.lastEditId = IDC_LAST_EDIT;
+    g.countId = IDC_FRAME_COUNT;
+    g.groupId = IDC_INPUT_GROUP;
+    g.filterIndex = 2;  // RLE first: the type the Open dialog preselects
+    return g;
+  }();
+  return group;
 }
 
-int CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)lParam;
+const OutputGroup& MainOutputGroup() {
+  static const OutputGroup group = {IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE, kOutputFilter};
+  return group;
+}
+
+const NumericPair& MainRatePair() {
+  // Thousandths of a frame per second: 0.001 to 120, a frame per second per arrow, ten
+  // per page.
+  static const NumericPair pair = {IDC_RATE_SCROLL, IDC_RATE_EDIT, 1, 120000, 1000, false, 1000, 10000};
+  return pair;
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  AppState* const model = ModelOf(dialog, message, lParam);
+  if (model == nullptr) return FALSE;
+  AppState& app = *model;
+  if (message == WM_INITDIALOG) InitDialog(dialog, app);
+  // A Run while a job is under way is dropped before the groups see it: their hand-over
+  // would rewrite the paths, numbers and rate that the job is working with.
+  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && RunUnderWay(app)) return 1;
+
+  const GroupResult input = InputGroupProc(dialog, message, wParam, lParam, MainInputGroup(), &app);
+  if (input == GroupResult::kChanged) {
+    DeriveOutputName(dialog, app);
+    if (message == WM_DROPFILES) SetForegroundWindow(dialog);
+  }
+  const GroupResult output = OutputGroupProc(dialog, message, wParam, lParam, MainOutputGroup(), app.outputPath);
+  if (output == GroupResult::kChanged) app.unfitOutputName.clear();  // the user chose or typed a name
+  const GroupResult rate = NumericPairProc(dialog, message, wParam, lParam, MainRatePair(), &app.frameRate);
+
+  if (message == WM_SYSCOMMAND && SystemCommand(dialog, wParam)) return 0;
+  if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+    Run(dialog, app);
+    return 1;
+  }
+  if (message == WM_DESTROY) app.mainWindow = nullptr;
+  const bool common = CommonDialogHandler(dialog, message, wParam, lParam);
+  const bool groups = input != GroupResult::kNotMine || output != GroupResult::kNotMine || rate != GroupResult::kNotMine;
+  return common || groups ? TRUE : FALSE;
+}
+
+bool CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
   if (message == WM_DROPFILES) {
     DragFinish(reinterpret_cast<HDROP>(wParam));
-    return 1;
+    return true;
   }
   if ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_DESTROY) {
     EndDialog(dialog, 0);
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 void SetDialogIcon(HWND window, HINSTANCE instance, int iconId) {

@@ -1,8 +1,14 @@
 #pragma once
 // The main dialog (resource 135): the input-sequence group, the output-file group and the
-// frame-rate pair, each served by its own per-message handler, plus Run and Exit. The
-// dialog keeps no state of its own; it works on App().
+// frame-rate pair, each served by its own per-message handler, plus Run and Exit. Its
+// model is the AppState handed to DialogBoxParam (or CreateDialogParam) as the creation
+// parameter; the procedure keeps it in the dialog's DWLP_USER.
 #include <windows.h>
+
+#include "app/app_state_win32.h"
+#include "controls/input_group_win32.h"
+#include "controls/numeric_pair_win32.h"
+#include "controls/output_group_win32.h"
 
 namespace zelvo {
 
@@ -12,17 +18,22 @@ namespace zelvo {
 // conversion job (never a second while one is under way).
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Finishes every drop and ends the dialog on Exit (command 2) or WM_DESTROY. Returns 1
-// when it handled the message, else 0.
-int CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Finishes every drop and ends the dialog on Exit (command 2) or WM_DESTROY. True when it
+// handled the message.
+bool CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Gives `window` the big icon `iconId` of `instance`.
 void SetDialogIcon(HWND window, HINSTANCE instance, int iconId);
 
+// The main dialog's groups as its procedure describes them.
+const InputGroup& MainInputGroup();
+const OutputGroup& MainOutputGroup();
+const NumericPair& MainRatePair();
+
 // Test seam for Run: the job that starts a conversion (ConvertSequence by default) and
 // the report of an unreadable input (a "Zelvo" message box by default). Null restores
 // the default.
-using StartJobFunction = int (*)(const char* framePath);
+using StartJobFunction = int (*)(AppState& app, const char* framePath);
 using ReportFunction = void (*)(const char* text);
 void SetMainDialogActions(StartJobFunction startJob, ReportFunction report);
 

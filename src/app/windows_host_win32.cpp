@@ -1,38 +1,45 @@
 #include "app/windows_host_win32.h"
 
-#include <windows.h>
-
-#include "app/app_state_win32.h"
 #include "convert/avi_saver_win32.h"
-#include "convert/progress_dialog_win32.h"
 #include "resource_ids.h"
 
 namespace zelvo {
 
-namespace {
-HWND Owner() { return App().mainWindow; }
-}  // namespace
-
 bool WindowsHost::AskYesNo(const char* caption, const std::string& text) {
-  return MessageBoxA(Owner(), text.c_str(), caption, MB_YESNO) == IDYES;
+  return MessageBoxA(owner_, text.c_str(), caption, MB_YESNO) == IDYES;
 }
 
 void WindowsHost::ShowMessage(const char* caption, const std::string& text) {
-  MessageBoxA(Owner(), text.c_str(), caption, MB_OK);
+  MessageBoxA(owner_, text.c_str(), caption, MB_OK);
 }
 
 void WindowsHost::Beep() { MessageBeep(MB_ICONASTERISK); }
 
 int WindowsHost::RunProgress(int total, const std::function<int()>& routine) {
-  return RunProgressDialog(Owner(), App().instance, IDD_PROGRESS, routine,
-                           IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT, total);
+  ProgressLayout layout;
+  layout.templateId = IDD_PROGRESS;
+  layout.barId = IDC_PROGRESS_BAR;
+  layout.textId = IDC_PROGRESS_TEXT;
+  layout.statusId = IDC_PROGRESS_STATUS;
+  ProgressDialog dialog(instance_, layout);
+  progress_ = &dialog;
+  const int result = dialog.Run(owner_, total, routine);
+  progress_ = nullptr;
+  return result;
 }
 
-void WindowsHost::PostStatusText(const char* text) { zelvo::PostStatusText(IDC_PROGRESS_STATUS, text); }
+void WindowsHost::PostStatusText(const char* text) {
+  if (ProgressDialog* dialog = progress_.load()) dialog->PostStatusText(text);
+}
 
-void WindowsHost::PostProgressStep() { zelvo::PostProgressStep(IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT); }
+void WindowsHost::PostProgressStep() {
+  if (ProgressDialog* dialog = progress_.load()) dialog->PostProgressStep();
+}
 
-bool WindowsHost::IsAbortRequested() { return IsProgressAbortRequested(); }
+bool WindowsHost::IsAbortRequested() {
+  ProgressDialog* dialog = progress_.load();
+  return dialog != nullptr && dialog->IsAbortRequested();
+}
 
 std::unique_ptr<FrameWriter> WindowsHost::CreateWriter() { return std::make_unique<AviSaver>(); }
 

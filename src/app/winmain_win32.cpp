@@ -15,7 +15,8 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace zelvo;
-  App().instance = instance;
+  AppState app;
+  app.instance = instance;
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
@@ -40,9 +41,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       failure = true;
       continue;
     }
-    ConvertSequence(path);  // the job reports its own outcome
+    ConvertSequence(app, path);  // the job reports its own outcome
   }
   if (!failure) return 0;
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, reinterpret_cast<LPARAM>(&app));
   return 1;
 }

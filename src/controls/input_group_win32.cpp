@@ -6,7 +6,6 @@
 
 #include "controls/file_dialogs_win32.h"
 #include "controls/numeric_pair_win32.h"
-#include "platform/path_buffer.h"
 #include "sequence/sequence.h"
 
 namespace zelvo {
@@ -15,188 +14,169 @@ namespace {
 
 const char kDefaultFilter[] = "BMP (*.BMP)\n*.bmp\nRLE (*.RLE)\n*.rle\nPNG (*.PNG)\n*.png";
 constexpr int kNumberTextSize = 100;
-// The range numbers step like the frame rate does, but one frame per arrow, ten per page.
-constexpr int kLineStep = 1;
-constexpr int kPageStep = 10;
 
+// One message's view of the group: its controls, the dialog and the selection.
 struct Group {
   HWND dialog;
-  int pathEditId, browseId, firstScrollId, firstEditId, lastScrollId, lastEditId, countId,
-      groupId;
-  int* dialogFirst;
-  int* dialogLast;
+  const InputGroup& ids;
+  InputSelection* selection;
+
+  // The range numbers step like the frame rate does, but one frame per arrow, ten per
+  // page, within the run found on disk.
+  NumericPair Pair(int scrollId, int editId) const {
+    NumericPair pair;
+    pair.scrollId = scrollId;
+    pair.editId = editId;
+    pair.minimum = selection->dialogFirst;
+    pair.maximum = selection->dialogLast;
+    pair.lineStep = 1;
+    pair.pageStep = 10;
+    return pair;
+  }
+  NumericPair First() const { return Pair(ids.firstScrollId, ids.firstEditId); }
+  NumericPair Last() const { return Pair(ids.lastScrollId, ids.lastEditId); }
 };
 
-void ShowRunFound(const Group& g) {
-  ShowInputRange(g.dialog, g.firstScrollId, g.firstEditId, g.lastScrollId, g.lastEditId,
-                 *g.dialogFirst, *g.dialogLast, *g.dialogFirst, *g.dialogLast, g.countId,
-                 g.pathEditId);
-}
-
-// A new path: the run on disk around it becomes the limits and the whole run the choice.
-int Rescan(const Group& g, const char* path) {
-  FindSequenceRange(path, g.dialogFirst, g.dialogLast);
-  ShowRunFound(g);
-  return 2;
-}
-
-int ReadNumber(const Group& g, int editId) {
-  return ReadNumericValue(g.dialog, editId, 0, *g.dialogFirst, *g.dialogLast);
-}
-
-// The path is set by the program (which clears the edit box's modified flag), so the
-// change notification it raises is not taken for typing and rescans nothing twice.
-int TakePath(const Group& g, const char* path) {
-  SetDlgItemTextA(g.dialog, g.pathEditId, path);
-  return Rescan(g, path);
-}
-
-int Browse(const Group& g, const char* filter, int filterIndex) {
-  char chosen[kPathSize] = {};
-  if (!ChooseOpenFile(chosen, filter != nullptr ? filter : kDefaultFilter, g.dialog,
-                      filterIndex)) {
-    return 1;
-  }
-  return TakePath(g, chosen);
-}
-
-int Drop(const Group& g, WPARAM wParam) {
-  const HDROP drop = reinterpret_cast<HDROP>(wParam);
-  DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-  char dropped[kPathSize] = {};
-  if (DragQueryFileA(drop, 0, dropped, kPathSize) == 0) return 1;
-  POINT point = {};
-  DragQueryPoint(drop, &point);
-  ClientToScreen(g.dialog, &point);
-  RECT box = {};
-  if (!GetWindowRect(GetDlgItem(g.dialog, g.groupId), &box)) return 1;
-  // Only inside the group box, its edges excluded.
-  if (!(box.left < point.x && point.x < box.right && box.top < point.y &&
-        point.y < box.bottom)) {
-    return 1;
-  }
-  return TakePath(g, dropped);
-}
-
-int ReadRunBox(const Group& g, int editId) {
-  char text[kNumberTextSize] = {};
-  GetDlgItemTextA(g.dialog, editId, text, kNumberTextSize);
-  if (text[0] == '\0') return -1;
-  return ReadNumber(g, editId);
-}
-
-int HandOver(const Group& g, char* inputPath, int* foundFirst, int* foundLast,
-             int* firstNumber, int* lastNumber) {
-  GetDlgItemTextA(g.dialog, g.pathEditId, inputPath, kPathSize);
-  *foundFirst = *g.dialogFirst;
-  *foundLast = *g.dialogLast;
-  *firstNumber = ReadRunBox(g, g.firstEditId);
-  *lastNumber = ReadRunBox(g, g.lastEditId);
-  return 1;
-}
-
-int Scroll(const Group& g, WPARAM wParam, LPARAM lParam) {
-  if (*g.dialogFirst == -1 || *g.dialogLast == -1) return 1;
-  const int low = *g.dialogFirst;
-  const int high = *g.dialogLast;
-  int taken = ScrollNumericPairByMessage(g.dialog, wParam, lParam, g.firstScrollId,
-                                         g.firstEditId, low, high, kLineStep, kPageStep,
-                                         false, 0);
-  if (!taken) {
-    taken = ScrollNumericPairByMessage(g.dialog, wParam, lParam, g.lastScrollId,
-                                       g.lastEditId, low, high, kLineStep, kPageStep, false,
-                                       0);
-  }
-  if (!taken) return 1;
-  ShowFrameCount(g.dialog, ReadNumber(g, g.firstEditId), ReadNumber(g, g.lastEditId),
-                 g.countId, g.pathEditId);
-  return 2;
-}
-
-}  // namespace
-
-int InputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int pathEditId,
-                   int browseId, int firstScrollId, int firstEditId, int lastScrollId,
-                   int lastEditId, int countId, int groupId, int* dialogFirst,
-                   int* dialogLast, char* inputPath, int* foundFirst, int* foundLast,
-                   int* firstNumber, int* lastNumber, const char* filter, int filterIndex) {
-  const Group g = {dialog,   pathEditId, browseId, firstScrollId, firstEditId, lastScrollId,
-                   lastEditId, countId,  groupId,  dialogFirst,   dialogLast};
-  switch (message) {
-    case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, pathEditId, inputPath);
-      *dialogFirst = *foundFirst;
-      *dialogLast = *foundLast;
-      ShowInputRange(dialog, firstScrollId, firstEditId, lastScrollId, lastEditId,
-                     *dialogFirst, *dialogLast, *firstNumber, *lastNumber, countId,
-                     pathEditId);
-      return 1;
-    case WM_COMMAND: {
-      const int id = LOWORD(wParam);
-      if (id == browseId) return Browse(g, filter, filterIndex);
-      if (id == pathEditId) {
-        if (!TakeEditModified(dialog, pathEditId)) return 1;
-        char path[kPathSize] = {};
-        GetDlgItemTextA(dialog, pathEditId, path, kPathSize);
-        return Rescan(g, path);
-      }
-      if (id == firstEditId) {
-        if (!TakeEditModified(dialog, firstEditId)) return 1;
-        const int first = SyncScrollFromEdit(dialog, firstEditId, firstScrollId,
-                                             *dialogFirst, *dialogLast, 0);
-        ShowFrameCount(dialog, first, ReadNumber(g, lastEditId), countId, pathEditId);
-        return 2;
-      }
-      if (id == lastEditId) {
-        if (!TakeEditModified(dialog, lastEditId)) return 1;
-        const int last = SyncScrollFromEdit(dialog, lastEditId, lastScrollId, *dialogFirst,
-                                            *dialogLast, 0);
-        ShowFrameCount(dialog, ReadNumber(g, firstEditId), last, countId, pathEditId);
-        return 2;
-      }
-      if (id == IDOK) {
-        return HandOver(g, inputPath, foundFirst, foundLast, firstNumber, lastNumber);
-      }
-      return 0;
-    }
-    case WM_HSCROLL:
-      return Scroll(g, wParam, lParam);
-    case WM_DROPFILES:
-      return Drop(g, wParam);
-    default:
-      return 0;
-  }
-}
-
-void ShowInputRange(HWND dialog, int firstScrollId, int firstEditId, int lastScrollId,
-                    int lastEditId, int low, int high, int first, int last, int countId,
-                    int pathEditId) {
-  SetScrollRange(GetDlgItem(dialog, firstScrollId), SB_CTL, low, high, TRUE);
-  SetScrollRange(GetDlgItem(dialog, lastScrollId), SB_CTL, low, high, TRUE);
-  if (first == -1) {
-    SetDlgItemTextA(dialog, firstEditId, "");
-  } else {
-    ShowNumericValue(dialog, firstScrollId, firstEditId, first, 0, false);
-  }
-  if (last == -1) {
-    SetDlgItemTextA(dialog, lastEditId, "");
-  } else {
-    ShowNumericValue(dialog, lastScrollId, lastEditId, last, 0, false);
-  }
-  ShowFrameCount(dialog, first, last, countId, pathEditId);
-}
-
-void ShowFrameCount(HWND dialog, int first, int last, int countId, int pathEditId) {
+// The count: |last - first| + 1; when either is -1, 1 for a path box holding text (a
+// single file) and 0 for an empty one.
+void ShowFrameCount(const Group& g, int first, int last) {
   int count;
   if (first == -1 || last == -1) {
-    count = GetWindowTextLengthA(GetDlgItem(dialog, pathEditId)) > 0 ? 1 : 0;
+    count = GetWindowTextLengthA(GetDlgItem(g.dialog, g.ids.pathEditId)) > 0 ? 1 : 0;
   } else {
     // Unlimited typed numbers can be far apart: the difference is taken in 64 bits.
     long long span = static_cast<long long>(last) - first;
     if (span < 0) span = -span;
     count = span + 1 > INT_MAX ? INT_MAX : static_cast<int>(span + 1);
   }
-  ShowNumberText(dialog, countId, count, 0);
+  ShowNumberText(g.dialog, g.ids.countId, count, 0);
+}
+
+// Sets both scroll bars' ranges to the run, shows first and last (-1: an empty box) and
+// the frame count.
+void ShowInputRange(const Group& g, int first, int last) {
+  for (const NumericPair& pair : {g.First(), g.Last()}) {
+    SetScrollRange(GetDlgItem(g.dialog, pair.scrollId), SB_CTL, pair.minimum, pair.maximum, TRUE);
+    const int value = pair.editId == g.ids.firstEditId ? first : last;
+    if (value == -1) {
+      SetDlgItemTextA(g.dialog, pair.editId, "");
+    } else {
+      ShowNumericValue(g.dialog, pair, value);
+    }
+  }
+  ShowFrameCount(g, first, last);
+}
+
+// A new path: the run on disk around it becomes the limits and the whole run the choice.
+GroupResult Rescan(const Group& g, const char* path) {
+  FindSequenceRange(path, &g.selection->dialogFirst, &g.selection->dialogLast);
+  ShowInputRange(g, g.selection->dialogFirst, g.selection->dialogLast);
+  return GroupResult::kChanged;
+}
+
+// The path is set by the program (which clears the edit box's modified flag), so the
+// change notification it raises is not taken for typing and rescans nothing twice.
+GroupResult TakePath(const Group& g, const char* path) {
+  SetDlgItemTextA(g.dialog, g.ids.pathEditId, path);
+  return Rescan(g, path);
+}
+
+GroupResult Browse(const Group& g) {
+  char chosen[kPathSize] = {};
+  const char* filter = g.ids.filter != nullptr ? g.ids.filter : kDefaultFilter;
+  if (!ChooseOpenFile(chosen, filter, g.dialog, g.ids.filterIndex)) return GroupResult::kHandled;
+  return TakePath(g, chosen);
+}
+
+GroupResult Drop(const Group& g, WPARAM wParam) {
+  const HDROP drop = reinterpret_cast<HDROP>(wParam);
+  DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  char dropped[kPathSize] = {};
+  if (DragQueryFileA(drop, 0, dropped, kPathSize) == 0) return GroupResult::kHandled;
+  POINT point = {};
+  DragQueryPoint(drop, &point);
+  ClientToScreen(g.dialog, &point);
+  RECT box = {};
+  if (!GetWindowRect(GetDlgItem(g.dialog, g.ids.groupId), &box)) return GroupResult::kHandled;
+  // Only inside the group box, its edges excluded.
+  if (!(box.left < point.x && point.x < box.right && box.top < point.y && point.y < box.bottom)) {
+    return GroupResult::kHandled;
+  }
+  return TakePath(g, dropped);
+}
+
+// A range box's number within the run; -1 for an empty box.
+int ReadRunBox(const Group& g, const NumericPair& pair) {
+  char text[kNumberTextSize] = {};
+  GetDlgItemTextA(g.dialog, pair.editId, text, kNumberTextSize);
+  if (text[0] == '\0') return -1;
+  return ReadNumericValue(g.dialog, pair);
+}
+
+GroupResult HandOver(const Group& g) {
+  InputSelection& s = *g.selection;
+  GetDlgItemTextA(g.dialog, g.ids.pathEditId, s.inputPath, kPathSize);
+  s.foundFirst = s.dialogFirst;
+  s.foundLast = s.dialogLast;
+  s.firstNumber = ReadRunBox(g, g.First());
+  s.lastNumber = ReadRunBox(g, g.Last());
+  return GroupResult::kHandled;
+}
+
+GroupResult Scroll(const Group& g, WPARAM wParam, LPARAM lParam) {
+  if (g.selection->dialogFirst == -1 || g.selection->dialogLast == -1) return GroupResult::kHandled;
+  const bool taken = ScrollNumericPair(g.dialog, wParam, lParam, g.First(), ThumbSource::kMessage) ||
+                     ScrollNumericPair(g.dialog, wParam, lParam, g.Last(), ThumbSource::kMessage);
+  if (!taken) return GroupResult::kHandled;
+  ShowFrameCount(g, ReadNumericValue(g.dialog, g.First()), ReadNumericValue(g.dialog, g.Last()));
+  return GroupResult::kChanged;
+}
+
+// A typed range number: the bar follows it within the run, the count follows both.
+GroupResult TypedNumber(const Group& g, const NumericPair& typed, const NumericPair& other) {
+  if (!TakeEditModified(g.dialog, typed.editId)) return GroupResult::kHandled;
+  const int value = SyncScrollFromEdit(g.dialog, typed);
+  const int otherValue = ReadNumericValue(g.dialog, other);
+  const bool first = typed.editId == g.ids.firstEditId;
+  ShowFrameCount(g, first ? value : otherValue, first ? otherValue : value);
+  return GroupResult::kChanged;
+}
+
+GroupResult Command(const Group& g, int id) {
+  if (id == g.ids.browseId) return Browse(g);
+  if (id == g.ids.pathEditId) {
+    if (!TakeEditModified(g.dialog, g.ids.pathEditId)) return GroupResult::kHandled;
+    char path[kPathSize] = {};
+    GetDlgItemTextA(g.dialog, g.ids.pathEditId, path, kPathSize);
+    return Rescan(g, path);
+  }
+  if (id == g.ids.firstEditId) return TypedNumber(g, g.First(), g.Last());
+  if (id == g.ids.lastEditId) return TypedNumber(g, g.Last(), g.First());
+  if (id == IDOK) return HandOver(g);
+  return GroupResult::kNotMine;
+}
+
+}  // namespace
+
+GroupResult InputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, const InputGroup& group,
+                           InputSelection* selection) {
+  const Group g = {dialog, group, selection};
+  switch (message) {
+    case WM_INITDIALOG:
+      SetDlgItemTextA(dialog, group.pathEditId, selection->inputPath);
+      selection->dialogFirst = selection->foundFirst;
+      selection->dialogLast = selection->foundLast;
+      ShowInputRange(g, selection->firstNumber, selection->lastNumber);
+      return GroupResult::kHandled;
+    case WM_COMMAND:
+      return Command(g, LOWORD(wParam));
+    case WM_HSCROLL:
+      return Scroll(g, wParam, lParam);
+    case WM_DROPFILES:
+      return Drop(g, wParam);
+    default:
+      return GroupResult::kNotMine;
+  }
 }
 
 }  // namespace zelvo

@@ -11,8 +11,6 @@ namespace {
 
 constexpr int kNumberTextSize = 100;
 
-enum class ThumbSource { kScrollBar, kMessage };
-
 // The scroll bar's 32-bit position while the thumb is dragged (its position otherwise).
 int TrackPosition(HWND dialog, int scrollId) {
   SCROLLINFO info = {};
@@ -41,85 +39,52 @@ int StepUp(int value, int step, int maximum) {
   return next > maximum ? maximum : static_cast<int>(next);
 }
 
-int ScrollPair(HWND dialog, WPARAM wParam, LPARAM lParam, int scrollId, int editId,
-               int minimum, int maximum, int lineStep, int pageStep, bool showSign,
-               int scale, ThumbSource thumb) {
-  const HWND bar = GetDlgItem(dialog, scrollId);
-  if (bar == nullptr || reinterpret_cast<HWND>(lParam) != bar) return 0;
-  // The edit text, not the scroll bar, is the starting point: it holds what was typed.
-  int value = ReadNumericValue(dialog, editId, scale, minimum, maximum);
-  switch (LOWORD(wParam)) {
-    case SB_LINELEFT:
-      value = StepDown(value, lineStep, minimum);
-      break;
-    case SB_LINERIGHT:
-      value = StepUp(value, lineStep, maximum);
-      break;
-    case SB_PAGELEFT:
-      value = StepDown(value, pageStep, minimum);
-      break;
-    case SB_PAGERIGHT:
-      value = StepUp(value, pageStep, maximum);
-      break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-      if (thumb == ThumbSource::kMessage && RangeFitsSixteenBits(dialog, scrollId)) {
-        value = static_cast<short>(HIWORD(wParam));
-      } else {
-        value = TrackPosition(dialog, scrollId);
-      }
-      break;
-    default:  // SB_LEFT, SB_RIGHT, SB_ENDSCROLL: the value as read, shown normalised
-      break;
-  }
-  ShowNumericValue(dialog, scrollId, editId, value, scale, showSign);
-  return 1;
+int ReadEditValue(HWND dialog, int editId, int scale, int minimum, int maximum) {
+  char text[kNumberTextSize] = {};
+  GetDlgItemTextA(dialog, editId, text, kNumberTextSize);
+  return ParseLimitedValue(text, scale, minimum, maximum);
+}
+
+void SetScrollValue(HWND dialog, int scrollId, int value) {
+  SetScrollPos(GetDlgItem(dialog, scrollId), SB_CTL, value, TRUE);
 }
 
 }  // namespace
 
-int NumericPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int scrollId,
-                    int editId, int* value, int minimum, int maximum, bool showSign,
-                    int scale, int lineStep, int pageStep) {
+GroupResult NumericPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, const NumericPair& pair,
+                            int* value) {
   switch (message) {
     case WM_INITDIALOG:
-      InitNumericPair(dialog, scrollId, editId, *value, minimum, maximum, showSign, scale);
-      return 1;
+      SetScrollRange(GetDlgItem(dialog, pair.scrollId), SB_CTL, pair.minimum, pair.maximum, TRUE);
+      ShowNumericValue(dialog, pair, *value);
+      return GroupResult::kHandled;
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
-      if (id == editId) {
-        if (!TakeEditModified(dialog, editId)) return 1;
-        SyncScrollFromEdit(dialog, editId, scrollId, minimum, maximum, scale);
-        return 2;
+      if (id == pair.editId) {
+        if (!TakeEditModified(dialog, pair.editId)) return GroupResult::kHandled;
+        SyncScrollFromEdit(dialog, pair);
+        return GroupResult::kChanged;
       }
       if (id == IDOK) {
-        *value = ReadNumericValue(dialog, editId, scale, minimum, maximum);
-        return 1;
+        *value = ReadNumericValue(dialog, pair);
+        return GroupResult::kHandled;
       }
-      return 0;
+      return GroupResult::kNotMine;
     }
     case WM_HSCROLL:
-      ScrollNumericPair(dialog, wParam, lParam, scrollId, editId, minimum, maximum, lineStep,
-                        pageStep, showSign, scale);
-      return 2;
+      ScrollNumericPair(dialog, wParam, lParam, pair, ThumbSource::kScrollBar);
+      return GroupResult::kChanged;
     default:
-      return 0;
+      return GroupResult::kNotMine;
   }
 }
 
-void InitNumericPair(HWND dialog, int scrollId, int editId, int value, int minimum,
-                     int maximum, bool showSign, int scale) {
-  SetScrollRange(GetDlgItem(dialog, scrollId), SB_CTL, minimum, maximum, TRUE);
-  ShowNumericValue(dialog, scrollId, editId, value, scale, showSign);
-}
-
-void ShowNumericValue(HWND dialog, int scrollId, int editId, int value, int scale,
-                      bool showSign) {
-  SetScrollValue(dialog, scrollId, value);
-  if (scale <= 0 && !showSign) {
-    SetDlgItemInt(dialog, editId, static_cast<UINT>(value), TRUE);
+void ShowNumericValue(HWND dialog, const NumericPair& pair, int value) {
+  SetScrollValue(dialog, pair.scrollId, value);
+  if (pair.showSign) {
+    SetDlgItemTextA(dialog, pair.editId, FormatNumericText(value, pair.scale, true).c_str());
   } else {
-    SetDlgItemTextA(dialog, editId, FormatNumericText(value, scale, showSign).c_str());
+    ShowNumberText(dialog, pair.editId, value, pair.scale);
   }
 }
 
@@ -131,36 +96,48 @@ void ShowNumberText(HWND dialog, int controlId, int value, int scale) {
   }
 }
 
-void SetScrollValue(HWND dialog, int scrollId, int value) {
-  SetScrollPos(GetDlgItem(dialog, scrollId), SB_CTL, value, TRUE);
+int ReadNumericValue(HWND dialog, const NumericPair& pair) {
+  return ReadEditValue(dialog, pair.editId, pair.scale, pair.minimum, pair.maximum);
 }
 
-int ReadNumericValue(HWND dialog, int editId, int scale, int minimum, int maximum) {
-  char text[kNumberTextSize] = {};
-  GetDlgItemTextA(dialog, editId, text, kNumberTextSize);
-  return ParseLimitedValue(text, scale, minimum, maximum);
-}
-
-int SyncScrollFromEdit(HWND dialog, int editId, int scrollId, int minimum, int maximum,
-                       int scale) {
-  const int typed = ReadNumericValue(dialog, editId, scale, -1, -1);
-  const int value = ClampTypedValue(typed, minimum, maximum);
-  SetScrollValue(dialog, scrollId, value);
+int SyncScrollFromEdit(HWND dialog, const NumericPair& pair) {
+  const int typed = ReadEditValue(dialog, pair.editId, pair.scale, -1, -1);
+  const int value = ClampTypedValue(typed, pair.minimum, pair.maximum);
+  SetScrollValue(dialog, pair.scrollId, value);
   return value;
 }
 
-int ScrollNumericPair(HWND dialog, WPARAM wParam, LPARAM lParam, int scrollId, int editId,
-                      int minimum, int maximum, int lineStep, int pageStep, bool showSign,
-                      int scale) {
-  return ScrollPair(dialog, wParam, lParam, scrollId, editId, minimum, maximum, lineStep,
-                    pageStep, showSign, scale, ThumbSource::kScrollBar);
-}
-
-int ScrollNumericPairByMessage(HWND dialog, WPARAM wParam, LPARAM lParam, int scrollId,
-                               int editId, int minimum, int maximum, int lineStep,
-                               int pageStep, bool showSign, int scale) {
-  return ScrollPair(dialog, wParam, lParam, scrollId, editId, minimum, maximum, lineStep,
-                    pageStep, showSign, scale, ThumbSource::kMessage);
+bool ScrollNumericPair(HWND dialog, WPARAM wParam, LPARAM lParam, const NumericPair& pair, ThumbSource thumb) {
+  const HWND bar = GetDlgItem(dialog, pair.scrollId);
+  if (bar == nullptr || reinterpret_cast<HWND>(lParam) != bar) return false;
+  // The edit text, not the scroll bar, is the starting point: it holds what was typed.
+  int value = ReadNumericValue(dialog, pair);
+  switch (LOWORD(wParam)) {
+    case SB_LINELEFT:
+      value = StepDown(value, pair.lineStep, pair.minimum);
+      break;
+    case SB_LINERIGHT:
+      value = StepUp(value, pair.lineStep, pair.maximum);
+      break;
+    case SB_PAGELEFT:
+      value = StepDown(value, pair.pageStep, pair.minimum);
+      break;
+    case SB_PAGERIGHT:
+      value = StepUp(value, pair.pageStep, pair.maximum);
+      break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK:
+      if (thumb == ThumbSource::kMessage && RangeFitsSixteenBits(dialog, pair.scrollId)) {
+        value = static_cast<short>(HIWORD(wParam));
+      } else {
+        value = TrackPosition(dialog, pair.scrollId);
+      }
+      break;
+    default:  // SB_LEFT, SB_RIGHT, SB_ENDSCROLL: the value as read, shown normalised
+      break;
+  }
+  ShowNumericValue(dialog, pair, value);
+  return true;
 }
 
 bool TakeEditModified(HWND dialog, int controlId) {

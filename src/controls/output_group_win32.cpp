@@ -6,29 +6,28 @@
 
 namespace zelvo {
 
-int OutputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int editId,
-                    int browseId, char* path, const char* filter) {
-  (void)lParam;
+GroupResult OutputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/, const OutputGroup& group,
+                            char* path) {
   if (message == WM_INITDIALOG) {
-    SetDlgItemTextA(dialog, editId, path);
-    return 1;
+    SetDlgItemTextA(dialog, group.editId, path);
+    return GroupResult::kHandled;
   }
-  if (message != WM_COMMAND) return 0;
+  if (message != WM_COMMAND) return GroupResult::kNotMine;
   const int id = LOWORD(wParam);
-  if (id == editId) return TakeEditModified(dialog, editId) ? 2 : 1;
-  if (id == browseId) {
+  if (id == group.editId) return TakeEditModified(dialog, group.editId) ? GroupResult::kChanged : GroupResult::kHandled;
+  if (id == group.browseId) {
     // A buffer of its own: a cancelled dialog leaves the box and the caller's path alone.
     char chosen[kPathSize] = {};
-    GetDlgItemTextA(dialog, editId, chosen, kPathSize);
-    if (ChooseSaveFile(chosen, filter, dialog, 0) == 0) return 1;
-    SetDlgItemTextA(dialog, editId, chosen);
-    return 2;
+    GetDlgItemTextA(dialog, group.editId, chosen, kPathSize);
+    if (ChooseSaveFile(chosen, group.filter, dialog, 0) == 0) return GroupResult::kHandled;
+    SetDlgItemTextA(dialog, group.editId, chosen);
+    return GroupResult::kChanged;
   }
   if (id == IDOK) {
-    GetDlgItemTextA(dialog, editId, path, kPathSize);
-    return 1;
+    GetDlgItemTextA(dialog, group.editId, path, kPathSize);
+    return GroupResult::kHandled;
   }
-  return 0;
+  return GroupResult::kNotMine;
 }
 
 }  // namespace zelvo

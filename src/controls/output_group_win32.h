@@ -4,12 +4,20 @@
 // caller's path buffer takes its text only when the Run button (IDOK) arrives.
 #include <windows.h>
 
+#include "controls/group_result.h"
+
 namespace zelvo {
 
-// Per-message handler. `path` is a kPathSize buffer; `filter` the Save As type list.
-// Returns 0 when the message is not for the group, 1 when handled, 2 when the edit box
-// changed (a user edit, seen once per change, or a name chosen with Browse).
-int OutputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, int editId,
-                    int browseId, char* path, const char* filter);
+struct OutputGroup {
+  int editId = 0;
+  int browseId = 0;
+  const char* filter = nullptr;  // the Save As type list
+};
+
+// Per-message handler; `path` is a kPathSize buffer. kNotMine when the message is not for
+// the group, kHandled when handled, kChanged when the edit box changed (a user edit, seen
+// once per change, or a name chosen with Browse).
+GroupResult OutputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, const OutputGroup& group,
+                            char* path);
 
 }  // namespace zelvo

@@ -1,29 +1,21 @@
 #include "convert/avi_saver_win32.h"
 
-#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "platform/path_buffer.h"
 
 namespace zelvo {
 
 namespace {
 
 const char kCaption[] = "AviSaver";
+const char kNoCanvas[] = "HBITMAPが作れませんでした。";
 
 AviSaver::CompressorChooser gChooser = nullptr;
-std::atomic<int> gLibraryUses{0};
-
-void BeginLibraryUse() {
-  AVIFileInit();
-  ++gLibraryUses;
-}
-
-void EndLibraryUse() {
-  AVIFileExit();
-  --gLibraryUses;
-}
 
 void ShowFailure(HWND owner, const char* text) { MessageBoxA(owner, text, kCaption, MB_OK); }
 
@@ -57,11 +49,40 @@ struct DibInfo {
   RGBQUAD colors[256];
 };
 
+// The 40 bytes of the portable header as GDI and AVIFile take them.
+BITMAPINFOHEADER ToBitmapInfoHeader(const DibHeader& header) {
+  static_assert(sizeof(BITMAPINFOHEADER) == kDibHeaderSize, "BITMAPINFOHEADER is the 40-byte header");
+  std::uint8_t bytes[kDibHeaderSize];
+  StoreDibHeader(bytes, header);
+  BITMAPINFOHEADER out;
+  std::memcpy(&out, bytes, sizeof out);
+  return out;
+}
+
+// The AVI file handler (CLSID_AVIFile; mingw declares it, but no import library defines
+// it). Named explicitly, so that the handler never follows the file name's extension: a
+// temporary name near the path limit has none, and ".wav" or ".au" would pick the
+// handler of sound files, in which no video stream can be created.
+const CLSID kAviFileHandler = {0x00020000, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// AVIFile's file layer (mmioOpen) takes names of at most 127 characters. A longer path
+// of an existing file (the job creates its temporary file before the writer opens it) is
+// given by its short 8.3 form where the file system keeps one; `name` holds kPathSize
+// bytes.
+void OpenableName(const char* path, char* name) {
+  constexpr std::size_t kMmioNameLimit = 128;
+  std::snprintf(name, kPathSize, "%s", path);
+  if (std::strlen(path) < kMmioNameLimit) return;
+  char shortName[kPathSize];
+  const DWORD n = GetShortPathNameA(path, shortName, sizeof shortName);
+  if (n > 0 && n < std::strlen(path)) std::memcpy(name, shortName, n + 1);
+}
+
 }  // namespace
 
 void AviSaver::SetCompressorChooser(CompressorChooser chooser) { gChooser = chooser; }
 
-int AviSaver::LibraryUses() { return gLibraryUses.load(); }
+int AviSaver::LibraryUses() { return AviFileLibrary::Count(); }
 
 AviSaver::~AviSaver() { Close(); }
 
@@ -71,30 +92,46 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
 
 HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scale, int rate) {
   Close();
-
-  // A top-down first frame arrives with a negative height; the stream always holds
-  // bottom-up rows of the picture's true height, never a negative frame size.
-  const std::int64_t rows = height < 0 ? -static_cast<std::int64_t>(height) : height;
-  const std::uint64_t stride =
-      width > 0 ? ((static_cast<std::uint64_t>(width) * 24 + 31) / 32) * 4 : 0;
-  const std::uint64_t bytes = stride * static_cast<std::uint64_t>(rows);
-  if (width <= 0 || rows <= 0 || rows > 0x7fffffff || bytes > kMaxDibBlock) {
+  if (!SetFrameFormat(width, height, scale, rate)) {
     // No canvas of that size can exist: refuse before the dialog and before any file.
-    ShowFailure(owner, "HBITMAPが作れませんでした。");
+    ShowFailure(owner, kNoCanvas);
     return nullptr;
   }
-  frameWidth_ = width;
-  frameHeight_ = static_cast<int>(rows);
-  frameBytes_ = static_cast<int>(bytes);
+  // Declared so that a failing step releases what the steps before it acquired as Close
+  // does: the streams and the file, then the canvas, then the library.
+  AviFileLibrary library = AviFileLibrary::Begin();
+  DibSection bitmap;
+  MemoryDc memoryDc;
+  AviFile file;
+  AviStream stream;
+  AviStream compressed;
+  if (!ChooseCodec()) return nullptr;
+  try {
+    path_ = path;
+  } catch (const std::bad_alloc&) {
+    path_.clear();
+  }
+  if (!OpenStreams(owner, path, &file, &stream, &compressed) || !CreateCanvas(owner, &bitmap, &memoryDc)) {
+    return nullptr;
+  }
+  library_ = std::move(library);
+  bitmap_ = std::move(bitmap);
+  memoryDc_ = std::move(memoryDc);
+  file_ = std::move(file);
+  stream_ = std::move(stream);
+  compressedStream_ = std::move(compressed);
+  return memoryDc_.get();
+}
 
-  format_ = {};
-  format_.biSize = sizeof(BITMAPINFOHEADER);
-  format_.biWidth = frameWidth_;
-  format_.biHeight = frameHeight_;
-  format_.biPlanes = 1;
-  format_.biBitCount = 24;
-  format_.biCompression = BI_RGB;
-  format_.biSizeImage = static_cast<DWORD>(frameBytes_);
+bool AviSaver::SetFrameFormat(int width, int height, int scale, int rate) {
+  // A top-down first frame arrives with a negative height; the stream always holds
+  // bottom-up rows of the picture's true height, never a negative frame size.
+  DibGeometry geometry;
+  if (width <= 0 || height == 0 || !CheckedDibGeometry(width, height, 24, &geometry)) return false;
+  frameWidth_ = width;
+  frameHeight_ = static_cast<int>(geometry.rows);
+  frameBytes_ = static_cast<int>(geometry.bytes);
+  format_ = ToBitmapInfoHeader(MakeDibHeader(frameWidth_, frameHeight_, 24, static_cast<std::uint32_t>(frameBytes_)));
 
   streamInfo_ = {};
   streamInfo_.fccType = streamtypeVIDEO;
@@ -104,21 +141,17 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   streamInfo_.dwQuality = static_cast<DWORD>(-1);
   SetRect(&streamInfo_.rcFrame, 0, 0, frameWidth_, frameHeight_);
   std::strcpy(streamInfo_.szName, "VIDEO");
+  return true;
+}
 
-  BeginLibraryUse();
-  libraryInUse_ = true;
-
+bool AviSaver::ChooseCodec() {
   // Full frames preselected, so accepting the dialog as it opens writes uncompressed video.
   compressor_ = {};
   compressor_.cbSize = sizeof(COMPVARS);
   compressor_.dwFlags = ICMF_COMPVARS_VALID;
   compressor_.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
   compressor_.lQ = ICQUALITY_DEFAULT;
-  if (!ChooseCompressor(&compressor_, &format_)) {
-    EndLibraryUse();
-    libraryInUse_ = false;
-    return nullptr;
-  }
+  if (!ChooseCompressor(&compressor_, &format_)) return false;
 
   streamInfo_.fccHandler = compressor_.fccHandler;
   compressOptions_ = {};
@@ -134,98 +167,73 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   compressOptions_.lpParms = compressor_.lpState;
   compressOptions_.cbParms = static_cast<DWORD>(compressor_.cbState);
   compressOptions_.dwInterleaveEvery = 0;
+  return true;
+}
 
-  try {
-    path_ = path;
-  } catch (const std::bad_alloc&) {
-    path_.clear();
-  }
-  if (AVIFileOpenA(&file_, path, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, nullptr) != 0) {
-    file_ = nullptr;
+bool AviSaver::OpenStreams(HWND owner, const char* path, AviFile* file, AviStream* stream, AviStream* compressed) {
+  char name[kPathSize];
+  OpenableName(path, name);
+  CLSID handler = kAviFileHandler;  // AVIFileOpenA takes a pointer to a modifiable CLSID
+  if (AVIFileOpenA(file->receive(), name, OF_CREATE | OF_SHARE_EXCLUSIVE | OF_WRITE, &handler) != 0) {
+    file->release();  // a failed open leaves no file to release
     ShowFailure(owner, "保存するファイルが開けませんでした。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
-  if (AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) {
-    stream_ = nullptr;
+  if (AVIFileCreateStreamA(file->get(), stream->receive(), &streamInfo_) != 0) {
+    stream->release();
     ShowFailure(owner, "編集用ストリームが作られませんでした。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
   AVICOMPRESSOPTIONS options = compressOptions_;  // the call may adjust its copy
-  if (AVIMakeCompressedStream(&compressedStream_, stream_, &options, nullptr) != 0) {
-    compressedStream_ = nullptr;
+  if (AVIMakeCompressedStream(compressed->receive(), stream->get(), &options, nullptr) != 0) {
+    compressed->release();
     ShowFailure(owner, "圧縮ストリームの作成に失敗しました。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
-  if (AVIStreamSetFormat(compressedStream_, 0, &format_, sizeof(format_)) != 0) {
+  if (AVIStreamSetFormat(compressed->get(), 0, &format_, sizeof(format_)) != 0) {
     ShowFailure(owner, "ストリームのフォーマットを設定するのに失敗しました。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
-  HDC windowDc = GetDC(owner);
-  if (windowDc == nullptr) {
+  return true;
+}
+
+bool AviSaver::CreateCanvas(HWND owner, DibSection* bitmap, MemoryDc* memoryDc) {
+  WindowDc windowDc(owner);
+  if (!windowDc) {
     ShowFailure(owner, "HDCが取得できませんでした。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
-  memoryDc_ = CreateCompatibleDC(windowDc);
-  if (memoryDc_ == nullptr) {
+  *memoryDc = MemoryDc(CreateCompatibleDC(windowDc.get()));
+  if (!*memoryDc) {
     ShowFailure(owner, "メモリDCが作れませんでした。");
-    AbandonOpen(owner, windowDc);
-    return nullptr;
+    return false;
   }
-  if (ReleaseDC(owner, windowDc) != 1) {
+  if (!windowDc.reset()) {
     ShowFailure(owner, "HDCを開放できませんでした。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+    return false;
   }
-  bitmap_ = CreateDIBSection(memoryDc_, reinterpret_cast<const BITMAPINFO*>(&format_),
-                             DIB_RGB_COLORS, &bits_, nullptr, 0);
-  if (bitmap_ == nullptr) {
-    bits_ = nullptr;
-    ShowFailure(owner, "HBITMAPが作れませんでした。");
-    AbandonOpen(owner, nullptr);
-    return nullptr;
+  *bitmap = DibSection::Create(memoryDc->get(), reinterpret_cast<const BITMAPINFO*>(&format_));
+  if (!*bitmap) {
+    ShowFailure(owner, kNoCanvas);
+    return false;
   }
-  oldBitmap_ = SelectObject(memoryDc_, bitmap_);
-  return memoryDc_;
+  memoryDc->Select(bitmap->get());
+  return true;
 }
 
 // The compressed stream, the stream and the file, in that order; true when a file was
 // held (it is complete on disk after its release).
 bool AviSaver::ReleaseStreamsAndFile() {
-  if (compressedStream_ != nullptr) {
-    AVIStreamRelease(compressedStream_);
-    compressedStream_ = nullptr;
-  }
-  if (stream_ != nullptr) {
-    AVIStreamRelease(stream_);
-    stream_ = nullptr;
-  }
-  if (file_ == nullptr) return false;
-  AVIFileRelease(file_);
-  file_ = nullptr;
+  compressedStream_.reset();
+  stream_.reset();
+  if (!file_) return false;
+  file_.reset();
   return true;
 }
 
-void AviSaver::AbandonOpen(HWND owner, HDC windowDc) {
-  ReleaseStreamsAndFile();
-  if (memoryDc_ != nullptr) {
-    DeleteDC(memoryDc_);
-    memoryDc_ = nullptr;
-  }
-  if (windowDc != nullptr) ReleaseDC(owner, windowDc);
-  bits_ = nullptr;
-  if (libraryInUse_) {
-    EndLibraryUse();
-    libraryInUse_ = false;
-  }
-}
-
 bool AviSaver::WriteFrame() {
-  if (stream_ == nullptr || compressedStream_ == nullptr || bits_ == nullptr) return false;
+  void* bits = bitmap_.bits();
+  if (!stream_ || !compressedStream_ || bits == nullptr) return false;
   // GDI may still hold drawing calls in its batch; the section's memory must show them.
   GdiFlush();
   const LONG n = nextFrame_;
@@ -244,13 +252,13 @@ bool AviSaver::WriteFrame() {
     return false;
   }
   LONG written = 0;
-  if (AVIStreamWrite(compressedStream_, n, 1, bits_, frameBytes_, AVIIF_KEYFRAME, nullptr, &written) != 0) {
+  if (AVIStreamWrite(compressedStream_.get(), n, 1, bits, frameBytes_, AVIIF_KEYFRAME, nullptr, &written) != 0) {
     return false;
   }
   // The bytes the file holds for this frame, asked of the file's own stream: a
   // compressing stream reports 1 (one sample) under Wine, not the size it produced.
   LONG inFile = 0;
-  if (AVIStreamRead(stream_, n, 1, nullptr, 0, &inFile, nullptr) == 0 && inFile > written) written = inFile;
+  if (AVIStreamRead(stream_.get(), n, 1, nullptr, 0, &inFile, nullptr) == 0 && inFile > written) written = inFile;
   const std::uint64_t stored = static_cast<std::uint64_t>(written > 0 ? written : 0);
   acceptedBytes_ += stored + 8;  // data and chunk header
   finishedBytes_ += FrameFileBytes(stored);
@@ -272,35 +280,25 @@ bool AviSaver::Close() {
       complete = false;
     }
   }
-  if (bitmap_ != nullptr) {
-    DeleteObject(SelectObject(memoryDc_, oldBitmap_));
-    bitmap_ = nullptr;
-    oldBitmap_ = nullptr;
-  }
-  if (memoryDc_ != nullptr) {
-    DeleteDC(memoryDc_);
-    memoryDc_ = nullptr;
-  }
+  memoryDc_.RestoreSelection();
+  bitmap_.reset();
+  memoryDc_.reset();
   // Frees the codec instance and the state the dialog allocated; harmless on a cleared
   // record (the constructor's, or one freed before).
   ICCompressorFree(&compressor_);
   compressor_ = {};
-  bits_ = nullptr;
   nextFrame_ = 0;
   acceptedBytes_ = 0;
   finishedBytes_ = kFileOverhead;
   pastSizeLimit_ = false;
   path_.clear();
-  if (libraryInUse_) {
-    EndLibraryUse();
-    libraryInUse_ = false;
-  }
+  library_.reset();
   return complete;
 }
 
 int AviSaver::DrawPackedDib(const PackedDib& image) {
-  if (memoryDc_ == nullptr) return 1;
-  return zelvo::DrawPackedDib(memoryDc_, image);
+  if (!memoryDc_) return 1;
+  return zelvo::DrawPackedDib(memoryDc_.get(), image);
 }
 
 namespace {
@@ -334,7 +332,7 @@ bool WidenTwoBitRows(HDC canvas, const DibView& view, std::vector<std::uint8_t>*
     if (canvasHeight < *drawRows) *drawRows = canvasHeight;
   }
   if (*drawWidth <= 0 || *drawRows <= 0) return true;
-  const std::size_t outStride = (static_cast<std::size_t>(*drawWidth) + 3) & ~std::size_t{3};
+  const std::size_t outStride = static_cast<std::size_t>(DibStride(*drawWidth, 8));
   try {
     widened->assign(outStride * static_cast<std::size_t>(*drawRows), 0);
   } catch (const std::bad_alloc&) {
@@ -365,12 +363,7 @@ int DrawPackedDib(HDC canvas, const PackedDib& image) {
   }
   const int bits = view.header.bitCount;
   DibInfo info = {};
-  info.header.biSize = sizeof(BITMAPINFOHEADER);
-  info.header.biWidth = view.header.width;
-  info.header.biHeight = view.header.height;
-  info.header.biPlanes = 1;
-  info.header.biBitCount = static_cast<WORD>(bits);
-  info.header.biCompression = BI_RGB;
+  info.header = ToBitmapInfoHeader(MakeDibHeader(view.header.width, view.header.height, bits, 0));
   // The block always holds the full table of 2^bits entries; a clrUsed below that would
   // make GDI read some indices differently from the portable canvas.
   std::memcpy(info.colors, view.colors, static_cast<std::size_t>(DibColorCount(bits)) * 4);

@@ -11,6 +11,7 @@
 
 #include "convert/frame_writer.h"
 #include "image/packed_dib.h"
+#include "platform/handles_win32.h"
 
 namespace zelvo {
 
@@ -32,9 +33,10 @@ class AviSaver : public FrameWriter {
   AviSaver& operator=(const AviSaver&) = delete;
 
   // Asks for the compressor, creates `path` with one stream of width x |height| (rows
-  // bottom-up), dwScale `scale`, dwRate `rate`, and the canvas. Returns the canvas's
-  // memory DC, owned by the writer; null when the user cancelled (nothing created, no
-  // message) or a step failed (its message shown, owned by `owner`).
+  // bottom-up), dwScale `scale`, dwRate `rate`, and the canvas. The file is an AVI file
+  // whatever its name's extension (none, ".tmp", ".wav"). Returns the canvas's memory DC,
+  // owned by the writer; null when the user cancelled (nothing created, no message) or a
+  // step failed (its message shown, owned by `owner`).
   HDC Open(HWND owner, int width, int height, const char* path, int scale, int rate);
   bool Open(int width, int height, const char* path, int scale, int rate) override;
   int DrawPackedDib(const PackedDib& image) override;
@@ -50,8 +52,8 @@ class AviSaver : public FrameWriter {
   bool Close() override;
 
   // What the open writer holds, for callers that look at the canvas and the stream set-up.
-  HDC canvasDc() const { return memoryDc_; }
-  const unsigned char* canvasBits() const { return static_cast<const unsigned char*>(bits_); }
+  HDC canvasDc() const { return memoryDc_.get(); }
+  const unsigned char* canvasBits() const { return static_cast<const unsigned char*>(bitmap_.bits()); }
   int frameWidth() const { return frameWidth_; }
   int frameHeight() const { return frameHeight_; }
   int frameBytes() const { return frameBytes_; }
@@ -60,19 +62,28 @@ class AviSaver : public FrameWriter {
   const AVISTREAMINFOA& streamInfo() const { return streamInfo_; }
 
  private:
-  // Releases what a failing Open acquired, in the order Close uses, and ends this Open's
-  // use of the AVIFile library.
-  void AbandonOpen(HWND owner, HDC windowDc);
+  // The parts of Open: the stream's format from the frame size (false when no canvas of
+  // that size can exist), the codec the user chooses (false when cancelled), the file with
+  // its stream and compressing stream, and the canvas. Each failing step has shown its
+  // message; what it acquired is released on its way out.
+  bool SetFrameFormat(int width, int height, int scale, int rate);
+  bool ChooseCodec();
+  bool OpenStreams(HWND owner, const char* path, AviFile* file, AviStream* stream, AviStream* compressed);
+  bool CreateCanvas(HWND owner, DibSection* bitmap, MemoryDc* memoryDc);
   bool ReleaseStreamsAndFile();
 
-  void* bits_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ oldBitmap_ = nullptr;
-  HDC memoryDc_ = nullptr;
-  PAVISTREAM stream_ = nullptr;
-  PAVISTREAM compressedStream_ = nullptr;
-  PAVIFILE file_ = nullptr;
+  // Close releases these in turn: the compressing stream, the stream and the file (which
+  // completes it), the canvas (its DC gives the bitmap back first), the codec, the
+  // library. Declared in the reverse order, so that the owners alone would release them
+  // the same way.
+  AviFileLibrary library_;  // this writer's AVIFileInit, matched by one AVIFileExit
   COMPVARS compressor_ = {};
+  DibSection bitmap_;
+  MemoryDc memoryDc_;  // the canvas: bitmap_ selected into it
+  AviFile file_;
+  AviStream stream_;
+  AviStream compressedStream_;
+
   AVICOMPRESSOPTIONS compressOptions_ = {};
   int frameWidth_ = 0;
   int frameHeight_ = 0;
@@ -89,9 +100,6 @@ class AviSaver : public FrameWriter {
   bool pastSizeLimit_ = false;
   BITMAPINFOHEADER format_ = {};
   AVISTREAMINFOA streamInfo_ = {};
-  // Set by each successful Open's AVIFileInit, cleared by the one AVIFileExit that
-  // matches it, so the library's use count stays balanced however often Close runs.
-  bool libraryInUse_ = false;
 };
 
 // Copies the image unscaled into the top-left corner of the DC's bitmap (the canvas),

@@ -2,9 +2,8 @@
 
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/window_win32.h"
@@ -15,224 +14,180 @@ namespace {
 
 const char kProgressFormat[] = "%d/%d 終了";
 
-// One posted text. The worker allocates it, the dialog shows and frees it, so no buffer is
-// ever written by one thread while the other reads it.
+// What the worker's WM_USER posts carry (wParam).
+constexpr WPARAM kStatusText = 1;
+constexpr WPARAM kStep = 3;
+
+// One posted text. The worker makes it and releases it into PostMessage; the dialog
+// adopts it from lParam, shows it and lets it go. No buffer is ever written by one thread
+// while the other reads it.
 struct PostedText {
-  int firstId;   // status control; or the bar of a step
-  int secondId;  // the progress text of a step
   char text[520];
 };
 
-// Values set before the worker starts (thread creation orders them) or exchanged between the
-// two threads while it runs; atomic either way, so no access is a data race.
-// Set before the worker starts and read only by it: thread creation orders the two.
-ProgressRoutine gRoutine;
-std::atomic<HWND> gDialog{nullptr};
-std::atomic<int> gResult{0};
-std::atomic<int> gAbortRequested{0};
-std::atomic<int> gFramesDone{0};
-std::atomic<int> gTotal{0};
-std::atomic<int> gStatusId{0};
-std::atomic<int> gTextId{0};
-std::atomic<int> gBarId{0};
-// Dialog thread only.
-bool gStarted = false;
-// Set by the worker after it stored the result and before it posts its WM_CLOSE: a
-// WM_CLOSE arriving while this is clear came from someone else.
-std::atomic<bool> gWorkerDone{false};
-std::atomic<ProgressThreadStarter> gThreadStarter{nullptr};
-
-HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD* threadId) {
-  ProgressThreadStarter starter = gThreadStarter.load();
-  if (starter != nullptr) return starter(start, parameter, threadId);
-  return CreateThread(nullptr, 0, start, parameter, 0, threadId);
-}
-
-void PostText(WPARAM code, int firstId, int secondId, const char* text) {
-  PostedText* block = new (std::nothrow) PostedText;
-  if (block == nullptr) return;
-  block->firstId = firstId;
-  block->secondId = secondId;
-  std::snprintf(block->text, sizeof(block->text), "%s", text != nullptr ? text : "");
-  HWND dialog = gDialog.load();
-  if (dialog == nullptr || !PostMessageA(dialog, WM_USER, code, reinterpret_cast<LPARAM>(block))) {
-    delete block;
+std::unique_ptr<PostedText> MakePostedText(const char* text) {
+  std::unique_ptr<PostedText> block;
+  try {
+    block = std::make_unique<PostedText>();
+  } catch (const std::bad_alloc&) {
+    return block;  // the text is not shown; the job goes on
   }
+  std::snprintf(block->text, sizeof block->text, "%s", text != nullptr ? text : "");
+  return block;
 }
 
-void ShowPosted(HWND dialog, WPARAM code, PostedText* block) {
-  switch (code) {
-    case kProgressStatusText:
-      SetDlgItemTextA(dialog, block->firstId, block->text);
-      break;
-    case kProgressCaptionText:
-      SetWindowTextA(dialog, block->text);
-      break;
-    case kProgressStep:
-      StepProgress(dialog, block->firstId);
-      SetDlgItemTextA(dialog, block->secondId, block->text);
-      break;
-  }
+std::unique_ptr<PostedText> AdoptPostedText(LPARAM lParam) {
+  return std::unique_ptr<PostedText>(reinterpret_cast<PostedText*>(lParam));
 }
 
-bool IsOwnText(WPARAM code) {
-  return code == kProgressStatusText || code == kProgressCaptionText || code == kProgressStep;
-}
+bool IsOwnText(WPARAM code) { return code == kStatusText || code == kStep; }
 
-// Posts still queued when the window goes would be dropped with their blocks: free them.
+// Posts still queued when the window goes would be dropped with their blocks: adopt them.
 void DiscardPending(HWND dialog) {
   MSG message;
   while (PeekMessageA(&message, dialog, WM_USER, WM_USER, PM_REMOVE)) {
-    if (IsOwnText(message.wParam)) delete reinterpret_cast<PostedText*>(message.lParam);
+    if (IsOwnText(message.wParam)) AdoptPostedText(message.lParam);
   }
 }
 
-void ClearState() {
-  gDialog = nullptr;
-  gStarted = false;
-  gFramesDone = 0;
-  gTotal = 0;
-  gStatusId = 0;
-  gTextId = 0;
-  gBarId = 0;
+// Step, range and position in that order; a bound above 65535 uses the 32-bit range, so
+// the bar of a long job tracks the count instead of wrapping.
+void InitProgressBar(HWND dialog, int id, int high) {
+  SendDlgItemMessageA(dialog, id, PBM_SETSTEP, 1, 0);
+  if (high < 0 || high > 0xffff) {
+    SendDlgItemMessageA(dialog, id, PBM_SETRANGE32, 0, static_cast<LPARAM>(high));
+  } else {
+    SendDlgItemMessageA(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, high));
+  }
+  SendDlgItemMessageA(dialog, id, PBM_SETPOS, 0, 0);
+}
+
+void ShowCount(HWND dialog, int textId, int done, int total) {
+  char text[100];
+  std::snprintf(text, sizeof text, kProgressFormat, done, total);
+  SetDlgItemTextA(dialog, textId, text);
 }
 
 }  // namespace
 
-void SetProgressThreadStarter(ProgressThreadStarter starter) { gThreadStarter = starter; }
+ProgressDialog::ProgressDialog(HINSTANCE instance, const ProgressLayout& layout)
+    : instance_(instance), layout_(layout) {}
 
-int RunProgressDialog(HWND owner, HINSTANCE instance, int templateId, const ProgressRoutine& routine,
-                      int barId, int textId, int total) {
-  gRoutine = routine;
-  gBarId = barId;
-  gTextId = textId;
-  gTotal = total;
-  gAbortRequested = 0;
-  gFramesDone = 0;
-  gWorkerDone = false;
+int ProgressDialog::Run(HWND owner, int total, const ProgressRoutine& routine) {
+  total_ = total;
+  routine_ = &routine;
+  started_ = false;
+  dialog_ = nullptr;
+  abortRequested_ = false;
+  framesDone_ = 0;
+  workerDone_ = false;
   // Stays 1 unless a worker runs the routine: a dialog that could not be shown or a thread
   // that could not start must not pass for success.
-  gResult = 1;
-  if (DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, ProgressDialogProc, 0) == -1) {
-    ClearState();
-    return 1;
-  }
-  return gResult.load();
+  result_ = 1;
+  const INT_PTR shown = DialogBoxParamA(instance_, MAKEINTRESOURCEA(layout_.templateId), owner, DialogProc,
+                                        reinterpret_cast<LPARAM>(this));
+  dialog_ = nullptr;
+  routine_ = nullptr;
+  return shown == -1 ? 1 : result_.load();
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ProgressDialog::Start(HWND dialog) {
+  if (started_) return TRUE;
+  dialog_ = dialog;
+  CenterWindow(dialog, GetParent(dialog));
+  if (layout_.barId != 0 || layout_.textId != 0 || total_ != 0) {
+    InitProgressBar(dialog, layout_.barId, total_);
+    ShowCount(dialog, layout_.textId, 0, total_);
+  }
+  DWORD threadId = 0;
+  const HANDLE thread = threadStarter_ != nullptr ? threadStarter_(WorkerMain, this, &threadId)
+                                                  : CreateThread(nullptr, 0, WorkerMain, this, 0, &threadId);
+  if (thread == nullptr) {
+    // No worker will ever ask the dialog to close: end it now, as a failure.
+    dialog_ = nullptr;
+    EndDialog(dialog, 0);
+    return TRUE;
+  }
+  CloseHandle(thread);  // nobody waits for the worker; its end is its WM_CLOSE
+  started_ = true;
+  return TRUE;
+}
+
+INT_PTR CALLBACK ProgressDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+  auto* self = reinterpret_cast<ProgressDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (self == nullptr) return FALSE;  // the messages before WM_INITDIALOG
   switch (message) {
-    case WM_INITDIALOG: {
-      if (gStarted) return TRUE;
-      gDialog = dialog;
-      CenterWindow(dialog, GetParent(dialog));
-      const int barId = gBarId, textId = gTextId, total = gTotal;
-      if (barId != 0 || textId != 0 || total != 0) {
-        InitProgressBar(dialog, barId, 1, 0, total, 0);
-        char text[100];
-        std::snprintf(text, sizeof(text), kProgressFormat, 0, total);
-        SetDlgItemTextA(dialog, textId, text);
-      }
-      DWORD threadId = 0;
-      HANDLE thread = StartThread(ProgressWorkerMain, dialog, &threadId);
-      if (thread == nullptr) {
-        // No worker will ever ask the dialog to close: end it now, as a failure.
-        gResult = 1;
-        ClearState();
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      CloseHandle(thread);  // nobody waits for the worker; its end is its WM_CLOSE
-      gStarted = true;
-      return TRUE;
-    }
+    case WM_INITDIALOG:
+      return self->Start(dialog);
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCANCEL) {  // the abort button, and Esc
-        gAbortRequested = 1;
+        self->abortRequested_ = true;
         return TRUE;
       }
       return FALSE;
     case WM_USER:
       if (IsOwnText(wParam) && lParam != 0) {
-        PostedText* block = reinterpret_cast<PostedText*>(lParam);
-        ShowPosted(dialog, wParam, block);
-        delete block;
+        const std::unique_ptr<PostedText> block = AdoptPostedText(lParam);
+        self->ShowPosted(dialog, wParam, block->text);
       }
       return TRUE;
     case WM_CLOSE:
-      if (gStarted && !gWorkerDone) {
+      if (self->started_ && !self->workerDone_) {
         // Not the worker's: ending now would hand the caller a result the routine has not
         // stored while it still uses the job's state. Take it as the abort button.
-        gAbortRequested = 1;
+        self->abortRequested_ = true;
         return TRUE;
       }
-      ClearState();
+      self->dialog_ = nullptr;
       EndDialog(dialog, 0);
       return TRUE;
     case WM_DESTROY:
+      self->dialog_ = nullptr;
       DiscardPending(dialog);
-      ClearState();
       return TRUE;
     default:
       return FALSE;
   }
 }
 
-DWORD WINAPI ProgressWorkerMain(LPVOID parameter) {
-  // The dialog that started this worker. Read from the shared state after the routine, it
-  // could already be the next job's dialog, which would take this close for an abort.
-  HWND dialog = static_cast<HWND>(parameter);
-  gResult = gRoutine ? gRoutine() : 1;
-  gWorkerDone = true;
+DWORD WINAPI ProgressDialog::WorkerMain(LPVOID parameter) {
+  auto* self = static_cast<ProgressDialog*>(parameter);
+  // Taken before the routine: once workerDone_ is set, Run may return and this object go.
+  const HWND dialog = self->dialog_;
+  self->result_ = *self->routine_ ? (*self->routine_)() : 1;
+  self->workerDone_ = true;
   PostMessageA(dialog, WM_CLOSE, 0, 0);
   return 0;
 }
 
-void PostStatusText(int controlId, const char* text) {
-  gStatusId = controlId;
-  if (gAbortRequested) return;
-  PostText(kProgressStatusText, controlId, 0, text);
+void ProgressDialog::PostText(WPARAM code, const char* text) {
+  std::unique_ptr<PostedText> block = MakePostedText(text);
+  const HWND dialog = dialog_;
+  if (block == nullptr || dialog == nullptr) return;
+  if (PostMessageA(dialog, WM_USER, code, reinterpret_cast<LPARAM>(block.get()))) block.release();
 }
 
-void PostCaptionText(const char* text) {
-  if (gAbortRequested) return;
-  PostText(kProgressCaptionText, 0, 0, text);
-}
-
-void PostProgressStep(int barId, int textId) {
-  gBarId = barId;
-  gTextId = textId;
-  if (gAbortRequested) return;
-  const int done = ++gFramesDone;
-  char text[100];
-  std::snprintf(text, sizeof(text), kProgressFormat, done, gTotal.load());
-  PostText(kProgressStep, barId, textId, text);
-}
-
-bool IsProgressAbortRequested() { return gAbortRequested.load() != 0; }
-
-void SetProgressStep(HWND dialog, int id, int step) {
-  SendDlgItemMessageA(dialog, id, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
-}
-
-void SetProgressRange(HWND dialog, int id, int low, int high) {
-  SendDlgItemMessageA(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(low, high));
-}
-
-void SetProgressPos(HWND dialog, int id, int position) {
-  SendDlgItemMessageA(dialog, id, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void StepProgress(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, PBM_STEPIT, 0, 0); }
-
-void InitProgressBar(HWND dialog, int id, int step, int low, int high, int position) {
-  SetProgressStep(dialog, id, step);
-  if (low < 0 || high < 0 || low > 0xffff || high > 0xffff) {
-    SendDlgItemMessageA(dialog, id, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+void ProgressDialog::ShowPosted(HWND dialog, WPARAM code, const char* text) const {
+  if (code == kStatusText) {
+    SetDlgItemTextA(dialog, layout_.statusId, text);
   } else {
-    SetProgressRange(dialog, id, low, high);
+    SendDlgItemMessageA(dialog, layout_.barId, PBM_STEPIT, 0, 0);
+    SetDlgItemTextA(dialog, layout_.textId, text);
   }
-  SetProgressPos(dialog, id, position);
+}
+
+void ProgressDialog::PostStatusText(const char* text) {
+  if (abortRequested_) return;
+  PostText(kStatusText, text);
+}
+
+void ProgressDialog::PostProgressStep() {
+  if (abortRequested_) return;
+  const int done = ++framesDone_;
+  char text[100];
+  std::snprintf(text, sizeof text, kProgressFormat, done, total_);
+  PostText(kStep, text);
 }
 
 }  // namespace zelvo

@@ -4,11 +4,12 @@
 #include <windows.h>
 
 #include "platform/directory.h"
+#include "platform/handles_win32.h"
 
 namespace zelvo {
 
 struct FolderListing::State {
-  HANDLE search = INVALID_HANDLE_VALUE;
+  FindHandle search;
   WIN32_FIND_DATAA data = {};
   bool pending = false;  // FindFirstFileA already holds the first entry
   bool current = false;  // data describes the entry Next returned last
@@ -16,22 +17,20 @@ struct FolderListing::State {
 
 FolderListing::FolderListing(const std::string& /*folder*/, const std::string& pattern)
     : state_(std::make_unique<State>()) {
-  state_->search = FindFirstFileA(pattern.c_str(), &state_->data);
-  state_->pending = state_->search != INVALID_HANDLE_VALUE;
+  state_->search.reset(FindFirstFileA(pattern.c_str(), &state_->data));
+  state_->pending = static_cast<bool>(state_->search);
 }
 
-FolderListing::~FolderListing() {
-  if (state_->search != INVALID_HANDLE_VALUE) FindClose(state_->search);
-}
+FolderListing::~FolderListing() = default;
 
-bool FolderListing::is_open() const { return state_->search != INVALID_HANDLE_VALUE; }
+bool FolderListing::is_open() const { return static_cast<bool>(state_->search); }
 
 const char* FolderListing::Next() {
   state_->current = false;
-  if (state_->search == INVALID_HANDLE_VALUE) return nullptr;
+  if (!state_->search) return nullptr;
   if (state_->pending) {
     state_->pending = false;
-  } else if (!FindNextFileA(state_->search, &state_->data)) {
+  } else if (!FindNextFileA(state_->search.get(), &state_->data)) {
     return nullptr;
   }
   state_->current = true;

@@ -28,8 +28,11 @@ std::string TemporaryTag(std::size_t room, const std::string& extension, unsigne
   // Too little room for the process id: exclusive creation alone keeps jobs apart.
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   constexpr unsigned kBase = sizeof kDigits - 1;
-  unsigned value = (n * 2654435761u) ^ (static_cast<unsigned>(CurrentProcessId()) * 40503u);
-  if (room == 1) return std::string(1, kDigits[(value + attempt) % kBase]);
+  const unsigned processHash = static_cast<unsigned>(CurrentProcessId()) * 40503u;
+  // One byte: every letter and digit in turn, from one the process id picks, so that the
+  // first 36 attempts try each name once.
+  if (room == 1) return std::string(1, kDigits[(processHash % kBase + attempt) % kBase]);
+  unsigned value = (n * 2654435761u) ^ processHash;
   value += attempt;
   name = "~";
   while (name.size() < room && name.size() < 8) {

@@ -1,8 +1,9 @@
 #include "platform/file.h"
 
-#include "platform/path_buffer.h"
-
 #include <windows.h>
+
+#include "platform/handles_win32.h"
+#include "platform/path_buffer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,9 +17,9 @@ HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // Opens a name only to look at it: no access rights, every kind of sharing, and folders
 // too (FILE_FLAG_BACKUP_SEMANTICS).
-HANDLE OpenForQuery(const char* path) {
-  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+FileHandle OpenForQuery(const char* path) {
+  return FileHandle(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // The errno value closest to the thread's last Windows error.
@@ -99,13 +100,9 @@ OutputKind ProbeOutput(const char* path) {
     return OutputKind::kOther;
   }
   // Device names (NUL, CON, COM1) open without being files on disk.
-  HANDLE file = OpenForQuery(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    return attributes == INVALID_FILE_ATTRIBUTES ? OutputKind::kAbsent : OutputKind::kFile;
-  }
-  const DWORD type = GetFileType(file);
-  CloseHandle(file);
-  return type == FILE_TYPE_DISK ? OutputKind::kFile : OutputKind::kOther;
+  const FileHandle file = OpenForQuery(path);
+  if (!file) return attributes == INVALID_FILE_ATTRIBUTES ? OutputKind::kAbsent : OutputKind::kFile;
+  return GetFileType(file.get()) == FILE_TYPE_DISK ? OutputKind::kFile : OutputKind::kOther;
 }
 
 bool ResolveOutputTarget(const char* path, char* target) {
@@ -117,12 +114,8 @@ bool ResolveOutputTarget(const char* path, char* target) {
 }
 
 int CreateNewFile(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return 0;
-  }
-  return LastErrorAsErrno();
+  const FileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file ? 0 : LastErrorAsErrno();
 }
 
 int OpenFailure(const char* path) {
@@ -143,12 +136,9 @@ bool CopyFileMode(const char* from, const char* to) {
 }
 
 std::string FileIdentity(const char* path) {
-  HANDLE file = OpenForQuery(path);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+  const FileHandle file = OpenForQuery(path);
   BY_HANDLE_FILE_INFORMATION info = {};
-  const bool known = GetFileInformationByHandle(file, &info) != 0;
-  CloseHandle(file);
-  if (!known) return std::string();
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return std::string();
   char key[64];
   std::snprintf(key, sizeof key, "%lx:%lx:%lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
                 static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/paths.h"
+#include "platform/handles_win32.h"
 #include "platform/path_buffer.h"
+#include "platform/paths.h"
 
 namespace zelvo {
 
@@ -20,9 +21,8 @@ namespace {
 // long name.
 bool FindEntry(const char* path, std::string* found) {
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path, &data);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
+  const FindHandle search(FindFirstFileA(path, &data));
+  if (!search) return false;
   if (found != nullptr) *found = data.cFileName;
   return true;
 }

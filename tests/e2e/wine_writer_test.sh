@@ -2,7 +2,7 @@
 # The Windows AVI writer with the real compressor choice dialog under Wine and Xvfb:
 # winauto accepts full frames in one run and cancels in another. The written files are
 # checked by ffprobe and decoded by ffmpeg against the frames the writer drew; the files of
-# the seam-driven writer tests are checked by ffprobe as well.
+# the seam-driven writer tests and of the job at the path limit are checked as well.
 set -u
 . "$(dirname "$0")/lib.sh"
 wine_e2e_start tests/zelvo_win32_tests.exe winauto.exe
@@ -57,6 +57,25 @@ full_16x9.avi 16x9 2997/100 4
 full_7x2.avi 7x2 30000/1001 4
 topdown.avi 6x4 15/1 1
 EOF
+
+# --- the job's outputs at the path limit and under sound-file extensions ------------
+# The job under the Windows host writes 259-byte outputs named "a.avi", ".avi" and "a",
+# whose temporary names have no room for an extension, and outputs named .wav and .au,
+# which AVIFile would take for sound files: each must be a movie of the three frames.
+mkdir "$work/job"
+run_tests "$work/job" none 'WindowsJob.OutputsAtThePathLimitAndOfAnyExtensionAreWritten'
+status=$?
+check "the job test at the path limit passes" test $status -eq 0
+[ $status -eq 0 ] || tail -n 20 "$work/job.log"
+for label in limit-a-avi limit-dot-avi limit-a wav au; do
+  d="$work/job/job-$label"
+  outputs=$(find "$d" -type f ! -name 'f?.bmp')
+  check "$label: one output and nothing beside it" test "$(echo "$outputs" | grep -c .)" = 1
+  f=$(echo "$outputs" | head -n 1)
+  check "ffprobe $label ($(basename "$f")): rawvideo 4x2, 3 frames" test \
+    "$(field "$f" codec_name) $(field "$f" width)x$(field "$f" height) $(field "$f" nb_read_frames)" = "rawvideo 4x2 3"
+  check "$label: every frame equals its input" cmp -s <(decode_frames "$d"/f1.bmp "$d"/f2.bmp "$d"/f3.bmp) <(decode_rgb "$f")
+done
 
 # --- the progress dialog as another program sees it, stopped from outside -----------
 title="AVIファイル出力"

@@ -3,6 +3,7 @@
 // process and the output's extension while there is room.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
 #include <string>
 
@@ -82,6 +83,28 @@ TEST(TemporaryFile, NeverTakesAnExistingName) {
   }
   const std::string temporary = CreateTemporaryBeside(one.c_str(), nullptr);
   EXPECT_EQ(temporary.size(), one.size()) << temporary;
+}
+
+// One byte of room (a 259-byte output named "a") leaves 35 names: with all but one in
+// use, the free one is found, whichever it is.
+TEST(TemporaryFile, OneByteOfRoomTriesEveryName) {
+  const std::string names = "0123456789bcdefghijklmnopqrstuvwxyz";  // "a" is the output
+  for (char free : std::string("01yz")) {
+    SCOPED_TRACE(free);
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string folder = test::MakeFoldersToLength(dir.path(), kPathSize - 2);
+    ASSERT_FALSE(folder.empty());
+    for (char taken : names) {
+      if (taken == free) continue;
+      ASSERT_TRUE(dir.AddFile(folder.substr(dir.path().size() + 1) + taken, "older"));
+    }
+    int error = -1;
+    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &error), folder + free);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &error), "");
+    EXPECT_EQ(error, EEXIST);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #endif
@@ -39,6 +40,24 @@ std::string NativePath(std::string path) {
 
 std::string TempDir::Join(const std::string& relative) const { return JoinPath(path_, NativePath(relative)); }
 
+namespace {
+bool MakeFolder(const std::string& path);
+}  // namespace
+
+std::string MakeFoldersToLength(const std::string& base, std::size_t length) {
+  std::string folder = base;
+  if (folder.size() + 3 > length) return std::string();
+  while (folder.size() + 2 < length) {
+    // A folder adds its separator and name; the last one leaves room for the trailing
+    // separator, and none leaves less than a one-byte name for the next.
+    const std::size_t rest = length - folder.size() - 2;
+    const std::size_t name = rest <= 200 ? rest : rest - 200 >= 2 ? 200 : 100;
+    folder = JoinPath(folder, std::string(name, 'd'));
+    if (!MakeFolder(folder)) return std::string();
+  }
+  return folder + PathSeparator();
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -63,6 +82,10 @@ void RemoveTree(const std::string& folder) {
     FindClose(search);
   }
   RemoveDirectoryA(folder.c_str());
+}
+
+bool MakeFolder(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace
@@ -105,6 +128,10 @@ bool TempDir::AddFolder(const std::string& relative) const {
 }
 
 #else
+
+namespace {
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
+}  // namespace
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

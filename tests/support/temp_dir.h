@@ -4,6 +4,7 @@
 // everything in it when the fixture goes out of scope. The Windows build uses the
 // A-functions throughout, so names in the ANSI code page (Shift-JIS) reach the disk as
 // the program itself would pass them.
+#include <cstddef>
 #include <string>
 
 namespace zelvo {
@@ -18,6 +19,12 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Replaces every '/' of a path written in tests with the platform's separator.
 std::string NativePath(std::string path);
+
+// Creates folders below `base` (names of at most 200 bytes, which every file system
+// takes) until the innermost one's path with its trailing separator is `length` bytes
+// long. Returns that path with the separator, or "" when a folder could not be made or
+// `base` leaves no room for one.
+std::string MakeFoldersToLength(const std::string& base, std::size_t length);
 
 class TempDir {
  public:

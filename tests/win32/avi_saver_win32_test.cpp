@@ -21,11 +21,18 @@
 #include "image/bmp_reader.h"
 #include "image/png_reader.h"
 #include "support/temp_dir.h"
+#include "win32/avi_files_win32.h"
+#include "win32/message_watch_win32.h"
 
 namespace zelvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::gMessages;
+using test::MessageWatch;
+using test::OutputFolder;
+using test::ReadAvi;
+using test::ReadBack;
 
 const DWORD kDib = mmioFOURCC('D', 'I', 'B', ' ');
 
@@ -62,93 +69,9 @@ struct ChooserScope {
   ~ChooserScope() { AviSaver::SetCompressorChooser(nullptr); }
 };
 
-// ---- message boxes: recorded and dismissed, so a test never blocks on one -----------
-
-struct ShownMessage {
-  std::string caption;
-  std::string text;
-};
-std::vector<ShownMessage> gMessages;
-HHOOK gHook = nullptr;
-
-LRESULT CALLBACK MessageHook(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_ACTIVATE) {
-    HWND box = reinterpret_cast<HWND>(wParam);
-    char className[64] = {};
-    GetClassNameA(box, className, sizeof className);
-    if (std::string(className) == "#32770") {
-      char caption[256] = {}, text[512] = {};
-      GetWindowTextA(box, caption, sizeof caption);
-      GetDlgItemTextA(box, 0xffff, text, sizeof text);  // the message box's text control
-      gMessages.push_back({caption, text});
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-  }
-  return CallNextHookEx(gHook, code, wParam, lParam);
-}
-
-struct MessageWatch {
-  MessageWatch() {
-    gMessages.clear();
-    gHook = SetWindowsHookExA(WH_CBT, MessageHook, nullptr, GetCurrentThreadId());
-  }
-  ~MessageWatch() { UnhookWindowsHookEx(gHook); }
-};
-
 // ---- files ------------------------------------------------------------------------
 
-// A folder for the written files: ZELVO_WIN_TEST_OUT when the calling script wants to look
-// at them afterwards, else a scratch folder of the test.
-class OutputFolder {
- public:
-  OutputFolder() {
-    const char* given = std::getenv("ZELVO_WIN_TEST_OUT");
-    path_ = given != nullptr && *given != '\0' ? std::string(given) : temp_.path();
-  }
-  std::string File(const std::string& name) const { return test::JoinPath(path_, name); }
-
- private:
-  test::TempDir temp_;
-  std::string path_;
-};
-
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-struct ReadBack {
-  bool ok = false;
-  AVISTREAMINFOA info = {};
-  BITMAPINFOHEADER format = {};
-  std::vector<std::vector<std::uint8_t>> frames;
-};
-
-// Video for Windows' own reader: the stream header, the frame format and every frame.
-ReadBack ReadAvi(const std::string& path) {
-  ReadBack result;
-  AVIFileInit();
-  PAVIFILE file = nullptr;
-  if (AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) == 0) {
-    PAVISTREAM stream = nullptr;
-    if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == 0) {
-      LONG size = sizeof(result.format);
-      if (AVIStreamInfoA(stream, &result.info, sizeof(result.info)) == 0 &&
-          AVIStreamReadFormat(stream, 0, &result.format, &size) == 0) {
-        result.ok = true;
-        for (LONG i = 0; i < AVIStreamLength(stream); ++i) {
-          LONG bytes = 0;
-          AVIStreamRead(stream, i, 1, nullptr, 0, &bytes, nullptr);
-          std::vector<std::uint8_t> frame(static_cast<std::size_t>(bytes));
-          LONG samples = 0;
-          if (AVIStreamRead(stream, i, 1, frame.data(), bytes, &bytes, &samples) != 0) result.ok = false;
-          result.frames.push_back(frame);
-        }
-      }
-      AVIStreamRelease(stream);
-    }
-    AVIFileRelease(file);
-  }
-  AVIFileExit();
-  return result;
-}
 
 // ---- images -----------------------------------------------------------------------
 

@@ -20,7 +20,6 @@
 #include "controls/numeric_pair_win32.h"
 #include "controls/output_group_win32.h"
 #include "app/app_state_win32.h"
-#include "win32/fresh_app_win32.h"
 #include "platform/path_buffer.h"
 #include "support/temp_dir.h"
 
@@ -29,7 +28,7 @@ namespace {
 
 int jobsStarted = 0;
 int reports = 0;
-int RecordJob(const char*) { return ++jobsStarted, 0; }
+int RecordJob(AppState&, const char*) { return ++jobsStarted, 0; }
 void RecordReport(const char*) { ++reports; }
 
 // What the fake file dialogs saw and what they answer.
@@ -69,22 +68,19 @@ BOOL WINAPI FakeFileDialog(LPOPENFILENAMEA record) {
 class ControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
+    app_.instance = GetModuleHandleA(nullptr);
     fake = FakeDialog();
     jobsStarted = reports = 0;
     SetMainDialogActions(RecordJob, RecordReport);
     SetFileNameDialogs(FakeFileDialog, FakeFileDialog);
     dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                 MainDialogProc, 0);
+                                 MainDialogProc, reinterpret_cast<LPARAM>(&app_));
     ASSERT_NE(dialog_, nullptr);
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
     SetMainDialogActions(nullptr, nullptr);
     SetFileNameDialogs(nullptr, nullptr);
-    // Later tests find the state as a fresh process has it, with no window to own boxes.
-    ResetAppState();
-    App().instance = nullptr;
   }
 
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
@@ -112,14 +108,9 @@ class ControlsTest : public ::testing::Test {
   void Click(int id) {
     SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
   }
-  // The input group's own result for a message, with the main dialog's arguments.
-  int InputGroup(UINT message, WPARAM wParam, LPARAM lParam) {
-    AppState& app = App();
-    return InputGroupProc(dialog_, message, wParam, lParam, IDC_INPUT_PATH, IDC_INPUT_BROWSE,
-                          IDC_FIRST_SCROLL, IDC_FIRST_EDIT, IDC_LAST_SCROLL, IDC_LAST_EDIT,
-                          IDC_FRAME_COUNT, IDC_INPUT_GROUP, &app.dialogFirst, &app.dialogLast,
-                          app.inputPath, &app.foundFirst, &app.foundLast, &app.firstNumber,
-                          &app.lastNumber, nullptr, 2);
+  // The input group's own result for a message, as the main dialog describes the group.
+  GroupResult InputGroup(UINT message, WPARAM wParam, LPARAM lParam) {
+    return InputGroupProc(dialog_, message, wParam, lParam, MainInputGroup(), &app_);
   }
   // A drop block as the shell builds it, at `point` in the dialog's client coordinates.
   HGLOBAL DropBlock(const std::vector<std::string>& files, POINT point) {
@@ -153,6 +144,7 @@ class ControlsTest : public ::testing::Test {
     SendMessageA(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(DropBlock(files, point)), 0);
   }
 
+  AppState app_;  // a fresh process's record, this test program being the instance
   HWND dialog_ = nullptr;
 };
 
@@ -172,8 +164,8 @@ class ControlsSequenceTest : public ControlsTest {
   // Loads the run 8..120 by typing the path of img050.bmp.
   void LoadRun() {
     Type(IDC_INPUT_PATH, Frame("img050.bmp"));
-    ASSERT_EQ(App().dialogFirst, 8);
-    ASSERT_EQ(App().dialogLast, 120);
+    ASSERT_EQ(app_.dialogFirst, 8);
+    ASSERT_EQ(app_.dialogLast, 120);
   }
 
   test::TempDir folder_;
@@ -223,7 +215,7 @@ TEST_F(ControlsTest, RateScrollCodesStepFromTheEditTextWithinTheLimits) {
     Scroll(IDC_RATE_SCROLL, c.code);
     EXPECT_EQ(Text(IDC_RATE_EDIT), c.text) << c.start << " code " << c.code;
     EXPECT_EQ(Position(IDC_RATE_SCROLL), c.position) << c.start << " code " << c.code;
-    EXPECT_EQ(App().frameRate, 15000) << "scrolling never stores the rate";
+    EXPECT_EQ(app_.frameRate, 15000) << "scrolling never stores the rate";
   }
 }
 
@@ -242,13 +234,13 @@ TEST_F(ControlsTest, TypedRateMovesTheBarKeepsTheTextAndIsStoredOnRun) {
       {"0.0004", 1, 1, "0.001"},
   };
   for (const Case& c : cases) {
-    App().frameRate = 15000;
+    app_.frameRate = 15000;
     Type(IDC_RATE_EDIT, c.typed);
     EXPECT_EQ(Position(IDC_RATE_SCROLL), c.position) << c.typed;
     EXPECT_EQ(Text(IDC_RATE_EDIT), c.typed) << "the typed text stays until the next scroll";
-    EXPECT_EQ(App().frameRate, 15000) << "typing never stores the rate";
+    EXPECT_EQ(app_.frameRate, 15000) << "typing never stores the rate";
     Run();
-    EXPECT_EQ(App().frameRate, c.stored) << c.typed;
+    EXPECT_EQ(app_.frameRate, c.stored) << c.typed;
     EXPECT_EQ(Text(IDC_RATE_EDIT), c.typed);
     Scroll(IDC_RATE_SCROLL, SB_ENDSCROLL);
     EXPECT_EQ(Text(IDC_RATE_EDIT), c.afterScroll) << c.typed;
@@ -264,9 +256,8 @@ TEST_F(ControlsTest, ScrollFromAnotherBarLeavesTheRatePairAlone) {
     EXPECT_EQ(Position(IDC_RATE_SCROLL), 15000);
     // The pair still reports a possible change for any scroll message.
     EXPECT_EQ(NumericPairProc(dialog_, WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(Item(id)),
-                              IDC_RATE_SCROLL, IDC_RATE_EDIT, &App().frameRate, 1, 120000, false,
-                              1000, 1000, 10000),
-              2);
+                              MainRatePair(), &app_.frameRate),
+              GroupResult::kChanged);
   }
 }
 
@@ -281,7 +272,10 @@ TEST_F(ControlsTest, NumberPairShowsTextFormsBySignAndScale) {
       {125, 10, false, "12.5"}, {125, 100, true, "+1.25"}, {125, 1000, false, "0.125"},
   };
   for (const Case& c : cases) {
-    ShowNumericValue(dialog_, IDC_RATE_SCROLL, IDC_RATE_EDIT, c.value, c.scale, c.showSign);
+    NumericPair pair = MainRatePair();
+    pair.scale = c.scale;
+    pair.showSign = c.showSign;
+    ShowNumericValue(dialog_, pair, c.value);
     EXPECT_EQ(Text(IDC_RATE_EDIT), c.text) << c.value << " at " << c.scale;
     ShowNumberText(dialog_, IDC_FRAME_COUNT, c.value, c.scale);
     EXPECT_EQ(Text(IDC_FRAME_COUNT).find('+'), std::string::npos) << "never a sign";
@@ -291,21 +285,18 @@ TEST_F(ControlsTest, NumberPairShowsTextFormsBySignAndScale) {
 TEST_F(ControlsTest, EditChangeCountsOnceAfterEachUserEdit) {
   const WPARAM change = MAKEWPARAM(IDC_OUTPUT_PATH, EN_CHANGE);
   auto output = [&](WPARAM wParam) {
-    return OutputGroupProc(dialog_, WM_COMMAND, wParam, 0, IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE,
-                           App().outputPath, "AVI (*.AVI)\n*.avi");
+    return OutputGroupProc(dialog_, WM_COMMAND, wParam, 0, MainOutputGroup(), app_.outputPath);
   };
   SetDlgItemTextA(dialog_, IDC_OUTPUT_PATH, "C:\\a.avi");
-  EXPECT_EQ(output(change), 1) << "text set by the program is no user edit";
+  EXPECT_EQ(output(change), GroupResult::kHandled) << "text set by the program is no user edit";
   SendMessageA(Item(IDC_OUTPUT_PATH), EM_SETMODIFY, TRUE, 0);
-  EXPECT_EQ(output(change), 2);
-  EXPECT_EQ(output(MAKEWPARAM(IDC_OUTPUT_PATH, EN_UPDATE)), 1);
-  EXPECT_STREQ(App().outputPath, "") << "typing never stores the path";
-  EXPECT_EQ(output(MAKEWPARAM(IDOK, BN_CLICKED)), 1);
-  EXPECT_STREQ(App().outputPath, "C:\\a.avi");
-  EXPECT_EQ(output(MAKEWPARAM(IDC_INPUT_PATH, EN_CHANGE)), 0);
-  EXPECT_EQ(OutputGroupProc(dialog_, WM_HSCROLL, 0, 0, IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE,
-                            App().outputPath, "AVI (*.AVI)\n*.avi"),
-            0);
+  EXPECT_EQ(output(change), GroupResult::kChanged);
+  EXPECT_EQ(output(MAKEWPARAM(IDC_OUTPUT_PATH, EN_UPDATE)), GroupResult::kHandled);
+  EXPECT_STREQ(app_.outputPath, "") << "typing never stores the path";
+  EXPECT_EQ(output(MAKEWPARAM(IDOK, BN_CLICKED)), GroupResult::kHandled);
+  EXPECT_STREQ(app_.outputPath, "C:\\a.avi");
+  EXPECT_EQ(output(MAKEWPARAM(IDC_INPUT_PATH, EN_CHANGE)), GroupResult::kNotMine);
+  EXPECT_EQ(OutputGroupProc(dialog_, WM_HSCROLL, 0, 0, MainOutputGroup(), app_.outputPath), GroupResult::kNotMine);
 }
 
 TEST_F(ControlsTest, OutputBrowseOpensSaveAsOnTheNameWithoutExtension) {
@@ -327,10 +318,9 @@ TEST_F(ControlsTest, OutputBrowseOpensSaveAsOnTheNameWithoutExtension) {
     fake.accept = c.accept;
     fake.answer = c.answer;
     SetDlgItemTextA(dialog_, IDC_OUTPUT_PATH, c.box);
-    const int result = OutputGroupProc(dialog_, WM_COMMAND, MAKEWPARAM(IDC_OUTPUT_BROWSE, BN_CLICKED),
-                                       0, IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE, App().outputPath,
-                                       "AVI (*.AVI)\n*.avi");
-    EXPECT_EQ(result, c.accept ? 2 : 1) << c.box;
+    const GroupResult result = OutputGroupProc(dialog_, WM_COMMAND, MAKEWPARAM(IDC_OUTPUT_BROWSE, BN_CLICKED),
+                                               0, MainOutputGroup(), app_.outputPath);
+    EXPECT_EQ(result, c.accept ? GroupResult::kChanged : GroupResult::kHandled) << c.box;
     EXPECT_EQ(Text(IDC_OUTPUT_PATH), c.result) << c.box;
     EXPECT_EQ(fake.startName, c.startName);
     EXPECT_EQ(fake.seen.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
@@ -346,7 +336,7 @@ TEST_F(ControlsTest, OutputBrowseOpensSaveAsOnTheNameWithoutExtension) {
     const char list[] = "AVI (*.AVI)\0*.avi\0";
     EXPECT_EQ(std::string(fake.filterList.begin(), fake.filterList.end()),
               std::string(list, sizeof list));
-    EXPECT_STREQ(App().outputPath, "") << "Browse never stores the path";
+    EXPECT_STREQ(app_.outputPath, "") << "Browse never stores the path";
   }
 }
 
@@ -474,7 +464,7 @@ TEST_F(ControlsSequenceTest, DropInsideTheInputBoxLoadsTheWholeRun) {
   SetDlgItemTextA(dialog_, IDC_OUTPUT_PATH, "C:\\chosen.avi");
   const std::string frame = Frame("img050.bmp");
   const HGLOBAL block = DropBlock({frame}, CentreOf(IDC_INPUT_GROUP));
-  EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), 2);
+  EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), GroupResult::kChanged);
   GlobalFree(block);
   EXPECT_EQ(Text(IDC_INPUT_PATH), frame);
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "8");
@@ -489,8 +479,8 @@ TEST_F(ControlsSequenceTest, DropInsideTheInputBoxLoadsTheWholeRun) {
   EXPECT_EQ(Position(IDC_FIRST_SCROLL), 8);
   EXPECT_EQ(Position(IDC_LAST_SCROLL), 120);
   // The run is the dialog's working copy until Run.
-  EXPECT_EQ(App().foundFirst, -1);
-  EXPECT_STREQ(App().inputPath, "");
+  EXPECT_EQ(app_.foundFirst, -1);
+  EXPECT_STREQ(app_.inputPath, "");
 }
 
 TEST_F(ControlsSequenceTest, DropOutsideTheInputBoxOrOnItsEdgeIsIgnored) {
@@ -505,14 +495,14 @@ TEST_F(ControlsSequenceTest, DropOutsideTheInputBoxOrOnItsEdgeIsIgnored) {
   };
   for (const POINT& point : points) {
     const HGLOBAL block = DropBlock({Frame("img050.bmp")}, point);
-    EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), 1);
+    EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), GroupResult::kHandled);
     GlobalFree(block);
     EXPECT_EQ(Text(IDC_INPUT_PATH), "") << point.x << "," << point.y;
     EXPECT_EQ(Text(IDC_FRAME_COUNT), "0");
   }
   // Just inside the edges counts.
   const HGLOBAL block = DropBlock({Frame("img050.bmp")}, POINT{box.left + 1, box.top + 1});
-  EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), 2);
+  EXPECT_EQ(InputGroup(WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), GroupResult::kChanged);
   GlobalFree(block);
   EXPECT_EQ(Text(IDC_INPUT_PATH), Frame("img050.bmp"));
 }
@@ -529,13 +519,13 @@ TEST_F(ControlsSequenceTest, TypingAPathRescansOnEveryKeystroke) {
   Type(IDC_INPUT_PATH, full.substr(0, full.size() - 3));
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "");
   EXPECT_EQ(Text(IDC_FRAME_COUNT), "1");
-  EXPECT_EQ(App().dialogFirst, -1);
+  EXPECT_EQ(app_.dialogFirst, -1);
   Type(IDC_INPUT_PATH, full);
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "8");
   EXPECT_EQ(Text(IDC_FRAME_COUNT), "113");
   // A notification without a user edit changes nothing.
   SetDlgItemTextA(dialog_, IDC_FIRST_EDIT, "100");
-  EXPECT_EQ(InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_PATH, EN_CHANGE), 0), 1);
+  EXPECT_EQ(InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_PATH, EN_CHANGE), 0), GroupResult::kHandled);
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "100");
   Type(IDC_INPUT_PATH, "");
   EXPECT_EQ(Text(IDC_FRAME_COUNT), "0");
@@ -565,19 +555,19 @@ TEST_F(ControlsSequenceTest, TypedNumbersAreClampedForTheBarAndCountButKeptInThe
   }
   Type(IDC_FIRST_EDIT, "150");
   Run();
-  EXPECT_EQ(App().firstNumber, 50);
-  EXPECT_EQ(App().lastNumber, 21);
-  EXPECT_EQ(App().foundFirst, 8);
-  EXPECT_EQ(App().foundLast, 120);
-  EXPECT_EQ(std::string(App().inputPath), Frame("img050.bmp"));
+  EXPECT_EQ(app_.firstNumber, 50);
+  EXPECT_EQ(app_.lastNumber, 21);
+  EXPECT_EQ(app_.foundFirst, 8);
+  EXPECT_EQ(app_.foundLast, 120);
+  EXPECT_EQ(std::string(app_.inputPath), Frame("img050.bmp"));
 }
 
 TEST_F(ControlsSequenceTest, EmptyNumberBoxIsHandedOverAsUnset) {
   LoadRun();
   Type(IDC_FIRST_EDIT, "");
   Run();
-  EXPECT_EQ(App().firstNumber, -1);
-  EXPECT_EQ(App().lastNumber, 120);
+  EXPECT_EQ(app_.firstNumber, -1);
+  EXPECT_EQ(app_.lastNumber, 120);
 }
 
 TEST_F(ControlsSequenceTest, ScrollCodesStepEachRangePairByOneAndTen) {
@@ -606,9 +596,9 @@ TEST_F(ControlsSequenceTest, ScrollCodesStepEachRangePairByOneAndTen) {
   };
   for (const Case& c : cases) {
     SetDlgItemTextA(dialog_, c.editId, c.start);
-    const int result = InputGroup(WM_HSCROLL, MAKEWPARAM(c.code, c.thumb),
-                                  reinterpret_cast<LPARAM>(Item(c.scrollId)));
-    EXPECT_EQ(result, 2);
+    const GroupResult result = InputGroup(WM_HSCROLL, MAKEWPARAM(c.code, c.thumb),
+                                          reinterpret_cast<LPARAM>(Item(c.scrollId)));
+    EXPECT_EQ(result, GroupResult::kChanged);
     EXPECT_EQ(Text(c.editId), c.text) << c.start << " code " << c.code;
     EXPECT_EQ(Position(c.scrollId), std::atoi(c.text));
     const int first = std::atoi(Text(IDC_FIRST_EDIT).c_str());
@@ -616,14 +606,14 @@ TEST_F(ControlsSequenceTest, ScrollCodesStepEachRangePairByOneAndTen) {
     EXPECT_EQ(Text(IDC_FRAME_COUNT), std::to_string(std::abs(last - first) + 1));
   }
   // The frame-rate bar is not the group's.
-  EXPECT_EQ(InputGroup(WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(Item(IDC_RATE_SCROLL))), 1);
+  EXPECT_EQ(InputGroup(WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(Item(IDC_RATE_SCROLL))), GroupResult::kHandled);
 }
 
 TEST_F(ControlsSequenceTest, ScrollingWithoutARunDoesNothing) {
   Type(IDC_INPUT_PATH, Frame("nothing.bmp"));
   for (int id : {IDC_FIRST_SCROLL, IDC_LAST_SCROLL}) {
     for (int code : {SB_LINERIGHT, SB_PAGERIGHT, SB_THUMBTRACK, SB_ENDSCROLL}) {
-      EXPECT_EQ(InputGroup(WM_HSCROLL, MAKEWPARAM(code, 50), reinterpret_cast<LPARAM>(Item(id))), 1);
+      EXPECT_EQ(InputGroup(WM_HSCROLL, MAKEWPARAM(code, 50), reinterpret_cast<LPARAM>(Item(id))), GroupResult::kHandled);
     }
   }
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "");
@@ -647,13 +637,13 @@ TEST_F(ControlsSequenceTest, TypingNumbersWithoutARunKeepsTheDialogUsable) {
 TEST_F(ControlsSequenceTest, TypingIntoARunEndingAtZeroStaysAtZero) {
   ASSERT_TRUE(folder_.AddFile("zero0.bmp"));
   Type(IDC_INPUT_PATH, Frame("zero0.bmp"));
-  ASSERT_EQ(App().dialogFirst, 0);
-  ASSERT_EQ(App().dialogLast, 0);
+  ASSERT_EQ(app_.dialogFirst, 0);
+  ASSERT_EQ(app_.dialogLast, 0);
   Type(IDC_FIRST_EDIT, "7");
   EXPECT_EQ(Position(IDC_FIRST_SCROLL), 0);
   EXPECT_EQ(Text(IDC_FRAME_COUNT), "1");
   Run();
-  EXPECT_EQ(App().firstNumber, 0);
+  EXPECT_EQ(app_.firstNumber, 0);
 }
 
 TEST_F(ControlsSequenceTest, ThumbDragAboveSixteenBitsKeepsTheFrameNumber) {
@@ -661,7 +651,7 @@ TEST_F(ControlsSequenceTest, ThumbDragAboveSixteenBitsKeepsTheFrameNumber) {
     ASSERT_TRUE(folder_.AddFile("big" + std::to_string(n) + ".bmp"));
   }
   Type(IDC_INPUT_PATH, Frame("big40001.bmp"));
-  ASSERT_EQ(App().dialogFirst, 40000);
+  ASSERT_EQ(app_.dialogFirst, 40000);
   SetScrollPos(Item(IDC_FIRST_SCROLL), SB_CTL, 40002, FALSE);
   Scroll(IDC_FIRST_SCROLL, SB_THUMBTRACK, 40002 & 0xFFFF);
   EXPECT_EQ(Text(IDC_FIRST_EDIT), "40002");
@@ -671,8 +661,8 @@ TEST_F(ControlsSequenceTest, ThumbDragAboveSixteenBitsKeepsTheFrameNumber) {
 TEST_F(ControlsSequenceTest, InputBrowseOffersRleFirstAndLoadsTheChosenFrame) {
   fake.answer = Frame("img020.bmp");
   Type(IDC_INPUT_PATH, "C:\\typed.bmp");
-  const int result = InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_BROWSE, BN_CLICKED), 0);
-  EXPECT_EQ(result, 2);
+  const GroupResult result = InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_BROWSE, BN_CLICKED), 0);
+  EXPECT_EQ(result, GroupResult::kChanged);
   EXPECT_EQ(fake.startName, "") << "the box's path is not shown";
   EXPECT_EQ(fake.seen.nFilterIndex, 2u);
   EXPECT_EQ(Text(IDC_INPUT_PATH), Frame("img020.bmp"));
@@ -680,7 +670,7 @@ TEST_F(ControlsSequenceTest, InputBrowseOffersRleFirstAndLoadsTheChosenFrame) {
 
   fake = FakeDialog();
   fake.accept = false;
-  EXPECT_EQ(InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_BROWSE, BN_CLICKED), 0), 1);
+  EXPECT_EQ(InputGroup(WM_COMMAND, MAKEWPARAM(IDC_INPUT_BROWSE, BN_CLICKED), 0), GroupResult::kHandled);
   EXPECT_EQ(Text(IDC_INPUT_PATH), Frame("img020.bmp"));
   EXPECT_EQ(fake.calls, 1);
 }

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,11 +18,11 @@
 #include "app/main_dialog_win32.h"
 #include "controls/file_dialogs_win32.h"
 #include "app/app_state_win32.h"
-#include "win32/fresh_app_win32.h"
 #include "convert/conversion_job.h"
 #include "platform/path_buffer.h"
 #include "support/bmp_writer.h"
 #include "support/temp_dir.h"
+#include "win32/message_watch_win32.h"
 
 namespace zelvo {
 namespace {
@@ -45,9 +47,8 @@ struct JobRecord {
 
 std::vector<std::string> reports;
 
-int FakeJob(const char* framePath) {
+int FakeJob(AppState& app, const char* framePath) {
   ++job.calls;
-  AppState& app = App();
   job.pathWasNull = framePath == nullptr;
   job.dialogEnabled = IsWindowEnabled(runningDialog) != FALSE;
   job.inputPath = app.inputPath;
@@ -75,21 +76,18 @@ void FakeReport(const char* text) { reports.push_back(text); }
 class MainDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
+    app_.instance = GetModuleHandleA(nullptr);
     job = JobRecord();
     reports.clear();
     SetMainDialogActions(FakeJob, FakeReport);
     dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                 MainDialogProc, 0);
+                                 MainDialogProc, reinterpret_cast<LPARAM>(&app_));
     ASSERT_NE(dialog_, nullptr);
     runningDialog = dialog_;
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
     SetMainDialogActions(nullptr, nullptr);
-    // Later tests find the state as a fresh process has it, with no window to own boxes.
-    ResetAppState();
-    App().instance = nullptr;
   }
 
   std::string Text(int id) const {
@@ -108,6 +106,7 @@ class MainDialogTest : public ::testing::Test {
     return (GetMenuState(GetSystemMenu(dialog_, FALSE), command, MF_BYCOMMAND) & MF_GRAYED) != 0;
   }
 
+  AppState app_;  // a fresh process's record, this test program being the instance
   HWND dialog_ = nullptr;
 };
 
@@ -121,7 +120,7 @@ std::string SmallBmp() {
 }
 
 TEST_F(MainDialogTest, StartRegistersTheWindowAndGreysMaximizeRestoreAndSize) {
-  EXPECT_EQ(App().mainWindow, dialog_);
+  EXPECT_EQ(app_.mainWindow, dialog_);
   EXPECT_NE(SendMessageA(dialog_, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_TRUE(Grey(SC_MAXIMIZE));
   EXPECT_TRUE(Grey(SC_RESTORE));
@@ -164,7 +163,7 @@ TEST_F(MainDialogTest, OutputNameIsDerivedOnEveryInputChange) {
     Type(IDC_OUTPUT_PATH, "C:\\mine.avi");
     Type(IDC_INPUT_PATH, c.input);
     EXPECT_EQ(Text(IDC_OUTPUT_PATH), c.output) << c.input;
-    EXPECT_STREQ(App().outputPath, c.output);
+    EXPECT_STREQ(app_.outputPath, c.output);
   }
 }
 
@@ -206,7 +205,7 @@ TEST_F(MainDialogTest, DerivedNameTooLongForThePathBufferLeavesTheOutputAlone) {
   Type(IDC_INPUT_PATH, longer);
   EXPECT_EQ(Text(IDC_INPUT_PATH), longer);
   EXPECT_EQ(Text(IDC_OUTPUT_PATH), folder + "x.avi");
-  EXPECT_EQ(std::string(App().outputPath), folder + "x.avi");
+  EXPECT_EQ(std::string(app_.outputPath), folder + "x.avi");
 }
 
 TEST_F(MainDialogTest, RunReportsADerivedNameThatDidNotFitUntilTheUserSetsOne) {
@@ -304,11 +303,33 @@ TEST_F(MainDialogTest, RunWhileAJobIsUnderWayDoesNothing) {
     Run();
     EXPECT_EQ(job.calls, 1);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(App().frameRate, 15000) << "no hand-over while a job runs";
+    EXPECT_EQ(app_.frameRate, 15000) << "no hand-over while a job runs";
   }
   Run();
   EXPECT_EQ(job.calls, 2);
-  EXPECT_EQ(App().frameRate, 50000);
+  EXPECT_EQ(app_.frameRate, 50000);
+}
+
+// The real job behind Run: an output box naming one of the frames, in another case, is
+// refused with the job's message naming both, before the compressor is asked for.
+TEST_F(MainDialogTest, RunWithAFrameAsTheOutputIsRefusedBeforeAnythingIsWritten) {
+  test::TempDir folder;
+  ASSERT_TRUE(folder.ok());
+  for (const char* name : {"pic1.bmp", "pic2.bmp"}) ASSERT_TRUE(folder.AddFile(name, SmallBmp()));
+  SetMainDialogActions(nullptr, FakeReport);
+  Type(IDC_INPUT_PATH, folder.Join("pic1.bmp"));
+  std::string output = folder.Join("PIC2.BMP");
+  Type(IDC_OUTPUT_PATH, output);
+  test::MessageWatch boxes;
+  Run();
+  ASSERT_EQ(test::gMessages.size(), 1u);
+  EXPECT_EQ(test::gMessages[0].caption, "Zelvo");
+  EXPECT_EQ(test::gMessages[0].text, output + "\nは変換するフレーム\n" + folder.Join("pic2.bmp") +
+                                         "\nと同じファイルです。\n別の出力ファイルを指定してください。\n");
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(IsWindowEnabled(dialog_));
+  std::ifstream frame(folder.Join("pic2.bmp"), std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(frame)), std::istreambuf_iterator<char>()), SmallBmp());
 }
 
 TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
@@ -318,8 +339,8 @@ TEST_F(MainDialogTest, EnterInAnEditBoxActsAsRunWithTheValuesTypedSoFar) {
   SetFocus(edit);
   MSG enter = {edit, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
   EXPECT_TRUE(IsDialogMessageA(dialog_, &enter));
-  EXPECT_STREQ(App().outputPath, "C:\\typed.avi");
-  EXPECT_EQ(App().frameRate, 50000);
+  EXPECT_STREQ(app_.outputPath, "C:\\typed.avi");
+  EXPECT_EQ(app_.frameRate, 50000);
   EXPECT_EQ(reports.size(), 1u) << "the empty input is reported";
 }
 
@@ -329,10 +350,10 @@ TEST_F(MainDialogTest, DropsAreFinishedAndExitEndsTheDialog) {
   header->pFiles = sizeof(DROPFILES);
   std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), "C:\\x\0\0", 6);
   GlobalUnlock(block);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0), 1);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0), 1);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0), 0);
-  EXPECT_EQ(CommonDialogHandler(dialog_, WM_HSCROLL, 0, 0), 0);
+  EXPECT_TRUE(CommonDialogHandler(dialog_, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0));
+  EXPECT_TRUE(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+  EXPECT_FALSE(CommonDialogHandler(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0));
+  EXPECT_FALSE(CommonDialogHandler(dialog_, WM_HSCROLL, 0, 0));
 }
 
 TEST_F(MainDialogTest, DropOutsideTheInputBoxDoesNotRaiseOrChangeAnything) {

@@ -1,6 +1,6 @@
 // The progress dialog under Wine with routines of the tests' own: each routine looks at the
 // real dialog from the worker thread (texts, bar, owner) while it runs, records what it
-// saw, and the test checks the record after RunProgressDialog has returned.
+// saw, and the test checks the record after the dialog's Run has returned.
 #include "convert/progress_dialog_win32.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "resource_ids.h"
@@ -16,6 +17,24 @@ namespace zelvo {
 namespace {
 
 DWORD gDialogThread = 0;
+// The dialog of the running script; kept after Run for what it says then.
+std::unique_ptr<ProgressDialog> gProgress;
+
+// The progress dialog of the resources with all of its controls, or with none but the
+// template's.
+ProgressLayout FullLayout(int templateId = IDD_PROGRESS) {
+  ProgressLayout layout;
+  layout.templateId = templateId;
+  layout.barId = IDC_PROGRESS_BAR;
+  layout.textId = IDC_PROGRESS_TEXT;
+  layout.statusId = IDC_PROGRESS_STATUS;
+  return layout;
+}
+
+ProgressDialog& NewProgress(const ProgressLayout& layout) {
+  gProgress = std::make_unique<ProgressDialog>(GetModuleHandleA(nullptr), layout);
+  return *gProgress;
+}
 
 struct Seen {
   int calls = 0;
@@ -115,11 +134,11 @@ int ScriptedRoutine() {
     gSeen.everyTextShown = false;
   }
   for (int item = 0; item < total; ++item) {
-    if (IsProgressAbortRequested()) {
+    if (gProgress->IsAbortRequested()) {
       // Posts after the abort are dropped: the texts keep what they showed.
       const std::string before = Text(dialog, IDC_PROGRESS_TEXT);
-      PostStatusText(IDC_PROGRESS_STATUS, "after abort");
-      PostProgressStep(IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT);
+      gProgress->PostStatusText("after abort");
+      gProgress->PostProgressStep();
       Sleep(100);
       gSeen.stillOpenAfterClose = IsWindow(dialog) && IsWindowVisible(dialog);
       if (Text(dialog, IDC_PROGRESS_TEXT) != before || Text(dialog, IDC_PROGRESS_STATUS) == "after abort") {
@@ -129,15 +148,15 @@ int ScriptedRoutine() {
     }
     char path[64];
     std::snprintf(path, sizeof path, "C:\\シーケンス\\frame%04d.bmp", item);
-    PostStatusText(IDC_PROGRESS_STATUS, path);
+    gProgress->PostStatusText(path);
     if (!Eventually([&] { return Text(dialog, IDC_PROGRESS_STATUS) == path; })) gSeen.everyTextShown = false;
     if (item == gScript.abortAt) {
       AskAbort(dialog);
-      Eventually([] { return IsProgressAbortRequested(); });
+      Eventually([] { return gProgress->IsAbortRequested(); });
     }
     if (item + 1 < total) {
-      PostProgressStep(IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT);
-      if (!IsProgressAbortRequested() &&
+      gProgress->PostProgressStep();
+      if (!gProgress->IsAbortRequested() &&
           !Eventually([&] { return Text(dialog, IDC_PROGRESS_TEXT) == Counted(item + 1, total); })) {
         gSeen.everyTextShown = false;
       }
@@ -146,15 +165,14 @@ int ScriptedRoutine() {
   gSeen.lastProgress = Text(dialog, IDC_PROGRESS_TEXT);
   gSeen.lastStatus = Text(dialog, IDC_PROGRESS_STATUS);
   gSeen.barPosition = BarPosition(dialog);
-  return IsProgressAbortRequested() && gScript.abortAt + 1 < total ? gScript.abortResult : gScript.doneResult;
+  return gProgress->IsAbortRequested() && gScript.abortAt + 1 < total ? gScript.abortResult : gScript.doneResult;
 }
 
 int RunScript(const Script& script, HWND owner = nullptr) {
   gSeen = Seen();
   gScript = script;
   gDialogThread = GetCurrentThreadId();
-  return RunProgressDialog(owner, GetModuleHandleA(nullptr), IDD_PROGRESS, ScriptedRoutine, IDC_PROGRESS_BAR,
-                           IDC_PROGRESS_TEXT, script.total);
+  return NewProgress(FullLayout()).Run(owner, script.total, ScriptedRoutine);
 }
 
 TEST(ProgressDialog, CountsEveryItemButTheLast) {
@@ -201,7 +219,7 @@ TEST(ProgressDialog, AbortIsARequestTheRoutineAnswers) {
     script.abortAt = c.abortAt;
     script.how = static_cast<decltype(script.how)>(c.how);
     EXPECT_EQ(RunScript(script), c.result);
-    EXPECT_TRUE(IsProgressAbortRequested());
+    EXPECT_TRUE(gProgress->IsAbortRequested());
     EXPECT_TRUE(gSeen.everyTextShown);
     EXPECT_EQ(gSeen.lastProgress, c.text);
     if (c.result == 2) {
@@ -256,33 +274,33 @@ int CountingRoutine() {
 HANDLE NoThread(LPTHREAD_START_ROUTINE, LPVOID, DWORD*) { return nullptr; }
 
 TEST(ProgressDialog, WithoutAWorkerTheDialogEndsAtOnceAsAFailure) {
-  SetProgressThreadStarter(NoThread);
+  ProgressDialog& progress = NewProgress(FullLayout());
+  progress.SetThreadStarter(NoThread);
   gCalls = 0;
-  const int result = RunProgressDialog(nullptr, GetModuleHandleA(nullptr), IDD_PROGRESS, CountingRoutine,
-                                       IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT, 3);
-  SetProgressThreadStarter(nullptr);
-  EXPECT_EQ(result, 1);
+  EXPECT_EQ(progress.Run(nullptr, 3, CountingRoutine), 1);
   EXPECT_EQ(gCalls, 0);
 }
 
 TEST(ProgressDialog, RunsTheRoutineWithoutBarOrText) {
   gCalls = 0;
-  EXPECT_EQ(RunProgressDialog(nullptr, GetModuleHandleA(nullptr), IDD_PROGRESS, CountingRoutine, 0, 0, 0), 5);
+  ProgressLayout bare;
+  bare.templateId = IDD_PROGRESS;
+  EXPECT_EQ(NewProgress(bare).Run(nullptr, 0, CountingRoutine), 5);
   EXPECT_EQ(gCalls, 1);
 }
 
 TEST(ProgressDialog, MissingTemplateIsAFailureWithoutRunningTheRoutine) {
   gCalls = 0;
-  EXPECT_EQ(RunProgressDialog(nullptr, GetModuleHandleA(nullptr), 9999, CountingRoutine, 0, 0, 0), 1);
+  EXPECT_EQ(NewProgress(FullLayout(9999)).Run(nullptr, 0, CountingRoutine), 1);
   EXPECT_EQ(gCalls, 0);
 }
 
 // Driven from outside by the end-to-end script (ZELVO_OUTSIDE_PROGRESS=1): the routine
 // waits up to a minute for the abort that winauto gives by Esc, WM_CLOSE or the button.
 int WaitForAbortRoutine() {
-  PostStatusText(IDC_PROGRESS_STATUS, "C:\\シーケンス\\frame0001.bmp");
+  gProgress->PostStatusText("C:\\シーケンス\\frame0001.bmp");
   for (int i = 0; i < 6000; ++i) {
-    if (IsProgressAbortRequested()) return 2;
+    if (gProgress->IsAbortRequested()) return 2;
     Sleep(10);
   }
   return 0;
@@ -291,9 +309,7 @@ int WaitForAbortRoutine() {
 TEST(OutsideProgressDialog, StopsWhenAskedFromOutside) {
   const char* mode = std::getenv("ZELVO_OUTSIDE_PROGRESS");
   if (mode == nullptr || std::string(mode) != "1") GTEST_SKIP() << "run by the end-to-end script";
-  EXPECT_EQ(RunProgressDialog(nullptr, GetModuleHandleA(nullptr), IDD_PROGRESS, WaitForAbortRoutine,
-                              IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT, 3),
-            2);
+  EXPECT_EQ(NewProgress(FullLayout()).Run(nullptr, 3, WaitForAbortRoutine), 2);
 }
 
 }  // namespace
