@@ -61,11 +61,15 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
     return false;
   }
   const int frameHeight = static_cast<int>(absHeight);
-  // The canvas comes first: its size check also bounds every size written to the file.
-  if (!canvas_.Create(width, frameHeight)) {
+  // The canvas's size check comes first: it also bounds every size written to the file.
+  // The canvas itself is made when a frame needs drawing: frames of its exact shape are
+  // written from their own blocks and never need it.
+  if (!CheckedDibGeometry(width, frameHeight, 24, &frame_)) {
     Message(kCannotMakeCanvas);
     return false;
   }
+  frameWidth_ = width;
+  frameHeight_ = frameHeight;
 
   AviVideoStream stream;
   stream.width = width;
@@ -86,7 +90,7 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
     stream.format = encoder_.StreamFormat();
   } else {
     stream.handler = MakeFourcc('D', 'I', 'B', ' ');
-    stream.format = FullFrameFormat(width, frameHeight, canvas_.bytes());
+    stream.format = FullFrameFormat(width, frameHeight, frame_.bytes);
   }
 
   file_.set_segment_limit(segmentLimit_);
@@ -110,16 +114,24 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
 
 int AviSaver::DrawPackedDib(const PackedDib& image) {
   if (!open_) return 1;
+  if (!EnsureCanvas()) return 1;
   return zelvo::DrawPackedDib(canvas_, image);
 }
 
-bool AviSaver::WriteFrame() { return WriteRows(canvas_.data()); }
+bool AviSaver::WriteFrame() { return WriteRows(EnsureCanvas() ? canvas_.data() : nullptr); }
+
+bool AviSaver::EnsureCanvas() { return !canvas_.empty() || (open_ && canvas_.Create(frameWidth_, frameHeight_)); }
+
+FrameCanvas& AviSaver::canvas() {
+  EnsureCanvas();
+  return canvas_;
+}
 
 FrameOutcome AviSaver::DrawAndWrite(const PackedDib& image) {
   DibView view;
   const bool canvasShaped = open_ && ViewDrawableDib(image, &view) == DibDrawable::kYes &&
-                            view.header.bitCount == 24 && !view.topDown && view.header.width == canvas_.width() &&
-                            view.geometry.rows == static_cast<std::uint64_t>(canvas_.height());
+                            view.header.bitCount == 24 && !view.topDown && view.header.width == frameWidth_ &&
+                            view.geometry.rows == static_cast<std::uint64_t>(frameHeight_);
   // Drawing such a frame would copy every byte of it onto the canvas unchanged.
   if (!canvasShaped) return FrameWriter::DrawAndWrite(image);
   return WriteRows(view.pixels) ? FrameOutcome::kWritten : FrameOutcome::kNotWritten;
@@ -130,13 +142,19 @@ bool AviSaver::WriteRows(const std::uint8_t* rows) {
   if (!open_) return false;
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (writeFailed_) return false;
+  if (rows == nullptr) {  // no memory for the canvas
+    writeFailed_ = true;
+    lastError_ = ENOMEM;
+    return false;
+  }
   bool ok;
   if (compressed_) {
-    ok = encoder_.Encode(rows, canvas_.stride(), [this](const std::uint8_t* data, std::size_t size, bool key) {
-      return file_.WriteFrame(data, size, key);
-    });
+    ok = encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride),
+                         [this](const std::uint8_t* data, std::size_t size, bool key) {
+                           return file_.WriteFrame(data, size, key);
+                         });
   } else {
-    ok = file_.WriteFrame(rows, canvas_.bytes(), true);
+    ok = file_.WriteFrame(rows, static_cast<std::size_t>(frame_.bytes), true);
   }
   if (!ok) {
     writeFailed_ = true;

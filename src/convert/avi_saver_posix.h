@@ -42,8 +42,8 @@ class AviSaver : public FrameWriter {
   bool Close() override;
   int LastError() const override { return lastError_; }
 
-  const FrameCanvas& canvas() const { return canvas_; }
-  FrameCanvas& canvas() { return canvas_; }
+  // The canvas, made on first use (frames of its exact shape never need it).
+  FrameCanvas& canvas();
   int nextFrame() const { return nextFrame_; }
   const CodecChoice& choice() const { return choice_; }
   // Passed to the container; tests use it to reach AVIX segments with small files.
@@ -52,6 +52,7 @@ class AviSaver : public FrameWriter {
  private:
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   bool WriteRows(const std::uint8_t* rows);
+  bool EnsureCanvas();
   void Message(const char* msgid, const std::string& detail = std::string());
 
   Chooser chooser_;
@@ -64,6 +65,9 @@ class AviSaver : public FrameWriter {
   bool writeFailed_ = false;
   int lastError_ = 0;
   FrameCanvas canvas_;
+  DibGeometry frame_;  // the canvas's rows, stride and bytes
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
   int nextFrame_ = 0;
   std::uint64_t segmentLimit_ = AviFile::kDefaultSegmentLimit;
 };
