@@ -19,7 +19,7 @@ FeedFrame DirectFeed::Take(const char* path) {
 int ReadAheadDepth(int readers, int width, int height) {
   constexpr std::uint64_t kBudget = 16u << 20;  // bytes of decoded frames beyond the minimum
   constexpr int kMostSlots = 64;
-  const int least = readers + 1;
+  const int least = readers;
   // Four bytes a pixel: the widest form a reader returns (32-bit PNG and BMP frames).
   const std::uint64_t frameBytes =
       std::uint64_t{static_cast<unsigned>(width > 0 ? width : 1)} * static_cast<unsigned>(height > 0 ? height : 1) * 4;

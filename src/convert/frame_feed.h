@@ -51,9 +51,8 @@ class DirectFeed : public FrameFeed {
 // it is decoding). Frames beyond `count`, or a path the walk did not produce, are read
 // when taken.
 // How many frames `readers` threads may hold ahead of the job: one under way per reader
-// and one more waiting, so no reader idles while the job writes its frame; small frames
-// may fill up to 64 slots within a few megabytes, so readers are woken in batches rather
-// than once per frame.
+// keeps every core busy while the job writes its frame; small frames may fill up to 64
+// slots within a few megabytes, so readers are woken in batches rather than once per frame.
 int ReadAheadDepth(int readers, int width, int height);
 
 class ReadAheadFeed : public FrameFeed {

@@ -2,6 +2,9 @@
 
 #include <png.h>
 #include <zlib.h>
+#ifdef ZELVO_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <algorithm>
 #include <csetjmp>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -294,11 +298,6 @@ bool DecodePng(PngSource* source, bool readRows, PackedDib* dib) {
 // to libpng, which then accepts or refuses it as before.
 
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-// Output written per inflate call, in whole rows: large enough that zlib spends its time
-// in its fast loop rather than in the careful one it needs near the end of each output
-// buffer, small enough to stay in the cache while the rows are unfiltered.
-constexpr std::size_t kStripBytes = 128 * 1024;
-
 std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
 }
@@ -342,6 +341,152 @@ bool SkipChunk(PngSource* source, const ChunkHeader& header) {
   }
   return CrcMatches(source, crc);
 }
+
+// One byte of a filtered row: `left` and `upperLeft` carry the channel's neighbours from
+// pixel to pixel, `up` is the same byte of the row above.
+template <int kFilter>
+inline std::uint8_t Unfilter(unsigned raw, unsigned up, unsigned& left, unsigned& upperLeft) {
+  unsigned predicted = 0;
+  if (kFilter == 1) predicted = left;
+  if (kFilter == 2) predicted = up;
+  if (kFilter == 3) predicted = (left + up) >> 1;
+  if (kFilter == 4) {
+    const int a = static_cast<int>(left), b = static_cast<int>(up), c = static_cast<int>(upperLeft);
+    const int pa = std::abs(b - c);
+    const int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    predicted = static_cast<unsigned>((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c));
+    upperLeft = up;
+  }
+  left = (raw + predicted) & 0xff;
+  return static_cast<std::uint8_t>(left);
+}
+
+// Undoes the row's filter and stores the pixels as blue, green, red (, alpha). `prior` is
+// the row above, already stored the same way (zeros above the top row). Each channel's
+// neighbours stay in registers, written out channel by channel so that no optimisation
+// level leaves them in memory: the Sub filter of noisy frames is then no chain of byte
+// loads and stores.
+template <int kBpp, int kFilter>
+void UnfilterRow(const std::uint8_t* __restrict src, const std::uint8_t* __restrict prior,
+                 std::uint8_t* __restrict dst, std::uint32_t width) {
+  unsigned red = 0, green = 0, blue = 0, alpha = 0;
+  unsigned redAbove = 0, greenAbove = 0, blueAbove = 0, alphaAbove = 0;
+  for (std::uint32_t x = 0; x < width; ++x, src += kBpp, prior += kBpp, dst += kBpp) {
+    dst[2] = Unfilter<kFilter>(src[0], prior[2], red, redAbove);
+    dst[1] = Unfilter<kFilter>(src[1], prior[1], green, greenAbove);
+    dst[0] = Unfilter<kFilter>(src[2], prior[0], blue, blueAbove);
+    if (kBpp == 4) dst[3] = Unfilter<kFilter>(src[3], prior[3], alpha, alphaAbove);
+  }
+}
+
+using RowUnfilter = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint32_t);
+
+// Indexed by the row's filter type byte.
+template <int kBpp>
+constexpr RowUnfilter kUnfilters[5] = {UnfilterRow<kBpp, 0>, UnfilterRow<kBpp, 1>, UnfilterRow<kBpp, 2>,
+                                       UnfilterRow<kBpp, 3>, UnfilterRow<kBpp, 4>};
+
+// Unfilters `count` filtered rows (each a filter type byte and the row) into the block,
+// starting at picture row `y` from the top. False on a filter type libpng would refuse.
+bool UnfilterRows(const std::uint8_t* rows, std::size_t count, std::uint32_t y, const PngLayout& layout,
+                  PackedDib* dib) {
+  const int bytesPerPixel = layout.storedBits / 8;
+  const std::size_t rowBytes = std::size_t{layout.width} * bytesPerPixel;
+  const std::size_t stride = static_cast<std::size_t>(layout.stride);
+  const RowUnfilter* unfilters = bytesPerPixel == 3 ? kUnfilters<3> : kUnfilters<4>;
+  std::uint8_t* pixels = dib->pixels();
+  for (std::size_t i = 0; i < count; ++i, ++y) {
+    const std::uint8_t* row = rows + i * (rowBytes + 1);
+    if (row[0] > 4) return false;  // libpng: "bad adaptive filter value"
+    std::uint8_t* dst = pixels + std::size_t{layout.height - 1 - y} * stride;
+    unfilters[row[0]](row + 1, dst + stride, dst, layout.width);
+    std::memset(dst + rowBytes, 0, stride - rowBytes);
+  }
+  return true;
+}
+
+// The longest IDAT chunk taken: libpng refuses, or in newer versions only warns about,
+// chunks longer than the image data could need.
+std::uint64_t IdatChunkLimit(const PngLayout& layout) {
+  const std::uint64_t rowSize = std::uint64_t{layout.width} * (layout.storedBits / 8) + 1;
+  return std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * rowSize);
+}
+
+#ifdef ZELVO_HAVE_LIBDEFLATE
+
+// libdeflate inflates a whole stream about two and a half times as fast as zlib, which is
+// most of what a noisy frame costs; it wants the whole stream and the whole output at once,
+// so each reader thread keeps two buffers (the compressed stream and the filtered rows)
+// for all the frames it decodes.
+struct WholeStreamBuffers {
+  std::vector<std::uint8_t> compressed;
+  std::vector<std::uint8_t> rows;
+  libdeflate_decompressor* decompressor = nullptr;
+  WholeStreamBuffers() = default;
+  WholeStreamBuffers(const WholeStreamBuffers&) = delete;
+  WholeStreamBuffers& operator=(const WholeStreamBuffers&) = delete;
+  ~WholeStreamBuffers() { libdeflate_free_decompressor(decompressor); }
+};
+
+// The data of consecutive IDAT chunks, each chunk's CRC checked, into `out`; *after is the
+// header of the chunk that follows them. False on anything libpng should judge instead.
+bool GatherIdat(PngSource* source, std::uint32_t firstLength, std::uint64_t chunkLimit, std::uint64_t totalLimit,
+                std::vector<std::uint8_t>* out, ChunkHeader* after) {
+  out->clear();
+  std::uint32_t length = firstLength;
+  for (;;) {
+    if (length > chunkLimit || out->size() + length > totalLimit) return false;
+    std::uint32_t crc = libdeflate_crc32(0, "IDAT", 4);
+    const std::size_t at = out->size();
+    try {
+      out->resize(at + length);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (!ReadSource(source, out->data() + at, length)) return false;
+    crc = libdeflate_crc32(crc, out->data() + at, length);
+    if (!CrcMatches(source, crc) || !ReadChunkHeader(source, after)) return false;
+    if (!after->Is("IDAT")) return true;
+    length = after->length;
+  }
+}
+
+// The rows of a plain truecolour file, from the first IDAT chunk on, into the block; the
+// header of the chunk after the image data goes to *after.
+bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
+                 ChunkHeader* after, bool* haveAfter) {
+  static thread_local WholeStreamBuffers buffers;
+  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
+  const std::size_t size = rowSize * layout.height;
+  // Deflate never grows data by more than a few bytes in 64 KiB: anything longer is left to
+  // libpng, which reads it piece by piece.
+  if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, after)) {
+    return false;
+  }
+  *haveAfter = true;
+  if (buffers.decompressor == nullptr) buffers.decompressor = libdeflate_alloc_decompressor();
+  if (buffers.decompressor == nullptr) return false;
+  try {
+    if (buffers.rows.size() < size) buffers.rows.resize(size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);  // the top row's prior
+  // The stream must fill the picture exactly and end with the data: what it says besides
+  // (surplus rows or bytes, a bad checksum) is for libpng to judge.
+  std::size_t used = 0, made = 0;
+  return libdeflate_zlib_decompress_ex(buffers.decompressor, buffers.compressed.data(), buffers.compressed.size(),
+                                       buffers.rows.data(), size, &used, &made) == LIBDEFLATE_SUCCESS &&
+         used == buffers.compressed.size() && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
+}
+
+#else
+
+// Output written per inflate call, in whole rows: large enough that zlib spends its time
+// in its fast loop rather than in the careful one it needs near the end of each output
+// buffer, small enough to stay in the cache while the rows are unfiltered.
+constexpr std::size_t kStripBytes = 128 * 1024;
 
 // The zlib stream spread over consecutive IDAT chunks, each chunk's CRC checked.
 class IdatStream {
@@ -429,81 +574,27 @@ class IdatStream {
   bool ended_ = false;
 };
 
-// One byte of a filtered row: `left` and `upperLeft` carry the channel's neighbours from
-// pixel to pixel, `up` is the same byte of the row above.
-template <int kFilter>
-inline std::uint8_t Unfilter(unsigned raw, unsigned up, unsigned& left, unsigned& upperLeft) {
-  unsigned predicted = 0;
-  if (kFilter == 1) predicted = left;
-  if (kFilter == 2) predicted = up;
-  if (kFilter == 3) predicted = (left + up) >> 1;
-  if (kFilter == 4) {
-    const int a = static_cast<int>(left), b = static_cast<int>(up), c = static_cast<int>(upperLeft);
-    const int pa = std::abs(b - c);
-    const int pb = std::abs(a - c);
-    const int pc = std::abs(a + b - 2 * c);
-    predicted = static_cast<unsigned>((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c));
-    upperLeft = up;
-  }
-  left = (raw + predicted) & 0xff;
-  return static_cast<std::uint8_t>(left);
-}
-
-// Undoes the row's filter and stores the pixels as blue, green, red (, alpha). `prior` is
-// the row above, already stored the same way (zeros above the top row). Each channel's
-// neighbours stay in registers, written out channel by channel so that no optimisation
-// level leaves them in memory: the Sub filter of noisy frames is then no chain of byte
-// loads and stores.
-template <int kBpp, int kFilter>
-void UnfilterRow(const std::uint8_t* __restrict src, const std::uint8_t* __restrict prior,
-                 std::uint8_t* __restrict dst, std::uint32_t width) {
-  unsigned red = 0, green = 0, blue = 0, alpha = 0;
-  unsigned redAbove = 0, greenAbove = 0, blueAbove = 0, alphaAbove = 0;
-  for (std::uint32_t x = 0; x < width; ++x, src += kBpp, prior += kBpp, dst += kBpp) {
-    dst[2] = Unfilter<kFilter>(src[0], prior[2], red, redAbove);
-    dst[1] = Unfilter<kFilter>(src[1], prior[1], green, greenAbove);
-    dst[0] = Unfilter<kFilter>(src[2], prior[0], blue, blueAbove);
-    if (kBpp == 4) dst[3] = Unfilter<kFilter>(src[3], prior[3], alpha, alphaAbove);
-  }
-}
-
-using RowUnfilter = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint32_t);
-
-// Indexed by the row's filter type byte.
-template <int kBpp>
-constexpr RowUnfilter kUnfilters[5] = {UnfilterRow<kBpp, 0>, UnfilterRow<kBpp, 1>, UnfilterRow<kBpp, 2>,
-                                       UnfilterRow<kBpp, 3>, UnfilterRow<kBpp, 4>};
-
-// The rows of a plain truecolour file, from the first IDAT chunk on, into the block.
-bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib) {
-  const int bytesPerPixel = layout.storedBits / 8;
-  const std::size_t rowBytes = std::size_t{layout.width} * bytesPerPixel;
-  const std::size_t rowSize = rowBytes + 1;  // with the filter type byte
+// The rows of a plain truecolour file, from the first IDAT chunk on, into the block, strip
+// by strip as zlib inflates them.
+bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
+                 ChunkHeader* /*after*/, bool* haveAfter) {
+  *haveAfter = false;
+  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
   const std::size_t stripRows = std::max<std::size_t>(1, std::min<std::size_t>(layout.height, kStripBytes / rowSize));
   std::unique_ptr<std::uint8_t[]> strip(new (std::nothrow) std::uint8_t[stripRows * rowSize]);
   if (!strip) return false;
-  const RowUnfilter* unfilters = bytesPerPixel == 3 ? kUnfilters<3> : kUnfilters<4>;
-  const std::size_t stride = static_cast<std::size_t>(layout.stride);
-  const std::size_t padding = stride - rowBytes;
-  std::uint8_t* pixels = dib->pixels();
   // The slack row above the picture is the top row's all-zero prior.
-  std::memset(pixels + std::size_t{layout.height} * stride, 0, stride);
-
-  IdatStream stream(source, idatLength, std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * rowSize));
-  std::uint32_t y = 0;  // picture rows from the top
-  while (y < layout.height) {
+  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);
+  IdatStream stream(source, idatLength, IdatChunkLimit(layout));
+  for (std::uint32_t y = 0; y < layout.height;) {
     const std::size_t rows = std::min<std::size_t>(stripRows, layout.height - y);
-    if (!stream.Inflate(strip.get(), rows * rowSize)) return false;
-    for (std::size_t i = 0; i < rows; ++i, ++y) {
-      const std::uint8_t* row = strip.get() + i * rowSize;
-      if (row[0] > 4) return false;  // libpng: "bad adaptive filter value"
-      std::uint8_t* dst = pixels + std::size_t{layout.height - 1 - y} * stride;
-      unfilters[row[0]](row + 1, dst + stride, dst, layout.width);
-      std::memset(dst + rowBytes, 0, padding);
-    }
+    if (!stream.Inflate(strip.get(), rows * rowSize) || !UnfilterRows(strip.get(), rows, y, layout, dib)) return false;
+    y += static_cast<std::uint32_t>(rows);
   }
   return stream.Finish();
 }
+
+#endif
 
 // The whole file through the direct path; false leaves it to libpng.
 bool DecodePlainTruecolour(PngSource* source, PackedDib* dib) {
@@ -538,10 +629,11 @@ bool DecodePlainTruecolour(PngSource* source, PackedDib* dib) {
   *dib = PackedDib::AllocateForOverwrite(layout.blockSize);
   if (!*dib) return false;
   WriteHeader(dib, layout);
-  if (!InflateRows(source, header.length, layout, dib)) return false;
+  bool haveNext = false;
+  if (!InflateRows(source, header.length, layout, dib, &header, &haveNext)) return false;
   // After the image data: ancillary chunks, then an empty IEND.
-  for (;;) {
-    if (!ReadChunkHeader(source, &header)) return false;
+  for (;; haveNext = false) {
+    if (!haveNext && !ReadChunkHeader(source, &header)) return false;
     if (header.Is("IEND")) return header.length == 0 && CrcMatches(source, header.TypeCrc());
     if (header.critical() || header.length > kMaxChunkBytes || !SkipChunk(source, header)) return false;
   }
