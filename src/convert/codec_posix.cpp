@@ -258,10 +258,12 @@ AVPixelFormat ChooseFormat(const CodecEntry& entry, const AVCodec* codec, int wi
     format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR24, 0, &loss);
     if (loss != 0) format = AV_PIX_FMT_NONE;
   } else if (codec->pix_fmts) {
+    // Full range only where JPEG defines it; libx264 also lists the full-range layout,
+    // which players of H.264 show with washed-out or crushed levels unless they honour the
+    // stream's range flag.
+    const AVPixelFormat wanted = entry.id == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
-      if (*p == AV_PIX_FMT_YUVJ420P || (*p == AV_PIX_FMT_YUV420P && format == AV_PIX_FMT_NONE)) {
-        format = *p;
-      }
+      if (*p == wanted) format = *p;
     }
   }
   if (format == AV_PIX_FMT_NONE) {

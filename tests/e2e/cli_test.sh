@@ -61,6 +61,13 @@ for codec in $("$zelvo" --list-codecs | awk '{print $1}'); do
   n=$(probe_field "$work/c-$codec.avi" nb_read_frames 2>/dev/null)
   check "codec $codec writes 12 readable frames" test $r -eq 0 -a "$n" = 12
 done
+# Full-range pixels only where JPEG defines them: H.264 and MPEG-4 players expect the video range.
+declare -A layout=([mjpeg]=yuvj420p [mpeg4]=yuv420p [h264]=yuv420p [dib]=bgr24)
+for codec in "${!layout[@]}"; do
+  [ -f "$work/c-$codec.avi" ] || continue
+  got=$(ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of default=nw=1:nk=1 "$work/c-$codec.avi")
+  check "codec $codec stores $got, expected ${layout[$codec]}" test "$got" = "${layout[$codec]}"
+done
 
 # --- questions on standard input ---------------------------------------------------
 echo "old movie" >"$work/sample/frame.avi"
