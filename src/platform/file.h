@@ -35,7 +35,7 @@ class ReadOnlyFile {
 // Removes a file; false when it could not be removed (absence counts as removed).
 bool RemoveFile(const char* path);
 // Moves `from` onto `to`, replacing `to` if it exists, in one step where the system allows.
-// (Not named ReplaceFile: windows.h makes that a macro.)
+// (Not named ReplaceFile: the Windows headers define that name as a macro.)
 bool MoveOnto(const char* from, const char* to);
 // True when a file or folder of that name exists.
 bool PathExists(const char* path);
