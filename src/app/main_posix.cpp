@@ -269,10 +269,9 @@ int CheckOutput(const char* output) {
   const char* slash = std::strrchr(output, '/');
   const std::string folder = slash == nullptr ? "." : slash == output ? "/" : std::string(output, slash);
   struct stat st;
-  if (::stat(folder.c_str(), &st) != 0)
-    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(errno)));
-  if (!S_ISDIR(st.st_mode))
-    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(ENOTDIR)));
+  const int error = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (error != 0)
+    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(error)));
   return kGoOn;
 }
 
@@ -304,28 +303,22 @@ int ParseOptions(int argc, char** argv, Options* o) {
 // One frame argument made ready for its job.
 enum class Prepared { kReady, kFailed, kUsageError };
 
+// Says why a frame argument is skipped: `form` (translated, one %s for the path). False.
+bool SkipFrame(const char* form, const char* path) {
+  std::fprintf(stderr, "zelvo: %s\n", FormatText(form, path).c_str());
+  return false;
+}
+
 // The frame file an argument names: as stored on disk, ".bmp" added to a name without an
 // extension. False, having said why, when there is no such image.
 bool FindFrameFile(const char* arg, char* path) {
-  if (!ResolveLongPath(path, arg, kPathSize)) {
-    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: no such file"), arg).c_str());
-    return false;
-  }
+  if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
   if (!HasExtension(path)) {
-    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) {
-      std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: path too long"), arg).c_str());
-      return false;
-    }
+    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) return SkipFrame(Tr("%s: path too long"), arg);
     std::strcat(path, ".bmp");
   }
-  if (ProbePath(path) == 0) {
-    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: no such file"), path).c_str());
-    return false;
-  }
-  if (ProbeFrame(path) == FrameFormat::kNone) {
-    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("%s: not a BMP or PNG image"), path).c_str());
-    return false;
-  }
+  if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
+  if (ProbeFrame(path) == FrameFormat::kNone) return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
   return true;
 }
 
