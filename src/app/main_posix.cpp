@@ -322,11 +322,8 @@ bool FindFrameFile(const char* arg, char* path) {
   return true;
 }
 
-// --first and --last must lie in the run on disk around `path`.
-bool CheckRange(const Options& o, const char* path) {
-  if (o.first < 0 && o.last < 0) return true;
-  int first = -1, last = -1;
-  FindSequenceRange(path, &first, &last);
+// --first and --last must lie in the run found on disk (first to last, -1 when none).
+bool CheckRange(const Options& o, int first, int last) {
   for (int n : {o.first, o.last}) {
     if (n >= 0 && (first < 0 || n < first || n > last)) {
       const std::string value = std::to_string(n);
@@ -363,9 +360,9 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
 Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const char* arg, JobSettings* settings) {
   char path[kPathSize];
   if (!FindFrameFile(arg, path)) return Prepared::kFailed;
-  if (!CheckRange(o, path)) return Prepared::kUsageError;
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);
+  if (!CheckRange(o, run.foundFirst, run.foundLast)) return Prepared::kUsageError;
   // With -o the derived name is never used, so its length does not matter.
   if (problem != RunProblem::kNone && !(problem == RunProblem::kOutputTooLong && o.output)) {
     ReportRunProblem(host, problem, path);
