@@ -282,6 +282,14 @@ AVPixelFormat ChooseFormat(const CodecEntry& entry, const AVCodec* codec, int wi
   return format;
 }
 
+std::uint32_t EntryFourcc(const CodecEntry& entry) {
+  const char* f = entry.info.fourcc;
+  return MakeFourcc(f[0], f[1], f[2], f[3]);
+}
+
+// The cores the encoder and the colour conversion share: the choice's, else all of them.
+int ThreadCount(const CodecChoice& choice) { return choice.threads > 0 ? choice.threads : av_cpu_count(); }
+
 // Size, pace, key frames, quality or data rate, and threads of the encoder about to open.
 void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecChoice& choice, int scale, int rate) {
   // The file keeps scale and rate exactly; the encoder only paces its rate control by
@@ -290,8 +298,7 @@ void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecCho
   av_reduce(&c->time_base.num, &c->time_base.den, scale, rate, 65535);
   c->framerate = AVRational{c->time_base.den, c->time_base.num};
   c->max_b_frames = 0;  // AVI holds frames in decoding order with no timestamps
-  c->codec_tag = entry.info.fourcc[0] | entry.info.fourcc[1] << 8 | entry.info.fourcc[2] << 16 |
-                 static_cast<unsigned>(entry.info.fourcc[3]) << 24;
+  c->codec_tag = EntryFourcc(entry);
   if (choice.keyFrameEvery > 0) c->gop_size = choice.keyFrameEvery;
   if (choice.dataRate > 0) {
     c->bit_rate = static_cast<std::int64_t>(choice.dataRate) * 1024 * 8;
@@ -318,8 +325,7 @@ void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecCho
   // FFV1 codes one slice unless told otherwise, which leaves slice threads idle. Four
   // slices (FFV1 version 3) let two to four cores share each frame; the stream decodes to
   // the same pixels. A slice count in the user's options is applied after this one.
-  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
-  if (entry.id == AV_CODEC_ID_FFV1 && threads > 1 && c->width >= kFfv1MinSlicedSide &&
+  if (entry.id == AV_CODEC_ID_FFV1 && ThreadCount(choice) > 1 && c->width >= kFfv1MinSlicedSide &&
       c->height >= kFfv1MinSlicedSide) {
     c->slices = kFfv1Slices;
   }
@@ -418,15 +424,13 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
   // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
   // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
-  const int threads = choice.threads > 0 ? choice.threads : av_cpu_count();
-  state->scaler.reset(MakeScaler(width, height, format, entry->info.lossless ? 1 : threads));
+  state->scaler.reset(MakeScaler(width, height, format, entry->info.lossless ? 1 : ThreadCount(choice)));
   if (!state->scaler) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
   state_ = std::move(state);
-  fourcc_ = MakeFourcc(entry->info.fourcc[0], entry->info.fourcc[1], entry->info.fourcc[2],
-                       entry->info.fourcc[3]);
+  fourcc_ = EntryFourcc(*entry);
   return true;
 }
 
