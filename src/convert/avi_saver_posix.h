@@ -50,9 +50,10 @@ class AviSaver : public FrameWriter {
   void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
 
  private:
-  // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   bool WriteRows(const std::uint8_t* rows);
+  // Makes the canvas if it is not there yet; false when there is no memory for it.
   bool EnsureCanvas();
+  // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   void Message(const char* msgid, const std::string& detail = std::string());
 
   Chooser chooser_;
