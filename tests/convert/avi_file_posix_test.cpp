@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "image/packed_dib.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
@@ -36,13 +37,8 @@ AviVideoStream Stream(int width, int height) {
   stream.handler = MakeFourcc('D', 'I', 'B', ' ');
   stream.width = width;
   stream.height = height;
-  stream.format.assign(40, 0);  // BITMAPINFOHEADER: size, width, height, planes, bits, compression
-  const std::uint32_t fields[] = {40, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
-  for (int f = 0; f < 3; ++f) {
-    for (int i = 0; i < 4; ++i) stream.format[4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (8 * i));
-  }
-  stream.format[12] = 1;   // planes
-  stream.format[14] = 24;  // bits; compression 0, uncompressed
+  stream.format.assign(kDibHeaderSize, 0);
+  StoreDibHeader(stream.format.data(), MakeDibHeader(width, height, 24, 0));
   return stream;
 }
 
