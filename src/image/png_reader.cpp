@@ -115,10 +115,10 @@ bool PlanLayout(PngLayout* layout) {
   // stored as 4-bit ones with the same indices.
   layout->storedBits = layout->decodedBits == 2 ? 4 : layout->decodedBits;
   if (layout->decodedBits == 0 || layout->width == 0 || layout->height == 0) return false;
-  if (!CheckedDibStride(layout->width, layout->storedBits, &layout->stride)) return false;
-  std::uint64_t rows = std::uint64_t{layout->height} + 1;  // one zero row of slack
-  if (layout->stride != 0 && rows > kMaxDibBlock / layout->stride) return false;
-  layout->blockSize = rows * layout->stride + static_cast<std::uint64_t>(DibPixelOffset(layout->storedBits));
+  DibGeometry geometry;  // the picture and one zero row of slack
+  if (!CheckedDibGeometry(layout->width, std::int64_t{layout->height} + 1, layout->storedBits, &geometry)) return false;
+  layout->stride = geometry.stride;
+  layout->blockSize = geometry.bytes + static_cast<std::uint64_t>(DibPixelOffset(layout->storedBits));
   return layout->blockSize <= kMaxDibBlock;
 }
 
