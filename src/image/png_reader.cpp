@@ -380,6 +380,11 @@ void UnfilterRow(const std::uint8_t* __restrict src, const std::uint8_t* __restr
   }
 }
 
+// Bytes of one filtered row: the filter type byte and the pixels.
+std::size_t FilteredRowSize(const PngLayout& layout) {
+  return std::size_t{layout.width} * static_cast<std::size_t>(layout.storedBits / 8) + 1;
+}
+
 using RowUnfilter = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint32_t);
 
 // Indexed by the row's filter type byte.
@@ -391,13 +396,13 @@ constexpr RowUnfilter kUnfilters[5] = {UnfilterRow<kBpp, 0>, UnfilterRow<kBpp, 1
 // starting at picture row `y` from the top. False on a filter type libpng would refuse.
 bool UnfilterRows(const std::uint8_t* rows, std::size_t count, std::uint32_t y, const PngLayout& layout,
                   PackedDib* dib) {
-  const int bytesPerPixel = layout.storedBits / 8;
-  const std::size_t rowBytes = std::size_t{layout.width} * bytesPerPixel;
+  const std::size_t rowSize = FilteredRowSize(layout);
+  const std::size_t rowBytes = rowSize - 1;
   const std::size_t stride = static_cast<std::size_t>(layout.stride);
-  const RowUnfilter* unfilters = bytesPerPixel == 3 ? kUnfilters<3> : kUnfilters<4>;
+  const RowUnfilter* unfilters = layout.storedBits == 24 ? kUnfilters<3> : kUnfilters<4>;
   std::uint8_t* pixels = dib->pixels();
   for (std::size_t i = 0; i < count; ++i, ++y) {
-    const std::uint8_t* row = rows + i * (rowBytes + 1);
+    const std::uint8_t* row = rows + i * rowSize;
     if (row[0] > 4) return false;  // libpng: "bad adaptive filter value"
     std::uint8_t* dst = pixels + std::size_t{layout.height - 1 - y} * stride;
     unfilters[row[0]](row + 1, dst + stride, dst, layout.width);
@@ -409,8 +414,7 @@ bool UnfilterRows(const std::uint8_t* rows, std::size_t count, std::uint32_t y, 
 // The longest IDAT chunk taken: libpng refuses, or in newer versions only warns about,
 // chunks longer than the image data could need.
 std::uint64_t IdatChunkLimit(const PngLayout& layout) {
-  const std::uint64_t rowSize = std::uint64_t{layout.width} * (layout.storedBits / 8) + 1;
-  return std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * rowSize);
+  return std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * FilteredRowSize(layout));
 }
 
 #ifdef ZELVO_HAVE_LIBDEFLATE
@@ -457,8 +461,7 @@ bool GatherIdat(PngSource* source, std::uint32_t firstLength, std::uint64_t chun
 bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
                  ChunkHeader* after, bool* haveAfter) {
   static thread_local WholeStreamBuffers buffers;
-  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
-  const std::size_t size = rowSize * layout.height;
+  const std::size_t size = FilteredRowSize(layout) * layout.height;
   // Deflate never grows data by more than a few bytes in 64 KiB: anything longer is left to
   // libpng, which reads it piece by piece.
   if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, after)) {
@@ -472,7 +475,6 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);  // the top row's prior
   // The stream must fill the picture exactly and end with the data: what it says besides
   // (surplus rows or bytes, a bad checksum) is for libpng to judge.
   std::size_t used = 0, made = 0;
@@ -579,12 +581,10 @@ class IdatStream {
 bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
                  ChunkHeader* /*after*/, bool* haveAfter) {
   *haveAfter = false;
-  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
+  const std::size_t rowSize = FilteredRowSize(layout);
   const std::size_t stripRows = std::max<std::size_t>(1, std::min<std::size_t>(layout.height, kStripBytes / rowSize));
   std::unique_ptr<std::uint8_t[]> strip(new (std::nothrow) std::uint8_t[stripRows * rowSize]);
   if (!strip) return false;
-  // The slack row above the picture is the top row's all-zero prior.
-  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);
   IdatStream stream(source, idatLength, IdatChunkLimit(layout));
   for (std::uint32_t y = 0; y < layout.height;) {
     const std::size_t rows = std::min<std::size_t>(stripRows, layout.height - y);
@@ -629,6 +629,8 @@ bool DecodePlainTruecolour(PngSource* source, PackedDib* dib) {
   *dib = PackedDib::AllocateForOverwrite(layout.blockSize);
   if (!*dib) return false;
   WriteHeader(dib, layout);
+  // The slack row above the picture is the top row's all-zero prior.
+  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, static_cast<std::size_t>(layout.stride));
   bool haveNext = false;
   if (!InflateRows(source, header.length, layout, dib, &header, &haveNext)) return false;
   // After the image data: ancillary chunks, then an empty IEND.
