@@ -57,6 +57,15 @@ bool FillSource(PngSource* source) {
 // Copies the next `length` bytes; false when the file ends first.
 bool ReadSource(PngSource* source, std::uint8_t* destination, std::size_t length) {
   while (length > 0) {
+    // What the buffer would only pass through (the image data gathered whole) is read
+    // straight into place.
+    if (source->position == source->filled && length >= kReadBufferSize) {
+      const std::int64_t got = source->file->Read(destination, length);
+      if (got <= 0) return false;
+      destination += got;
+      length -= static_cast<std::size_t>(got);
+      continue;
+    }
     if (!FillSource(source)) return false;
     std::size_t take = std::min(length, source->filled - source->position);
     std::memcpy(destination, source->buffer + source->position, take);
@@ -433,25 +442,29 @@ struct WholeStreamBuffers {
   ~WholeStreamBuffers() { libdeflate_free_decompressor(decompressor); }
 };
 
-// The data of consecutive IDAT chunks, each chunk's CRC checked, into `out`; *after is the
-// header of the chunk that follows them. False on anything libpng should judge instead.
+// The data of consecutive IDAT chunks, each chunk's CRC checked, into the first *gathered
+// bytes of `out`; *after is the header of the chunk that follows them. False on anything
+// libpng should judge instead. `out` only ever grows: what it held for an earlier frame is
+// overwritten, not cleared first.
 bool GatherIdat(PngSource* source, std::uint32_t firstLength, std::uint64_t chunkLimit, std::uint64_t totalLimit,
-                std::vector<std::uint8_t>* out, ChunkHeader* after) {
-  out->clear();
+                std::vector<std::uint8_t>* out, std::size_t* gathered, ChunkHeader* after) {
+  std::size_t at = 0;
   std::uint32_t length = firstLength;
   for (;;) {
-    if (length > chunkLimit || out->size() + length > totalLimit) return false;
-    std::uint32_t crc = libdeflate_crc32(0, "IDAT", 4);
-    const std::size_t at = out->size();
+    if (length > chunkLimit || std::uint64_t{at} + length > totalLimit) return false;
     try {
-      out->resize(at + length);
+      if (out->size() < at + length) out->resize(at + length);
     } catch (const std::bad_alloc&) {
       return false;
     }
     if (!ReadSource(source, out->data() + at, length)) return false;
-    crc = libdeflate_crc32(crc, out->data() + at, length);
+    const std::uint32_t crc = libdeflate_crc32(libdeflate_crc32(0, "IDAT", 4), out->data() + at, length);
+    at += length;
     if (!CrcMatches(source, crc) || !ReadChunkHeader(source, after)) return false;
-    if (!after->Is("IDAT")) return true;
+    if (!after->Is("IDAT")) {
+      *gathered = at;
+      return true;
+    }
     length = after->length;
   }
 }
@@ -464,7 +477,9 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
   const std::size_t size = FilteredRowSize(layout) * layout.height;
   // Deflate never grows data by more than a few bytes in 64 KiB: anything longer is left to
   // libpng, which reads it piece by piece.
-  if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, after)) {
+  std::size_t compressed = 0;
+  if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, &compressed,
+                  after)) {
     return false;
   }
   *haveAfter = true;
@@ -478,9 +493,9 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
   // The stream must fill the picture exactly and end with the data: what it says besides
   // (surplus rows or bytes, a bad checksum) is for libpng to judge.
   std::size_t used = 0, made = 0;
-  return libdeflate_zlib_decompress_ex(buffers.decompressor, buffers.compressed.data(), buffers.compressed.size(),
+  return libdeflate_zlib_decompress_ex(buffers.decompressor, buffers.compressed.data(), compressed,
                                        buffers.rows.data(), size, &used, &made) == LIBDEFLATE_SUCCESS &&
-         used == buffers.compressed.size() && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
+         used == compressed && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
 }
 
 #else
