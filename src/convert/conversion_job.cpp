@@ -175,7 +175,8 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
     SayBecause(error, JobText::kUnwritableOutput, settings_.output);
     return JobOutcome::kFailed;
   }
-  if (WriteMovie()) {
+  const FramesOutcome written = WriteMovie();
+  if (written == FramesOutcome::kDone) {
     // An older file's permissions (and owner) carry over to the one that replaces it.
     if (ProbeOutput(target_) == OutputKind::kFile) CopyFileMode(target_, temporary_.c_str());
     if (MoveOnto(temporary_.c_str(), target_)) {
@@ -188,18 +189,18 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
   }
   writer_.reset();
   DiscardTemporaryFile();
-  if (aborted_) host_.Notice(JobNotice::kAborted, settings_.output);
+  if (written == FramesOutcome::kAborted) host_.Notice(JobNotice::kAborted, settings_.output);
   return JobOutcome::kFailed;
 }
 
-bool ConversionJob::WriteMovie() {
+FramesOutcome ConversionJob::WriteMovie() {
   int width = -1;
   int height = -1;
   {
     PackedDib header = ReadFrameHeader(cursor_);
     if (!header) {
       SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
-      return false;
+      return FramesOutcome::kFailed;
     }
     width = GetDibWidth(header);
     height = GetDibHeight(header);
@@ -210,7 +211,7 @@ bool ConversionJob::WriteMovie() {
   if (!writer_) writer_ = host_.CreateWriter();
   if (!writer_ || !writer_->Open(width, height, temporary_.c_str(), settings_.scale, settings_.rate)) {
     writer_.reset();
-    return false;
+    return FramesOutcome::kFailed;
   }
   FrameWalk walk;
   walk.firstPath = cursor_;
@@ -223,8 +224,7 @@ bool ConversionJob::WriteMovie() {
   const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   ReleaseCachedBlocks();  // the frames' memory goes back to the system between jobs
-  aborted_ = result == static_cast<int>(FramesOutcome::kAborted);
-  return result == static_cast<int>(FramesOutcome::kDone);
+  return static_cast<FramesOutcome>(result);
 }
 
 void ConversionJob::NoticeFrame(const PackedDib& image, bool cutShort) {

@@ -99,15 +99,7 @@ class ConversionJob {
   // file beside the output and puts it in place only when complete. Reports everything to
   // the user itself. Refused (kFailed, nothing asked) while another job runs.
   JobOutcome ConvertSequence(bool confirm);
-  // Learns the frame size from the first frame, opens the writer and runs ConvertFrames
-  // under the host's progress display. True when every frame was written and the writer
-  // closed.
-  bool WriteMovie();
-  // The frame loop: read, draw, write, advance, until the range is done, a frame fails or
-  // the user aborts (asked once per frame, before it is read).
-  FramesOutcome ConvertFrames();
 
-  const JobSettings& settings() const { return settings_; }
   // The frame being handled: the first of the range once the job has begun; after a
   // complete job the first again, after an abort the one that would have come next,
   // after an unreadable frame that frame.
@@ -115,6 +107,13 @@ class ConversionJob {
   int frameCount() const { return frameCount_; }
 
  private:
+  // Learns the frame size from the first frame, opens the writer and runs ConvertFrames
+  // under the host's progress display: kDone when every frame was written and the writer
+  // closed, kAborted when the user stopped it, kFailed otherwise.
+  FramesOutcome WriteMovie();
+  // The frame loop: read, draw, write, advance, until the range is done, a frame fails or
+  // the user aborts (asked once per frame, before it is read).
+  FramesOutcome ConvertFrames();
   std::string Format(JobText id, std::va_list args);
   void SayV(int error, JobText id, std::va_list args);
   void Say(JobText id, ...);
@@ -134,7 +133,6 @@ class ConversionJob {
   int frameWidth_ = 0;   // the first frame's size, which the canvas takes
   int frameHeight_ = 0;
   bool sizeNoticed_ = false;
-  bool aborted_ = false;
   std::unique_ptr<FrameWriter> writer_;
   std::unique_ptr<FrameFeed> feed_;
   std::string temporary_;

@@ -44,17 +44,17 @@ class DirectFeed : public FrameFeed {
   FeedFrame Take(const char* path) override;
 };
 
-// The frames of a walk decoded ahead on `readers` threads. At most `depth` frames are claimed but not yet
-// taken, so memory stays bounded whatever the walk's length; a frame that cannot be read
-// keeps the readers from going past it, so they stop promptly while the job reports it.
-// The destructor stops the readers and waits for them (each finishes at most the frame
-// it is decoding). Frames beyond `count`, or a path the walk did not produce, are read
-// when taken.
 // How many frames `readers` threads may hold ahead of the job: one under way per reader
 // keeps every core busy while the job writes its frame; small frames may fill up to 64
 // slots within a few megabytes, so readers are woken in batches rather than once per frame.
 int ReadAheadDepth(int readers, int width, int height);
 
+// The frames of a walk decoded ahead on `readers` threads. At most `depth` frames are
+// claimed but not yet taken, so memory stays bounded whatever the walk's length; a frame
+// that cannot be read keeps the readers from going past it, so they stop promptly while
+// the job reports it. The destructor stops the readers and waits for them (each finishes
+// at most the frame it is decoding). Frames beyond `count`, or a path the walk did not
+// produce, are read when taken.
 class ReadAheadFeed : public FrameFeed {
  public:
   ReadAheadFeed(const FrameWalk& walk, int readers, int depth);

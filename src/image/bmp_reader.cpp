@@ -219,13 +219,20 @@ void FlipRows(std::uint8_t* pixels, std::uint64_t stride, std::uint64_t rows) {
   }
 }
 
+// How many bytes the file holds from the pixel data on; false when its size is unknown.
+bool PixelBytesPresent(ByteSource& source, const BmpLayout& layout, std::uint64_t* present) {
+  const std::int64_t fileSize = source.Size();
+  if (fileSize < 0) return false;
+  *present = static_cast<std::uint64_t>(fileSize) > layout.offBits
+                 ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
+  return true;
+}
+
 // Expands the run-length data after the header area. *cutShort: the file ends before the
 // data size its header states.
 bool ReadRunLengths(ByteSource& source, const BmpLayout& layout, std::uint8_t* pixels, bool* cutShort) {
-  std::int64_t fileSize = source.Size();
-  if (fileSize < 0) return false;
-  std::uint64_t rest = static_cast<std::uint64_t>(fileSize) > layout.offBits
-                           ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
+  std::uint64_t rest = 0;
+  if (!PixelBytesPresent(source, layout, &rest)) return false;
   *cutShort = rest < layout.header.sizeImage;
   rest = std::min<std::uint64_t>(rest, kMaxDibBlock);
   std::vector<std::uint8_t> input;
@@ -246,10 +253,8 @@ bool ReadRunLengths(ByteSource& source, const BmpLayout& layout, std::uint8_t* p
 // a short file stay zero, as in a plain read.
 bool ReadBitFieldRows(ByteSource& source, const BmpLayout& layout, std::int32_t width, std::uint64_t stride,
                       std::uint8_t* pixels, bool* cutShort) {
-  std::int64_t fileSize = source.Size();
-  if (fileSize < 0) return false;
-  std::uint64_t present = static_cast<std::uint64_t>(fileSize) > layout.offBits
-                              ? static_cast<std::uint64_t>(fileSize) - layout.offBits : 0;
+  std::uint64_t present = 0;
+  if (!PixelBytesPresent(source, layout, &present)) return false;
   const std::uint64_t wanted = layout.fileStride * layout.rows;
   *cutShort = present < wanted;
   std::vector<std::uint8_t> raw;

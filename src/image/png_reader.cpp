@@ -57,6 +57,15 @@ bool FillSource(PngSource* source) {
 // Copies the next `length` bytes; false when the file ends first.
 bool ReadSource(PngSource* source, std::uint8_t* destination, std::size_t length) {
   while (length > 0) {
+    // What the buffer would only pass through (the image data gathered whole) is read
+    // straight into place.
+    if (source->position == source->filled && length >= kReadBufferSize) {
+      const std::int64_t got = source->file->Read(destination, length);
+      if (got <= 0) return false;
+      destination += got;
+      length -= static_cast<std::size_t>(got);
+      continue;
+    }
     if (!FillSource(source)) return false;
     std::size_t take = std::min(length, source->filled - source->position);
     std::memcpy(destination, source->buffer + source->position, take);
@@ -115,10 +124,10 @@ bool PlanLayout(PngLayout* layout) {
   // stored as 4-bit ones with the same indices.
   layout->storedBits = layout->decodedBits == 2 ? 4 : layout->decodedBits;
   if (layout->decodedBits == 0 || layout->width == 0 || layout->height == 0) return false;
-  if (!CheckedDibStride(layout->width, layout->storedBits, &layout->stride)) return false;
-  std::uint64_t rows = std::uint64_t{layout->height} + 1;  // one zero row of slack
-  if (layout->stride != 0 && rows > kMaxDibBlock / layout->stride) return false;
-  layout->blockSize = rows * layout->stride + static_cast<std::uint64_t>(DibPixelOffset(layout->storedBits));
+  DibGeometry geometry;  // the picture and one zero row of slack
+  if (!CheckedDibGeometry(layout->width, std::int64_t{layout->height} + 1, layout->storedBits, &geometry)) return false;
+  layout->stride = geometry.stride;
+  layout->blockSize = geometry.bytes + static_cast<std::uint64_t>(DibPixelOffset(layout->storedBits));
   return layout->blockSize <= kMaxDibBlock;
 }
 
@@ -380,6 +389,11 @@ void UnfilterRow(const std::uint8_t* __restrict src, const std::uint8_t* __restr
   }
 }
 
+// Bytes of one filtered row: the filter type byte and the pixels.
+std::size_t FilteredRowSize(const PngLayout& layout) {
+  return std::size_t{layout.width} * static_cast<std::size_t>(layout.storedBits / 8) + 1;
+}
+
 using RowUnfilter = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, std::uint32_t);
 
 // Indexed by the row's filter type byte.
@@ -391,13 +405,13 @@ constexpr RowUnfilter kUnfilters[5] = {UnfilterRow<kBpp, 0>, UnfilterRow<kBpp, 1
 // starting at picture row `y` from the top. False on a filter type libpng would refuse.
 bool UnfilterRows(const std::uint8_t* rows, std::size_t count, std::uint32_t y, const PngLayout& layout,
                   PackedDib* dib) {
-  const int bytesPerPixel = layout.storedBits / 8;
-  const std::size_t rowBytes = std::size_t{layout.width} * bytesPerPixel;
+  const std::size_t rowSize = FilteredRowSize(layout);
+  const std::size_t rowBytes = rowSize - 1;
   const std::size_t stride = static_cast<std::size_t>(layout.stride);
-  const RowUnfilter* unfilters = bytesPerPixel == 3 ? kUnfilters<3> : kUnfilters<4>;
+  const RowUnfilter* unfilters = layout.storedBits == 24 ? kUnfilters<3> : kUnfilters<4>;
   std::uint8_t* pixels = dib->pixels();
   for (std::size_t i = 0; i < count; ++i, ++y) {
-    const std::uint8_t* row = rows + i * (rowBytes + 1);
+    const std::uint8_t* row = rows + i * rowSize;
     if (row[0] > 4) return false;  // libpng: "bad adaptive filter value"
     std::uint8_t* dst = pixels + std::size_t{layout.height - 1 - y} * stride;
     unfilters[row[0]](row + 1, dst + stride, dst, layout.width);
@@ -409,8 +423,7 @@ bool UnfilterRows(const std::uint8_t* rows, std::size_t count, std::uint32_t y, 
 // The longest IDAT chunk taken: libpng refuses, or in newer versions only warns about,
 // chunks longer than the image data could need.
 std::uint64_t IdatChunkLimit(const PngLayout& layout) {
-  const std::uint64_t rowSize = std::uint64_t{layout.width} * (layout.storedBits / 8) + 1;
-  return std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * rowSize);
+  return std::max<std::uint64_t>(kMaxChunkBytes, std::uint64_t{layout.height} * FilteredRowSize(layout));
 }
 
 #ifdef ZELVO_HAVE_LIBDEFLATE
@@ -429,25 +442,29 @@ struct WholeStreamBuffers {
   ~WholeStreamBuffers() { libdeflate_free_decompressor(decompressor); }
 };
 
-// The data of consecutive IDAT chunks, each chunk's CRC checked, into `out`; *after is the
-// header of the chunk that follows them. False on anything libpng should judge instead.
+// The data of consecutive IDAT chunks, each chunk's CRC checked, into the first *gathered
+// bytes of `out`; *after is the header of the chunk that follows them. False on anything
+// libpng should judge instead. `out` only ever grows: what it held for an earlier frame is
+// overwritten, not cleared first.
 bool GatherIdat(PngSource* source, std::uint32_t firstLength, std::uint64_t chunkLimit, std::uint64_t totalLimit,
-                std::vector<std::uint8_t>* out, ChunkHeader* after) {
-  out->clear();
+                std::vector<std::uint8_t>* out, std::size_t* gathered, ChunkHeader* after) {
+  std::size_t at = 0;
   std::uint32_t length = firstLength;
   for (;;) {
-    if (length > chunkLimit || out->size() + length > totalLimit) return false;
-    std::uint32_t crc = libdeflate_crc32(0, "IDAT", 4);
-    const std::size_t at = out->size();
+    if (length > chunkLimit || std::uint64_t{at} + length > totalLimit) return false;
     try {
-      out->resize(at + length);
+      if (out->size() < at + length) out->resize(at + length);
     } catch (const std::bad_alloc&) {
       return false;
     }
     if (!ReadSource(source, out->data() + at, length)) return false;
-    crc = libdeflate_crc32(crc, out->data() + at, length);
+    const std::uint32_t crc = libdeflate_crc32(libdeflate_crc32(0, "IDAT", 4), out->data() + at, length);
+    at += length;
     if (!CrcMatches(source, crc) || !ReadChunkHeader(source, after)) return false;
-    if (!after->Is("IDAT")) return true;
+    if (!after->Is("IDAT")) {
+      *gathered = at;
+      return true;
+    }
     length = after->length;
   }
 }
@@ -457,11 +474,12 @@ bool GatherIdat(PngSource* source, std::uint32_t firstLength, std::uint64_t chun
 bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
                  ChunkHeader* after, bool* haveAfter) {
   static thread_local WholeStreamBuffers buffers;
-  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
-  const std::size_t size = rowSize * layout.height;
+  const std::size_t size = FilteredRowSize(layout) * layout.height;
   // Deflate never grows data by more than a few bytes in 64 KiB: anything longer is left to
   // libpng, which reads it piece by piece.
-  if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, after)) {
+  std::size_t compressed = 0;
+  if (!GatherIdat(source, idatLength, IdatChunkLimit(layout), size + size / 8 + 4096, &buffers.compressed, &compressed,
+                  after)) {
     return false;
   }
   *haveAfter = true;
@@ -472,13 +490,12 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);  // the top row's prior
   // The stream must fill the picture exactly and end with the data: what it says besides
   // (surplus rows or bytes, a bad checksum) is for libpng to judge.
   std::size_t used = 0, made = 0;
-  return libdeflate_zlib_decompress_ex(buffers.decompressor, buffers.compressed.data(), buffers.compressed.size(),
+  return libdeflate_zlib_decompress_ex(buffers.decompressor, buffers.compressed.data(), compressed,
                                        buffers.rows.data(), size, &used, &made) == LIBDEFLATE_SUCCESS &&
-         used == buffers.compressed.size() && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
+         used == compressed && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
 }
 
 #else
@@ -579,12 +596,10 @@ class IdatStream {
 bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
                  ChunkHeader* /*after*/, bool* haveAfter) {
   *haveAfter = false;
-  const std::size_t rowSize = std::size_t{layout.width} * (layout.storedBits / 8) + 1;
+  const std::size_t rowSize = FilteredRowSize(layout);
   const std::size_t stripRows = std::max<std::size_t>(1, std::min<std::size_t>(layout.height, kStripBytes / rowSize));
   std::unique_ptr<std::uint8_t[]> strip(new (std::nothrow) std::uint8_t[stripRows * rowSize]);
   if (!strip) return false;
-  // The slack row above the picture is the top row's all-zero prior.
-  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, layout.stride);
   IdatStream stream(source, idatLength, IdatChunkLimit(layout));
   for (std::uint32_t y = 0; y < layout.height;) {
     const std::size_t rows = std::min<std::size_t>(stripRows, layout.height - y);
@@ -629,6 +644,8 @@ bool DecodePlainTruecolour(PngSource* source, PackedDib* dib) {
   *dib = PackedDib::AllocateForOverwrite(layout.blockSize);
   if (!*dib) return false;
   WriteHeader(dib, layout);
+  // The slack row above the picture is the top row's all-zero prior.
+  std::memset(dib->pixels() + std::size_t{layout.height} * layout.stride, 0, static_cast<std::size_t>(layout.stride));
   bool haveNext = false;
   if (!InflateRows(source, header.length, layout, dib, &header, &haveNext)) return false;
   // After the image data: ancillary chunks, then an empty IEND.

@@ -535,8 +535,11 @@ bool LibpngDecode(MemoryFile* file, std::uint8_t* out, std::size_t capacity) {
   return true;
 }
 
+// Room for the rows of every picture the comparisons below decode.
+constexpr std::size_t kRowsCompared = 1 << 18;
+
 std::vector<std::uint8_t> LibpngRows(const std::vector<std::uint8_t>& bytes) {
-  std::vector<std::uint8_t> rows(1 << 16);
+  std::vector<std::uint8_t> rows(kRowsCompared);
   MemoryFile file{&bytes, 0};
   return LibpngDecode(&file, rows.data(), rows.size()) ? rows : std::vector<std::uint8_t>();
 }
@@ -557,7 +560,7 @@ std::vector<std::uint8_t> ReaderRows(const std::vector<std::uint8_t>& bytes) {
   }
   const std::uint8_t* slack = dib.pixels() + h.height * stride;
   for (std::size_t i = 0; i < stride; ++i) EXPECT_EQ(slack[i], 0) << "slack row";
-  rows.resize(1 << 16, 0);
+  rows.resize(kRowsCompared, 0);
   return rows;
 }
 
@@ -636,12 +639,16 @@ std::vector<Chunk> RgbFile(std::uint32_t width, std::uint32_t height, const std:
 // picture, or a refusal.
 TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
   constexpr std::uint32_t kWidth = 6, kHeight = 5;
-  std::vector<std::uint8_t> raw;  // filter byte 1 (Sub), then noise
   std::minstd_rand noise(7);
-  for (std::uint32_t y = 0; y < kHeight; ++y) {
-    raw.push_back(static_cast<std::uint8_t>(y % 5));
-    for (std::uint32_t i = 0; i < kWidth * 3; ++i) raw.push_back(static_cast<std::uint8_t>(noise()));
-  }
+  auto noisyRows = [&noise](std::uint32_t width, std::uint32_t height) {
+    std::vector<std::uint8_t> rows;  // each row's filter type in turn, then noise
+    for (std::uint32_t y = 0; y < height; ++y) {
+      rows.push_back(static_cast<std::uint8_t>(y % 5));
+      for (std::uint32_t i = 0; i < width * 3; ++i) rows.push_back(static_cast<std::uint8_t>(noise()));
+    }
+    return rows;
+  };
+  const std::vector<std::uint8_t> raw = noisyRows(kWidth, kHeight);
   auto file = [&](std::size_t piece) { return RgbFile(kWidth, kHeight, raw, piece); };
   // Puts a chunk at `at`, counted from the front, or from behind IEND when negative.
   auto insert = [](std::vector<Chunk> c, std::ptrdiff_t at, Chunk chunk) {
@@ -670,6 +677,9 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
   std::vector<Chunk> badAdler = file(1000);
   badAdler[1].data.back() ^= 0xff;
   std::vector<Chunk> lateIdat = insert(insert(file(1000), -1, {"tIME", {7, 230, 1, 1, 0, 0, 0}}), -1, {"IDAT", {}});
+  // Image data of several read buffers in one chunk, then the same file cut off inside it.
+  const std::vector<std::uint8_t> large = JoinChunks(RgbFile(256, 200, noisyRows(256, 200), 1 << 20));
+  const std::vector<std::uint8_t> largeCut(large.begin(), large.begin() + large.size() / 2);
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
@@ -690,6 +700,8 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
       {"bytes after the end of the stream (libpng warns)", JoinChunks(surplus), true},
       {"an empty IDAT after other chunks (libpng warns)", JoinChunks(lateIdat), true},
       {"one byte of image data too many (libpng warns)", JoinChunks(RgbFile(kWidth, kHeight, longRaw, 1000)), true},
+      {"an IDAT chunk longer than the read buffer", large, true},
+      {"a file cut off inside a long IDAT chunk", largeCut, false},
       {"an IDAT with a bad CRC", JoinChunks(badIdatCrc), false},
       {"no IEND", JoinChunks(noEnd), false},
       {"one byte of image data short", JoinChunks(RgbFile(kWidth, kHeight, shortRaw, 1000)), false},
