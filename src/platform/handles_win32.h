@@ -181,15 +181,14 @@ class MemoryDc {
     const HGDIOBJ replaced = SelectObject(dc_, object);
     if (original_ == nullptr) original_ = replaced;
   }
-  // Puts the original object back; what was selected is then free to be deleted.
-  void RestoreSelection() {
-    const HGDIOBJ original = std::exchange(original_, nullptr);
-    if (dc_ != nullptr && original != nullptr) SelectObject(dc_, original);
-  }
+  // Puts the original object back, so that what was selected is free to be deleted, and
+  // deletes the DC.
   void reset() {
-    RestoreSelection();
+    const HGDIOBJ original = std::exchange(original_, nullptr);
     const HDC dc = std::exchange(dc_, nullptr);
-    if (dc != nullptr) DeleteDC(dc);
+    if (dc == nullptr) return;
+    if (original != nullptr) SelectObject(dc, original);
+    DeleteDC(dc);
   }
 
  private:
