@@ -280,9 +280,8 @@ bool AviSaver::Close() {
       complete = false;
     }
   }
-  memoryDc_.RestoreSelection();
+  memoryDc_.reset();  // gives the bitmap back before the DC goes
   bitmap_.reset();
-  memoryDc_.reset();
   // Frees the codec instance and the state the dialog allocated; harmless on a cleared
   // record (the constructor's, or one freed before).
   ICCompressorFree(&compressor_);

@@ -1,9 +1,10 @@
 #pragma once
-// Move-only owners of the Win32 handles the program holds. Each releases its handle once,
-// when it is destroyed, reset or assigned over, and moves but never copies. A function
-// that acquires several handles into owners therefore needs no unwinding of its own: on
-// any early return the owners are released in the reverse order of their declaration, so
-// declaring them in the order "released last first" fixes the release order.
+// Owners of the Win32 handles the program holds. Each releases its handle once, when it is
+// destroyed, reset or assigned over, and never copies; all but the window DC move. A
+// function that acquires several handles into owners therefore needs no unwinding of its
+// own: on any early return the owners are released in the reverse order of their
+// declaration, so declaring them in the order "released last first" fixes the release
+// order.
 #include <windows.h>
 #include <vfw.h>
 
@@ -123,22 +124,12 @@ class AviFileLibrary {
   bool inUse_ = false;
 };
 
-// The DC of a window, from GetDC, given back by ReleaseDC.
+// The DC of a window, from GetDC, given back by ReleaseDC. Held for a moment within one
+// function, so it neither copies nor moves.
 class WindowDc {
  public:
-  WindowDc() = default;
   explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
   ~WindowDc() { reset(); }
-  WindowDc(WindowDc&& other) noexcept
-      : window_(std::exchange(other.window_, nullptr)), dc_(std::exchange(other.dc_, nullptr)) {}
-  WindowDc& operator=(WindowDc&& other) noexcept {
-    if (this != &other) {
-      reset();
-      window_ = std::exchange(other.window_, nullptr);
-      dc_ = std::exchange(other.dc_, nullptr);
-    }
-    return *this;
-  }
   WindowDc(const WindowDc&) = delete;
   WindowDc& operator=(const WindowDc&) = delete;
 
@@ -151,8 +142,8 @@ class WindowDc {
   }
 
  private:
-  HWND window_ = nullptr;
-  HDC dc_ = nullptr;
+  const HWND window_;
+  HDC dc_;
 };
 
 // A memory DC from CreateCompatibleDC. The object it held before the first Select goes
@@ -181,15 +172,14 @@ class MemoryDc {
     const HGDIOBJ replaced = SelectObject(dc_, object);
     if (original_ == nullptr) original_ = replaced;
   }
-  // Puts the original object back; what was selected is then free to be deleted.
-  void RestoreSelection() {
-    const HGDIOBJ original = std::exchange(original_, nullptr);
-    if (dc_ != nullptr && original != nullptr) SelectObject(dc_, original);
-  }
+  // Puts the original object back, so that what was selected is free to be deleted, and
+  // deletes the DC.
   void reset() {
-    RestoreSelection();
+    const HGDIOBJ original = std::exchange(original_, nullptr);
     const HDC dc = std::exchange(dc_, nullptr);
-    if (dc != nullptr) DeleteDC(dc);
+    if (dc == nullptr) return;
+    if (original != nullptr) SelectObject(dc, original);
+    DeleteDC(dc);
   }
 
  private:
