@@ -139,7 +139,7 @@ if [ -f "$winbuild/zelvo.exe" ] && [ -f "$winbuild/CPackConfig.cmake" ] && comma
   check "README-ja.txt is UTF-8 with a byte-order mark" \
     bash -c 'test "$(head -c 3 "$1" | od -An -tx1 | tr -d " ")" = efbbbf && iconv -f UTF-8 -t UTF-8 "$1" >/dev/null' _ "$ja"
   check "the read-mes end every line with CRLF, as Notepad needs" \
-    bash -c '! grep -qv $'"'"'\r$'"'"' "$1" "$2"' _ "$ja" "$(dirname "$ja")/README-en.txt"
+    bash -c 'test -s "$1" -a -s "$2" && ! grep -qv $'"'"'\r$'"'"' "$1" "$2"' _ "$ja" "$(dirname "$ja")/README-en.txt"
 else
   skip "Windows zip: build/win32 is not built (or unzip is missing)"
 fi
