@@ -25,7 +25,11 @@ decode_frames "$work"/sample/frame00{01,02,03,04,05,06,07,08,09,10,11,12}.bmp >"
     decode_frames $(ls "$work"/png/* | sort) >"$work/expected.rgb"; }
 decode_rgb "$avi" >"$work/actual.rgb"
 check "every frame equals its input, pixel for pixel" cmp -s "$work/expected.rgb" "$work/actual.rgb"
-check "the confirmation names first and last frame and the count" grep -q "^12 image(s) will be converted" "$work/err"
+check "the confirmation names first and last frame and the count" \
+  test "$(head -n 4 "$work/err")" = "Zelvo: $work/sample/frame0001.bmp
+to
+$work/sample/frame0012.bmp
+12 image(s) will be converted into"
 check "the progress line ends at 12/12" grep -q "^12/12 done" "$work/err"
 on_terminal "" "$zelvo" -y -c dib -o "$work/tty.avi" "$work/sample/frame0001.bmp" >"$work/tty"
 check "on a terminal the progress line ends with a full bar at 12/12" \
@@ -35,7 +39,8 @@ check "on a terminal the progress line ends with a full bar at 12/12" \
 # --- rates, ranges, backwards ------------------------------------------------------
 "$zelvo" -y -c dib -r 29.97 --first 10 --last 4 -o "$work/back.avi" "$work/sample/frame0005.bmp" </dev/null 2>/dev/null
 check "backwards range converts" test $? -eq 0
-check "29.97 is stored as 29970/1000" test "$(probe_field "$work/back.avi" r_frame_rate)" = 2997/100
+check "29.97 reads as 2997/100" test "$(probe_field "$work/back.avi" r_frame_rate)" = 2997/100
+check "29.97 is stored as 29970/1000" test "$(stream_rate "$work/back.avi")" = 29970/1000
 check "backwards range holds 7 frames" test "$(probe_field "$work/back.avi" nb_read_frames)" = 7
 decode_rgb "$work/back.avi" >"$work/back.rgb"
 frame_bytes=$((96 * 64 * 3))
@@ -55,7 +60,10 @@ done
 check "an exact fraction keeps its rate" test "$(probe_field "$work/ntsc.avi" r_frame_rate)" = 30000/1001
 
 # --- codecs ------------------------------------------------------------------------
-for codec in $("$zelvo" --list-codecs | awk '{print $1}'); do
+codecs=$("$zelvo" --list-codecs | awk '{print $1}' | tr '\n' ' ')
+check "--list-codecs offers dib mjpeg ffv1 huffyuv mpeg4, and h264 with its encoder ($codecs)" \
+  test "${codecs% }" = "dib mjpeg ffv1 huffyuv mpeg4" -o "${codecs% }" = "dib mjpeg ffv1 huffyuv mpeg4 h264"
+for codec in $codecs; do
   "$zelvo" -y -c "$codec" -o "$work/c-$codec.avi" "$work/sample/frame0001.bmp" </dev/null 2>"$work/c-$codec.err"
   r=$?
   n=$(probe_field "$work/c-$codec.avi" nb_read_frames 2>/dev/null)

@@ -3,17 +3,13 @@
 # text the sources mark, and is built into the catalog the program reads.
 set -u
 . "$(dirname "$0")/lib.sh"
-build="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}"
-zelvo="$build/zelvo"
-[ -x "$zelvo" ] || { not_ok "zelvo is built at $zelvo"; finish; exit 1; }
-zelvo="$(cd "$(dirname "$zelvo")" && pwd)/zelvo"  # the checks run it from other folders
+native_e2e_start
+build=$(dirname "$zelvo")
 if ! command -v msgfmt >/dev/null || ! command -v xgettext >/dev/null; then
   echo "skip: msgfmt and xgettext (gettext) are not installed"
   finish
   exit 0
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 # --- the catalogs ------------------------------------------------------------------
 for po in "$e2e_root"/po/*.po; do

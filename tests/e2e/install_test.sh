@@ -6,15 +6,13 @@
 set -u
 . "$(dirname "$0")/lib.sh"
 english_messages  # the checks read the English texts, whatever the caller's locale
-build="${ZELVO_NATIVE_BUILD:-$e2e_root/build/native}"
-[ -x "$build/zelvo" ] || { not_ok "zelvo is built at $build/zelvo"; finish; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+native_e2e_start
+build=$(dirname "$zelvo")
 skip() { echo "skip $*"; }
 version=$(sed -n 's/^project(zelvo VERSION \([0-9.]*\).*/\1/p' "$e2e_root/CMakeLists.txt")
 
 # Long options of `zelvo --help`, one a line.
-"$build/zelvo" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u >"$work/help-options"
+"$zelvo" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u >"$work/help-options"
 
 # --- cmake --install ---------------------------------------------------------------
 prefix="$work/prefix"
@@ -90,7 +88,7 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
   # Every library the binary links directly must come from a package that Depends names.
   depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//' | sort -u)
   unlisted=""
-  for soname in $(readelf -d "$build/zelvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+  for soname in $(readelf -d "$zelvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     owners=$(dpkg -S "*/$soname" 2>/dev/null | cut -d: -f1 | tr ', ' '\n\n' | sort -u)
     found=0
     for o in $owners; do
@@ -141,7 +139,7 @@ if [ -f "$winbuild/zelvo.exe" ] && [ -f "$winbuild/CPackConfig.cmake" ] && comma
   check "README-ja.txt is UTF-8 with a byte-order mark" \
     bash -c 'test "$(head -c 3 "$1" | od -An -tx1 | tr -d " ")" = efbbbf && iconv -f UTF-8 -t UTF-8 "$1" >/dev/null' _ "$ja"
   check "the read-mes end every line with CRLF, as Notepad needs" \
-    bash -c '! grep -qv $'"'"'\r$'"'"' "$1" "$2"' _ "$ja" "$(dirname "$ja")/README-en.txt"
+    bash -c 'test -s "$1" -a -s "$2" && ! grep -qv $'"'"'\r$'"'"' "$1" "$2"' _ "$ja" "$(dirname "$ja")/README-en.txt"
 else
   skip "Windows zip: build/win32 is not built (or unzip is missing)"
 fi

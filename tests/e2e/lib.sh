@@ -41,6 +41,13 @@ probe() {
     -of default=noprint_wrappers=1 "$1"
 }
 probe_field() { probe "$1" | sed -n "s/^$2=//p"; }
+# The frame rate of an AVI's first stream as written, dwRate/dwScale of its header, before
+# ffprobe reduces the fraction.
+stream_rate() {
+  local at
+  at=$(grep -abo strh "$1" | head -n 1 | cut -d: -f1)
+  [ -n "$at" ] && od -An -tu4 -j $((at + 28)) -N 8 "$1" | awk '{print $2 "/" $1}'
+}
 
 # The frames of a movie, or of one image, as raw top-down RGB24 bytes, decoded by ffmpeg.
 decode_rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }

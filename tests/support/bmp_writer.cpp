@@ -5,11 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/file.h"
 
 namespace zelvo {
 namespace test {
@@ -90,13 +86,8 @@ std::vector<std::uint8_t> PadRows(const std::vector<std::vector<std::uint8_t>>& 
 
 std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
   namespace fs = std::filesystem;
-#ifdef _WIN32
-  const long pid = _getpid();
-#else
-  const long pid = static_cast<long>(::getpid());
-#endif
   // One folder per process, so parallel test runs never share files.
-  fs::path dir = fs::temp_directory_path() / ("zelvo-bmp-" + std::to_string(pid));
+  fs::path dir = fs::temp_directory_path() / ("zelvo-bmp-" + std::to_string(CurrentProcessId()));
   fs::create_directories(dir);
   fs::path path = dir / name;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
