@@ -656,15 +656,19 @@ bool DecodePlainTruecolour(PngSource* source, PackedDib* dib) {
   }
 }
 
-PackedDib ReadPngFile(const char* path, bool readRows) {
+enum class PngPath { kHeaderOnly, kWhole, kDirectOnly };
+
+PackedDib ReadPngFile(const char* path, PngPath how) {
   ReadOnlyFile file;
   if (!file.Open(path)) return PackedDib();
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kReadBufferSize]);
   if (!buffer) return PackedDib();
   PngSource source{&file, buffer.get(), 0, 0};
   PackedDib dib;
+  const bool readRows = how != PngPath::kHeaderOnly;
   if (readRows) {
     if (DecodePlainTruecolour(&source, &dib)) return dib;
+    if (how == PngPath::kDirectOnly) return PackedDib();
     // Not a plain truecolour file, or not one the direct path is sure of: libpng reads it
     // from the start.
     dib = PackedDib();
@@ -691,8 +695,10 @@ bool IsPngFile(const char* path) {
   return png_sig_cmp(signature, 0, sizeof signature) == 0;
 }
 
-PackedDib ReadPngHeader(const char* path) { return ReadPngFile(path, false); }
+PackedDib ReadPngHeader(const char* path) { return ReadPngFile(path, PngPath::kHeaderOnly); }
 
-PackedDib ReadPng(const char* path) { return ReadPngFile(path, true); }
+PackedDib ReadPng(const char* path) { return ReadPngFile(path, PngPath::kWhole); }
+
+PackedDib ReadPlainTruecolourPng(const char* path) { return ReadPngFile(path, PngPath::kDirectOnly); }
 
 }  // namespace zelvo

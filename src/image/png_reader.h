@@ -10,5 +10,9 @@ bool IsPngFile(const char* path);
 PackedDib ReadPngHeader(const char* path);
 // The complete image, bottom-up rows.
 PackedDib ReadPng(const char* path);
+// The same image through the direct path for plain 8-bit RGB and RGBA files only; null
+// where ReadPng would hand the file to libpng. ReadPng is what frames are read with; this
+// shows which files take the fast path.
+PackedDib ReadPlainTruecolourPng(const char* path);
 
 }  // namespace zelvo

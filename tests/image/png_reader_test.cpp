@@ -52,6 +52,16 @@ PackedDib ReadBytes(const std::vector<std::uint8_t>& bytes, bool headerOnly = fa
   return headerOnly ? ReadPngHeader(file.path()) : ReadPng(file.path());
 }
 
+// The picture ReadPng gives, when it came through the direct path rather than libpng.
+bool ReadsDirectly(const std::vector<std::uint8_t>& bytes) {
+  ScratchFile file("direct.png");
+  if (!WriteBytes(file.path(), bytes)) return false;
+  PackedDib direct = ReadPlainTruecolourPng(file.path());
+  PackedDib whole = ReadPng(file.path());
+  return direct && whole && direct.size() == whole.size() &&
+         std::memcmp(direct.data(), whole.data(), direct.size()) == 0;
+}
+
 // Samples that differ from pixel to pixel and from channel to channel.
 PngPicture Pattern(int colorType, int bitDepth, int width, int height) {
   PngPicture p;
@@ -582,6 +592,7 @@ TEST(PngReader, PlainTruecolourRowsUnderEveryFilterAreLibpngs) {
         std::vector<std::uint8_t> expected = LibpngRows(bytes);
         ASSERT_FALSE(expected.empty());
         EXPECT_TRUE(ReaderRows(bytes) == expected);
+        EXPECT_TRUE(ReadsDirectly(bytes));
         const int channels = PngChannels(colorType);
         EXPECT_EQ(expected[0], Byte(p, 0, 0, 2));  // blue first
         EXPECT_EQ(expected[std::size_t{8} * width * channels + 1], Byte(p, 0, 8, 1));
@@ -680,40 +691,45 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
   // Image data of several read buffers in one chunk, then the same file cut off inside it.
   const std::vector<std::uint8_t> large = JoinChunks(RgbFile(256, 200, noisyRows(256, 200), 1 << 20));
   const std::vector<std::uint8_t> largeCut(large.begin(), large.begin() + large.size() / 2);
+  // Read by the direct path, read by libpng after the direct path left it, or refused.
+  enum class Outcome { kDirect, kLibpng, kRefused };
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
-    bool read;
+    Outcome outcome;
   } cases[] = {
-      {"plain", JoinChunks(file(1000)), true},
-      {"one-byte IDAT chunks", JoinChunks(file(1)), true},
-      {"empty IDAT chunks around", JoinChunks(insert(insert(file(1000), 1, {"IDAT", {}}), -1, {"IDAT", {}})), true},
+      {"plain", JoinChunks(file(1000)), Outcome::kDirect},
+      {"one-byte IDAT chunks", JoinChunks(file(1)), Outcome::kDirect},
+      {"empty IDAT chunks around", JoinChunks(insert(insert(file(1000), 1, {"IDAT", {}}), -1, {"IDAT", {}})),
+       Outcome::kDirect},
       {"ancillary chunks before and after",
        JoinChunks(insert(insert(insert(file(7), 1, {"gAMA", {0, 0, 0xb1, 0x8f}}), 1, {"tRNS", {0, 1, 0, 2, 0, 3}}),
                          -1, {"prVt", {1, 2, 3}})),
-       true},
-      {"a suggested palette", JoinChunks(insert(file(1000), 1, {"PLTE", {1, 2, 3, 4, 5, 6}})), true},
-      {"an ancillary chunk with a bad CRC (libpng warns)", JoinChunks(badTextCrc), true},
-      {"wrong Adler-32 (not checked)", JoinChunks(badAdler), true},
-      {"an IEND with data (libpng warns)", JoinChunks(fullEnd), true},
-      {"bytes after IEND", afterEnd, true},
-      {"bytes after the end of the stream (libpng warns)", JoinChunks(surplus), true},
-      {"an empty IDAT after other chunks (libpng warns)", JoinChunks(lateIdat), true},
-      {"one byte of image data too many (libpng warns)", JoinChunks(RgbFile(kWidth, kHeight, longRaw, 1000)), true},
-      {"an IDAT chunk longer than the read buffer", large, true},
-      {"a file cut off inside a long IDAT chunk", largeCut, false},
-      {"an IDAT with a bad CRC", JoinChunks(badIdatCrc), false},
-      {"no IEND", JoinChunks(noEnd), false},
-      {"one byte of image data short", JoinChunks(RgbFile(kWidth, kHeight, shortRaw, 1000)), false},
-      {"filter type 5", JoinChunks(RgbFile(kWidth, kHeight, rawWith(19 * 2, 5), 1000)), false},
-      {"an unknown critical chunk", JoinChunks(insert(file(1000), 1, {"CRIT", {}})), false},
-      {"a chunk type with a digit", JoinChunks(insert(file(1000), 1, {"tEX1", {}})), false},
+       Outcome::kDirect},
+      {"a suggested palette", JoinChunks(insert(file(1000), 1, {"PLTE", {1, 2, 3, 4, 5, 6}})), Outcome::kLibpng},
+      {"an ancillary chunk with a bad CRC (libpng warns)", JoinChunks(badTextCrc), Outcome::kLibpng},
+      {"wrong Adler-32 (not checked)", JoinChunks(badAdler), Outcome::kLibpng},
+      {"an IEND with data (libpng warns)", JoinChunks(fullEnd), Outcome::kLibpng},
+      {"bytes after IEND", afterEnd, Outcome::kDirect},
+      {"bytes after the end of the stream (libpng warns)", JoinChunks(surplus), Outcome::kLibpng},
+      {"an empty IDAT after other chunks (libpng warns)", JoinChunks(lateIdat), Outcome::kLibpng},
+      {"one byte of image data too many (libpng warns)", JoinChunks(RgbFile(kWidth, kHeight, longRaw, 1000)),
+       Outcome::kLibpng},
+      {"an IDAT chunk longer than the read buffer", large, Outcome::kDirect},
+      {"a file cut off inside a long IDAT chunk", largeCut, Outcome::kRefused},
+      {"an IDAT with a bad CRC", JoinChunks(badIdatCrc), Outcome::kRefused},
+      {"no IEND", JoinChunks(noEnd), Outcome::kRefused},
+      {"one byte of image data short", JoinChunks(RgbFile(kWidth, kHeight, shortRaw, 1000)), Outcome::kRefused},
+      {"filter type 5", JoinChunks(RgbFile(kWidth, kHeight, rawWith(19 * 2, 5), 1000)), Outcome::kRefused},
+      {"an unknown critical chunk", JoinChunks(insert(file(1000), 1, {"CRIT", {}})), Outcome::kRefused},
+      {"a chunk type with a digit", JoinChunks(insert(file(1000), 1, {"tEX1", {}})), Outcome::kRefused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::uint8_t> expected = LibpngRows(c.bytes);
-    EXPECT_EQ(!expected.empty(), c.read);
+    EXPECT_EQ(!expected.empty(), c.outcome != Outcome::kRefused);
     EXPECT_TRUE(ReaderRows(c.bytes) == expected);
+    EXPECT_EQ(ReadsDirectly(c.bytes), c.outcome == Outcome::kDirect);
   }
   // Each byte of the compressed data damaged in turn, the CRC made to match again.
   std::vector<Chunk> chunks = file(1000);

@@ -704,6 +704,7 @@ TEST(LinuxWrittenFile, ReadsBackThroughAviFile) {
   const std::vector<std::uint8_t> expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const ReadBack back = ReadAvi(avi);
   ASSERT_TRUE(back.ok);
+  ASSERT_FALSE(back.frames.empty());
   EXPECT_EQ(back.info.fccType, streamtypeVIDEO);
   EXPECT_EQ(back.info.fccHandler, kDib);
   EXPECT_EQ(back.info.dwScale, 1000u);
