@@ -691,8 +691,9 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
   // Image data of several read buffers in one chunk, then the same file cut off inside it.
   const std::vector<std::uint8_t> large = JoinChunks(RgbFile(256, 200, noisyRows(256, 200), 1 << 20));
   const std::vector<std::uint8_t> largeCut(large.begin(), large.begin() + large.size() / 2);
-  // Read by the direct path, read by libpng after the direct path left it, or refused.
-  enum class Outcome { kDirect, kLibpng, kRefused };
+  // Read by the direct path, read by libpng after the direct path left it, read by either
+  // (whole-stream libdeflate and strip-wise zlib see some streams differently), or refused.
+  enum class Outcome { kDirect, kLibpng, kEither, kRefused };
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
@@ -701,14 +702,14 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
       {"plain", JoinChunks(file(1000)), Outcome::kDirect},
       {"one-byte IDAT chunks", JoinChunks(file(1)), Outcome::kDirect},
       {"empty IDAT chunks around", JoinChunks(insert(insert(file(1000), 1, {"IDAT", {}}), -1, {"IDAT", {}})),
-       Outcome::kDirect},
+       Outcome::kEither},
       {"ancillary chunks before and after",
        JoinChunks(insert(insert(insert(file(7), 1, {"gAMA", {0, 0, 0xb1, 0x8f}}), 1, {"tRNS", {0, 1, 0, 2, 0, 3}}),
                          -1, {"prVt", {1, 2, 3}})),
        Outcome::kDirect},
       {"a suggested palette", JoinChunks(insert(file(1000), 1, {"PLTE", {1, 2, 3, 4, 5, 6}})), Outcome::kLibpng},
       {"an ancillary chunk with a bad CRC (libpng warns)", JoinChunks(badTextCrc), Outcome::kLibpng},
-      {"wrong Adler-32 (not checked)", JoinChunks(badAdler), Outcome::kLibpng},
+      {"wrong Adler-32 (not checked)", JoinChunks(badAdler), Outcome::kEither},
       {"an IEND with data (libpng warns)", JoinChunks(fullEnd), Outcome::kLibpng},
       {"bytes after IEND", afterEnd, Outcome::kDirect},
       {"bytes after the end of the stream (libpng warns)", JoinChunks(surplus), Outcome::kLibpng},
@@ -729,7 +730,9 @@ TEST(PngReader, UnusualAndDamagedPlainFilesReadAsLibpngReadsThem) {
     std::vector<std::uint8_t> expected = LibpngRows(c.bytes);
     EXPECT_EQ(!expected.empty(), c.outcome != Outcome::kRefused);
     EXPECT_TRUE(ReaderRows(c.bytes) == expected);
-    EXPECT_EQ(ReadsDirectly(c.bytes), c.outcome == Outcome::kDirect);
+    if (c.outcome != Outcome::kEither) {
+      EXPECT_EQ(ReadsDirectly(c.bytes), c.outcome == Outcome::kDirect);
+    }
   }
   // Each byte of the compressed data damaged in turn, the CRC made to match again.
   std::vector<Chunk> chunks = file(1000);
