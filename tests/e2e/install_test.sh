@@ -18,8 +18,8 @@ version=$(sed -n 's/^project(zelvo VERSION \([0-9.]*\).*/\1/p' "$e2e_root/CMakeL
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 check "cmake --install succeeds" test $? -eq 0
-for f in bin/zelvo share/man/man1/zelvo.1 share/bash-completion/completions/zelvo \
-         share/locale/ja/LC_MESSAGES/zelvo.mo; do
+for f in bin/zelvo share/man/man1/zelvo.1.gz share/bash-completion/completions/zelvo \
+         share/locale/ja/LC_MESSAGES/zelvo.mo share/doc/zelvo/copyright share/doc/zelvo/changelog.gz; do
   check "installed: $f" test -s "$prefix/$f"
 done
 "$prefix/bin/zelvo" --help >"$work/help" 2>&1
@@ -27,7 +27,10 @@ check "installed zelvo --help exits 0 with its usage" test $? -eq 0 -a "$(head -
 check "installed zelvo --version is $version" test "$("$prefix/bin/zelvo" --version)" = "zelvo $version"
 
 # --- the man page ------------------------------------------------------------------
-page="$prefix/share/man/man1/zelvo.1"
+page="$prefix/share/man/man1/zelvo.1.gz"
+check "the manual page is compressed as Debian wants it (gzip -9n: no name, no time)" \
+  bash -c 'gzip -t "$1" && test "$(od -An -tu4 -j4 -N4 "$1" | tr -d " ")" = 0 && zcat "$1" | cmp -s - "$2"' \
+  _ "$page" "$e2e_root/packaging/linux/zelvo.1"
 if command -v man >/dev/null; then
   MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$work/man.txt" 2>"$work/man.err"
   check "man -l renders the page without warnings" test $? -eq 0 -a ! -s "$work/man.err" -a -s "$work/man.txt"
@@ -40,7 +43,7 @@ else
   skip "man page rendering: man (man-db) is not installed"
 fi
 if command -v groff >/dev/null; then
-  check "groff -man -ww finds nothing to warn about" test -z "$(groff -man -ww -z "$page" 2>&1)"
+  check "groff -man -ww finds nothing to warn about" test -z "$(zcat "$page" | groff -man -ww -z 2>&1)"
 fi
 if command -v mandoc >/dev/null; then
   check "mandoc -T lint finds nothing to warn about" test -z "$(mandoc -T lint -W warning "$page" 2>&1)"
@@ -102,10 +105,26 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
   root="$work/root"
   dpkg-deb -x "$deb" "$root"
   check "the package holds the program, man page, completion and catalog" test -x "$root/usr/bin/zelvo" \
-    -a -s "$root/usr/share/man/man1/zelvo.1" -a -s "$root/usr/share/bash-completion/completions/zelvo" \
+    -a -s "$root/usr/share/man/man1/zelvo.1.gz" -a -s "$root/usr/share/bash-completion/completions/zelvo" \
     -a -s "$root/usr/share/locale/ja/LC_MESSAGES/zelvo.mo"
   "$root/usr/bin/zelvo" --help >/dev/null 2>&1
   check "the unpacked zelvo --help exits 0" test $? -eq 0
+  # Built as Debian hardens its own programs.
+  elf=$(readelf -lhd -W "$root/usr/bin/zelvo" 2>/dev/null)
+  check "the packaged zelvo is a position-independent executable" grep -q 'Type: *DYN' <<<"$elf"
+  check "the packaged zelvo has full RELRO (GNU_RELRO and BIND_NOW)" \
+    bash -c 'grep -q GNU_RELRO <<<"$1" && grep -qE "\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW" <<<"$1"' _ "$elf"
+  syms=$(readelf --dyn-syms -W "$root/usr/bin/zelvo" 2>/dev/null)
+  check "the packaged zelvo calls the fortified libc functions and the stack protector" \
+    bash -c 'grep -qE "__[a-z]+_chk" <<<"$1" && grep -q __stack_chk_fail <<<"$1"' _ "$syms"
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+    r=$?
+    tags=$(grep -E '^[EW]:' "$work/lintian.log" | tr '\n' ' ')
+    check "lintian finds no error or warning in the package${tags:+ ($tags)}" test $r -eq 0
+  else
+    skip "lintian: not installed"
+  fi
   if command -v convert >/dev/null && command -v ffprobe >/dev/null; then
     mkdir "$work/seq"
     convert -size 6x4 xc:'#c81e0a' "$work/seq/f01.png"
