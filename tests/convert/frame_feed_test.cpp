@@ -25,6 +25,8 @@ std::string Frame(int mark) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+constexpr std::uint64_t kPlenty = std::uint64_t{1} << 30;  // a budget these small frames never reach
+
 FrameWalk Walk(const char* firstPath, int first, int last, int count) {
   FrameWalk walk;
   walk.firstPath = firstPath;
@@ -54,10 +56,10 @@ TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
     std::snprintf(path, sizeof path, "%s", dir.Join("f001.bmp").c_str());
     MakeFrameName(path, c.first);
     const int count = high - low + 1;
-    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth);
+    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth, kPlenty);
     for (int k = 0; k < count; ++k) {
       const int expected = c.first <= c.last ? c.first + k : c.first - k;
-      FeedFrame frame = feed.Take(path);
+      FrameRead frame = feed.Take(path);
       if (expected == c.bad) {
         EXPECT_FALSE(frame.image) << expected;
         break;  // the job stops at its first unreadable frame
@@ -75,7 +77,7 @@ TEST(ReadAheadFeed, NamesOutsideTheWalkAreReadWhenTaken) {
   ASSERT_TRUE(dir.ok());
   for (int n = 1; n <= 3; ++n) ASSERT_TRUE(dir.AddFile("g" + std::to_string(n) + ".bmp", Frame(10 * n)));
   const std::string first = dir.Join("g1.bmp");
-  ReadAheadFeed feed(Walk(first.c_str(), 1, 3, 3), 2, 2);
+  ReadAheadFeed feed(Walk(first.c_str(), 1, 3, 3), 2, 2, kPlenty);
   EXPECT_EQ(feed.Take(dir.Join("g1.bmp").c_str()).image.pixels()[2], 10);
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);  // not the walk's second frame
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);
@@ -88,7 +90,7 @@ TEST(ReadAheadFeed, AFeedLeftEarlyStopsItsReaders) {
   for (int n = 100; n <= 999; ++n) ASSERT_TRUE(dir.AddFile("h" + std::to_string(n) + ".bmp", Frame(n & 255)));
   // Taking two of 900 frames, then leaving (an abort), must not wait for the rest.
   const std::string first = dir.Join("h100.bmp");
-  ReadAheadFeed feed(Walk(first.c_str(), 100, 999, 900), 4, 6);
+  ReadAheadFeed feed(Walk(first.c_str(), 100, 999, 900), 4, 6, kPlenty);
   EXPECT_TRUE(feed.Take(dir.Join("h100.bmp").c_str()).image);
   EXPECT_TRUE(feed.Take(dir.Join("h101.bmp").c_str()).image);
   EXPECT_LE(feed.MostWaiting(), 6);
