@@ -62,6 +62,7 @@ struct Script {
   int failDrawAt = -1;          // frame index whose drawing fails
   int failWriteAt = -1;         // frame index whose write fails
   bool writePastLimit = false;  // that write fails because the file would pass its size limit
+  bool writeNoMemory = false;   // that write fails for want of memory (the canvas, the encoder)
   int writeError = 0;           // the system's reason the writer gives for that failure
   bool failClose = false;
 };
@@ -98,6 +99,7 @@ class RecordingWriter : public FrameWriter {
     const int index = static_cast<int>(record_->marks.size());
     record_->marks.push_back(image.pixels()[2]);  // first pixel's red byte (24-bit rows: blue, green, red)
     if (index != script_.failWriteAt) return WriteResult();
+    if (script_.writeNoMemory) return WriteResult::Failed(WriteFailure::kNoMemory);
     return script_.writePastLimit ? WriteResult::Failed(WriteFailure::kSizeLimit)
                                   : WriteResult::Failed(WriteFailure::kSystem, script_.writeError);
   }
@@ -267,6 +269,7 @@ TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), JobOutcome::kFailed, 2, ""},
       {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeError = 28; return s; }(), JobOutcome::kFailed, 2, "out"},
       {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), JobOutcome::kFailed, 3, "large"},
+      {"no memory for a frame", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeNoMemory = true; return s; }(), JobOutcome::kFailed, 2, "memory"},
       {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), JobOutcome::kFailed, 5, "out"},
       {"replaced when complete", Script{{true, true}}, JobOutcome::kDone, 5, ""},
   };
@@ -296,6 +299,9 @@ TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       // The writer's reason, when it has one, follows the message on a line of its own.
       const std::string reason = c.script.writeError != 0 ? "reason 28\n" : "";
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n" + reason);
+    } else if (std::string(c.message) == "memory") {
+      ASSERT_EQ(host.record.messages.size(), 1u);
+      EXPECT_EQ(host.record.messages[0], local.Join("p002.bmp") + "\nを変換するためのメモリが足りません。\n");
     } else if (std::string(c.message) == "large") {
       ASSERT_EQ(host.record.messages.size(), 1u);
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nは2GBを超えるため、これ以上書き込めません。\n" +

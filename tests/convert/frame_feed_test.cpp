@@ -3,6 +3,10 @@
 // bounded number of frames held.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -113,6 +117,114 @@ TEST(ReadAheadFeed, DepthKeepsEveryReaderBusyWithinAFewFramesOfMemory) {
     }
   }
   EXPECT_GT(ReadAheadDepth(2, 8, 8), ReadAheadDepth(2, 1920, 1080));  // small frames are batched
+}
+
+// A frame whose file is only the first rows of a width x height picture, its first byte
+// `mark`: it declares a large block and holds next to nothing.
+std::string HostileFrame(int width, int height, int mark) {
+  test::BmpDescription d;
+  d.width = width;
+  d.height = height;
+  d.bitCount = 24;
+  d.payload.assign(16, static_cast<std::uint8_t>(mark));
+  const auto bytes = test::BuildBmp(d);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Frames of the walk's size and far larger ones, read ahead by any number of readers: what
+// they hold at once stays within the budget, and a frame larger than the whole budget is
+// still read, alone, in its place.
+TEST(ReadAheadFeed, TheBytesHeldStayWithinTheBudgetWhateverTheReaders) {
+  constexpr std::uint64_t kBudget = 64u << 20;
+  test::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  struct Walked {
+    const char* prefix;
+    int largeSide;           // every other frame is 8x8
+    std::uint64_t mostHeld;  // what the readers may hold at once
+  };
+  // 17 MB frames; then one of 72 MB, more than the whole budget, which it takes alone.
+  const Walked walks[] = {{"k", 2400, kBudget}, {"h", 4900, 2 * kBudget}};
+  for (const Walked& w : walks) {
+    for (int n = 1; n <= 12; ++n) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%s%02d.bmp", w.prefix, n);
+      ASSERT_TRUE(dir.AddFile(name, HostileFrame(n % 3 == 0 ? w.largeSide : 8, n % 3 == 0 ? w.largeSide : 8, n)));
+    }
+    for (int readers : {1, 2, 8, 64}) {
+      SCOPED_TRACE(std::string(w.prefix) + " with " + std::to_string(readers));
+      char path[kPathSize];
+      std::snprintf(path, sizeof path, "%s/%s01.bmp", dir.path().c_str(), w.prefix);
+      ReadAheadFeed feed(Walk(path, 1, 12, 12), readers, 16, kBudget);
+      for (int n = 1; n <= 12; ++n) {
+        const FrameRead frame = feed.Take(path);
+        ASSERT_TRUE(frame) << n;
+        EXPECT_EQ(frame.image.pixels()[0], n);
+        NextFrameName(path, 1, 12);
+      }
+      EXPECT_LE(feed.MostReserved(), w.mostHeld);
+    }
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define ZELVO_ADDRESS_LIMITS 1
+#endif
+
+// The address space of this process in bytes.
+std::uint64_t VirtualBytes() {
+  long pages = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// With memory for fewer frames than the readers would hold (an address space limit below
+// the budget), frames that fail for want of memory are read again alone: every frame
+// arrives, as it does with one reader.
+TEST(ReadAheadFeed, AFrameWithoutMemoryIsReadAgainAlone) {
+#ifndef ZELVO_ADDRESS_LIMITS
+  GTEST_SKIP() << "a sanitizer's shadow memory cannot live under an address space limit";
+#else
+  if (sizeof(void*) < 8) GTEST_SKIP() << "a 32-bit address space leaves no room to measure";
+  test::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  constexpr int kFrames = 10;
+  for (int n = 1; n <= kFrames; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "m%02d.bmp", n);
+    ASSERT_TRUE(dir.AddFile(name, HostileFrame(5700, 5700, n)));
+  }
+  for (int readers : {1, 4}) {
+    SCOPED_TRACE(readers);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // Room for three frames of 97 MB beside what the process has: never enough for the
+      // readers' eight, always for one.
+      const rlim_t limit = VirtualBytes() + (std::uint64_t{400} << 20);
+      const rlimit r{limit, limit};
+      setrlimit(RLIMIT_AS, &r);
+      char path[kPathSize];
+      std::snprintf(path, sizeof path, "%s", dir.Join("m01.bmp").c_str());
+      int arrived = 0;
+      {
+        ReadAheadFeed feed(Walk(path, 1, kFrames, kFrames), readers, 8, std::uint64_t{4} << 30);
+        for (int n = 1; n <= kFrames; ++n) {
+          const FrameRead frame = feed.Take(path);
+          if (frame && frame.image.pixels()[0] == n) ++arrived;
+          NextFrameName(path, 1, kFrames);
+        }
+      }
+      _exit(arrived);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kFrames);
+  }
+#endif
 }
 
 }  // namespace
