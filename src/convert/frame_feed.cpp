@@ -151,12 +151,14 @@ void ReadAheadFeed::ReaderMain(int reader) {
   batch.frames = batches_[static_cast<std::size_t>(reader)].data();
   batch.decoding = decoding;
   for (;;) {
-    if (!stop_ && claimed_ < count_ && !MayClaim()) {
+    // A reader stays until the feed ends, even once every frame is claimed: a frame read
+    // again alone sends the readers back to the frames after it.
+    if (!stop_ && !MayClaim()) {
       ++readersWaiting_;
-      readerWake_.wait(lock, [this] { return stop_ || claimed_ >= count_ || MayClaim(); });
+      readerWake_.wait(lock, [this] { return stop_ || MayClaim(); });
       --readersWaiting_;
     }
-    if (stop_ || claimed_ >= count_) return;
+    if (stop_) return;
     batch.start = claimed_;
     batch.claimed = 0;
     batch.stored = 0;

@@ -3,6 +3,7 @@
 // bounded number of frames held.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -192,29 +193,37 @@ TEST(ReadAheadFeed, AFrameWithoutMemoryIsReadAgainAlone) {
   test::TempDir dir;
   ASSERT_TRUE(dir.ok());
   constexpr int kFrames = 10;
-  for (int n = 1; n <= kFrames; ++n) {
+  for (int n = 1; n <= 10; ++n) {
     char name[32];
     std::snprintf(name, sizeof name, "m%02d.bmp", n);
     ASSERT_TRUE(dir.AddFile(name, HostileFrame(5700, 5700, n)));
   }
-  for (int readers : {1, 4}) {
-    SCOPED_TRACE(readers);
+  struct Case {
+    int readers;
+    int frames;  // 4: all claimed before the first one runs out of memory
+  };
+  for (const Case& c : {Case{1, kFrames}, Case{4, kFrames}, Case{4, 4}}) {
+    SCOPED_TRACE(std::to_string(c.readers) + " readers, " + std::to_string(c.frames) + " frames");
     const pid_t pid = fork();
     if (pid == 0) {
-      // Room for three frames of 97 MB beside what the process has: never enough for the
-      // readers' eight, always for one.
-      const rlim_t limit = VirtualBytes() + (std::uint64_t{400} << 20);
+      alarm(120);  // a feed that waits for ever fails the test instead of hanging it
+      // Room for two frames of 97 MB beside what the process has and the readers' stacks:
+      // never enough for what the readers would hold, always for one. One malloc arena, as
+      // the program has (each further one reserves 64 MiB of address space).
+      mallopt(M_ARENA_MAX, 1);
+      const rlim_t limit = VirtualBytes() + (std::uint64_t{250} << 20);
       const rlimit r{limit, limit};
       setrlimit(RLIMIT_AS, &r);
       char path[kPathSize];
       std::snprintf(path, sizeof path, "%s", dir.Join("m01.bmp").c_str());
       int arrived = 0;
       {
-        ReadAheadFeed feed(Walk(path, 1, kFrames, kFrames), readers, 8, std::uint64_t{4} << 30);
-        for (int n = 1; n <= kFrames; ++n) {
+        ReadAheadFeed feed(Walk(path, 1, c.frames, c.frames), c.readers, 8, std::uint64_t{4} << 30);
+        usleep(200000);  // the readers get as far as they can before the first frame is taken
+        for (int n = 1; n <= c.frames; ++n) {
           const FrameRead frame = feed.Take(path);
           if (frame && frame.image.pixels()[0] == n) ++arrived;
-          NextFrameName(path, 1, kFrames);
+          NextFrameName(path, 1, c.frames);
         }
       }
       _exit(arrived);
@@ -222,7 +231,7 @@ TEST(ReadAheadFeed, AFrameWithoutMemoryIsReadAgainAlone) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kFrames);
+    EXPECT_EQ(WEXITSTATUS(status), c.frames);
   }
 #endif
 }

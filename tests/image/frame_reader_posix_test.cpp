@@ -175,7 +175,8 @@ TEST(FrameReader, AFileFarShorterThanItsHeaderCostsWhatItHolds) {
     }
     ASSERT_TRUE(read);
     EXPECT_TRUE(read.cutShort || c.name[0] == 'r');
-    const std::uint64_t grown = ResidentBytes() - before;
+    const std::uint64_t after = ResidentBytes();
+    const std::uint64_t grown = after > before ? after - before : 0;  // a sanitizer may give memory back
     EXPECT_LT(grown, c.declared / 4) << grown;  // a sanitizer's shadow of the block stays below
     ASSERT_GT(read.image.size(), c.declared);
     // What the file holds is there: the bottom row's first bytes (top-down: the picture's
