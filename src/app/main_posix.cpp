@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -424,6 +425,18 @@ int Run(int argc, char** argv) {
   // per-thread heaps that grow with the length of the job; a fixed threshold returns each
   // frame to the system when it is freed, so memory stays that of a few frames.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  // What the process needs beside its frames must not grow with --threads, or a memory
+  // limit (ulimit -v) would let a job through with few threads and fail it with many:
+  // glibc gives each thread its own heap, which reserves 64 MiB of address space, and
+  // each thread a stack of RLIMIT_STACK (often 8 MiB). A few heaps serve the threads' small
+  // blocks as well, and 2 MiB of stack is more than the readers and the codec threads use
+  // (libavcodec and x264 run on 1 MiB thread stacks elsewhere).
+  mallopt(M_ARENA_MAX, 4);
+  pthread_attr_t threads;
+  if (pthread_attr_init(&threads) == 0) {
+    if (pthread_attr_setstacksize(&threads, std::size_t{2} << 20) == 0) pthread_setattr_default_np(&threads);
+    pthread_attr_destroy(&threads);
+  }
   OpenClosedStandardStreams();
   InitMessages();
   Options options;
