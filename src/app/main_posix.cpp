@@ -56,7 +56,8 @@ const char* const kHelp[] = {
        "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
        "      --codec-options S  codec settings as key=value:key=value\n"),
     N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
-       "                         core); 1 reads each frame when it is written\n"),
+       "                         core); 1 reads each frame when it is written. They hold\n"
+       "                         at most two frames or 256 MiB, whichever is more\n"),
     N_("      --list-codecs      list the codecs this build offers and exit\n"
        "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
        "  -h, --help             show this help and exit\n"

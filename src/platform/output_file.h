@@ -31,11 +31,11 @@ class OutputFile {
   // reached.
   FileResult Open(const char* path);
   // What stands at target(): nothing, a file to replace, or something no file replaces.
-  OutputKind kind() const;
+  OutputKind kind() const { return kind_; }
   // The file the movie replaces or creates: the path given, or where its link leads.
-  const std::string& target() const;
+  const std::string& target() const { return target_; }
   // The link that was refused, after kLinkRefused; empty otherwise.
-  const std::string& link() const;
+  const std::string& link() const { return link_; }
   // True when `path` names the file standing at target() (through any link or other
   // spelling); false when nothing stands there.
   bool SameFileAs(const char* path) const;
@@ -44,7 +44,7 @@ class OutputFile {
   // the permission bits of the file it replaces (0600 for a new output) and stays open.
   FileResult CreateTemporary();
   // The temporary file's path ("" before CreateTemporary): what the Windows writer opens.
-  const std::string& temporaryPath() const;
+  const std::string& temporaryPath() const { return temporaryPath_; }
   // Its descriptor, open for reading and writing, that the Linux writer writes through;
   // -1 on Windows and before CreateTemporary. Owned by this object.
   int descriptor() const;
@@ -59,8 +59,15 @@ class OutputFile {
   void Discard();
 
  private:
-  struct State;
+  // Forgets what Open found (before a new Open).
+  void Reset();
+
+  struct State;  // what only one system needs: on Linux the folder's and the file's descriptors
   std::unique_ptr<State> state_;
+  OutputKind kind_ = OutputKind::kAbsent;
+  std::string target_;
+  std::string link_;
+  std::string temporaryPath_;
 };
 
 // For a handler of a signal that ends the process: removes the temporary file of the

@@ -90,37 +90,36 @@ FileDescriptor OpenFolder(int at, const char* name, int flags) {
 struct OutputFile::State {
   FileDescriptor folder;  // the folder target() ends in
   std::string name;       // target()'s name in that folder
-  std::string target;
-  std::string link;
-  OutputKind kind = OutputKind::kAbsent;
   struct stat older = {};  // the file at target(), for kFile
   FileDescriptor file;     // the temporary file
   std::string temporaryName;
-  std::string temporaryPath;
 };
 
 OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() { Discard(); }
 
-OutputKind OutputFile::kind() const { return state_->kind; }
-const std::string& OutputFile::target() const { return state_->target; }
-const std::string& OutputFile::link() const { return state_->link; }
-const std::string& OutputFile::temporaryPath() const { return state_->temporaryPath; }
 int OutputFile::descriptor() const { return state_->file.get(); }
 
 bool OutputFile::SameFileAs(const char* path) const {
   struct stat st;
-  return state_->kind == OutputKind::kFile && ::stat(path, &st) == 0 && st.st_dev == state_->older.st_dev &&
+  return kind_ == OutputKind::kFile && ::stat(path, &st) == 0 && st.st_dev == state_->older.st_dev &&
          st.st_ino == state_->older.st_ino;
 }
 
-FileResult OutputFile::Open(const char* path) {
+void OutputFile::Reset() {
   Discard();
   *state_ = State();
+  kind_ = OutputKind::kAbsent;
+  target_.clear();
+  link_.clear();
+}
+
+FileResult OutputFile::Open(const char* path) {
+  Reset();
   State& s = *state_;
   if (path == nullptr || path[0] == '\0') return FileResult::System(ENOENT);
-  s.target = path;
+  target_ = path;
   std::string rest = path;
   std::string reached = rest[0] == '/' ? "/" : "";  // the folders walked so far, as the user spells them
   FileDescriptor folder = OpenFolder(AT_FDCWD, rest[0] == '/' ? "/" : ".", O_PATH);
@@ -130,7 +129,7 @@ FileResult OutputFile::Open(const char* path) {
   for (;;) {
     const std::size_t start = rest.find_first_not_of('/');
     if (start == std::string::npos) {  // a path ending in a separator names a folder
-      s.kind = OutputKind::kOther;
+      kind_ = OutputKind::kOther;
       return FileResult();
     }
     const std::size_t end = rest.find('/', start);
@@ -140,7 +139,7 @@ FileResult OutputFile::Open(const char* path) {
     struct stat st;
     if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT || !last) return FileResult::System(errno);
-      s.kind = after.empty() ? OutputKind::kAbsent : OutputKind::kOther;
+      kind_ = after.empty() ? OutputKind::kAbsent : OutputKind::kOther;
       s.name = name;
       break;
     }
@@ -150,8 +149,8 @@ FileResult OutputFile::Open(const char* path) {
       if (n < 0) return FileResult::System(errno);
       text[n] = '\0';
       if (!MayFollow(folder.get(), st)) {
-        s.link = reached + name;
-        s.target = text[0] == '/' ? std::string(text) : reached + text;
+        link_ = reached + name;
+        target_ = text[0] == '/' ? std::string(text) : reached + text;
         return FileResult::Failed(FileFailure::kLinkRefused);
       }
       if (++links > kMostLinks) return FileResult::System(ELOOP);
@@ -166,7 +165,7 @@ FileResult OutputFile::Open(const char* path) {
       continue;
     }
     if (last) {
-      s.kind = S_ISREG(st.st_mode) && after.empty() ? OutputKind::kFile : OutputKind::kOther;
+      kind_ = S_ISREG(st.st_mode) && after.empty() ? OutputKind::kFile : OutputKind::kOther;
       s.name = name;
       s.older = st;
       break;
@@ -182,7 +181,7 @@ FileResult OutputFile::Open(const char* path) {
   // a folder one may only write and search keeps the descriptor of the walk.
   FileDescriptor readable = OpenFolder(folder.get(), ".", O_RDONLY);
   s.folder = readable ? std::move(readable) : std::move(folder);
-  if (followed) s.target = reached + s.name;
+  if (followed) target_ = reached + s.name;
   return FileResult();
 }
 
@@ -193,12 +192,12 @@ FileResult OutputFile::CreateTemporary() {
   // Never readable by more people than the file it replaces, nor by anyone else while the
   // job runs when it replaces none (its final mode is set by Commit). The group bits are
   // kept only while the new file has the older one's group.
-  const bool older = s.kind == OutputKind::kFile;
+  const bool older = kind_ == OutputKind::kFile;
   const mode_t mode = older ? s.older.st_mode & 0777 : 0600;
-  const std::size_t folderLength = SplitPath(s.target.c_str()).name;
+  const std::size_t folderLength = SplitPath(target_.c_str()).name;
   FileResult result;
   const std::string made = FindTemporaryName(
-      s.target.c_str(),
+      target_.c_str(),
       [&](const std::string& candidate) {
         const std::string name = candidate.substr(folderLength);
         FileDescriptor fd(::openat(s.folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
@@ -209,7 +208,7 @@ FileResult OutputFile::CreateTemporary() {
       },
       &result);
   if (made.empty()) return result;
-  s.temporaryPath = made;
+  temporaryPath_ = made;
   PublishPending(s.folder.get(), s.file.get(), s.temporaryName);
   struct stat st;
   if (older && (mode & 070) != 0 && ::fstat(s.file.get(), &st) == 0 && st.st_gid != s.older.st_gid) {
@@ -245,7 +244,7 @@ FileResult OutputFile::Commit() {
   }
   ClearPending(fd);
   s.temporaryName.clear();
-  s.temporaryPath.clear();
+  temporaryPath_.clear();
   if (replacing) ::fsync(s.folder.get());  // a folder opened only for searching cannot be; nothing lost then
   const int closed = s.file.Close();
   if (closed != 0 && !replacing) {
@@ -265,7 +264,7 @@ void OutputFile::Discard() {
   }
   s.file.reset();
   s.temporaryName.clear();
-  s.temporaryPath.clear();
+  temporaryPath_.clear();
 }
 
 void RemovePendingTemporary() {

@@ -15,15 +15,7 @@ sample="$e2e_root/samples/demo"
 
 # A long sequence, so that a job can be caught while it writes.
 mkdir "$work/live"
-python3 - "$work/live" <<'PY'
-import struct, sys
-w, h = 320, 240
-for k in range(200):
-    data = bytes([k & 255, 60, 160]) * (w * h)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
-    with open("%s/v%04d.bmp" % (sys.argv[1], k), "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data)
-PY
+ffmpeg -v error -f lavfi -i testsrc2=size=320x240 -frames:v 200 -pix_fmt bgr24 -start_number 0 "$work/live/v%04d.bmp"
 mkdir "$work/seq"
 for n in 1 2 3; do cp "$sample/frame000$n.bmp" "$work/seq/"; done
 temporary_in() { ls -A "$1" | grep '^~' | head -n 1; }
