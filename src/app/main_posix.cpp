@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -479,4 +480,13 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return CloseStandardOutput(Run(argc, argv)); }
+int main(int argc, char** argv) {
+  // The jobs report a lack of memory themselves; this is for the program's own few
+  // blocks around them (the options, the list of jobs).
+  try {
+    return CloseStandardOutput(Run(argc, argv));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zelvo: %s\n", Tr("not enough memory"));
+    return 1;
+  }
+}

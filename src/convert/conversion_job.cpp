@@ -211,11 +211,8 @@ JobOutcome ConversionJob::Prepare(bool confirm) {
 JobOutcome ConversionJob::ConvertSequence(bool confirm) {
   JobSlot slot;
   if (!slot.owner()) return JobOutcome::kFailed;
-  FramesOutcome written = FramesOutcome::kFailed;
   try {
-    const JobOutcome prepared = Prepare(confirm);
-    if (prepared != JobOutcome::kDone) return prepared;
-    written = WriteMovie();
+    return Convert(confirm);
   } catch (const std::bad_alloc&) {
     // Memory for some bookkeeping of the job (a name, a message, a reader thread's slot)
     // could not be had: the job ends as any failed one, nothing left behind.
@@ -225,6 +222,12 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
     SayOutOfMemory();
     return JobOutcome::kFailed;
   }
+}
+
+JobOutcome ConversionJob::Convert(bool confirm) {
+  const JobOutcome prepared = Prepare(confirm);
+  if (prepared != JobOutcome::kDone) return prepared;
+  const FramesOutcome written = WriteMovie();
   if (written == FramesOutcome::kDone) {
     const FileResult committed = output_.Commit();
     if (committed) {

@@ -125,6 +125,8 @@ class ConversionJob {
   // The frame loop: read, draw, write, advance, until the range is done, a frame fails or
   // the user aborts (asked once per frame, before it is read).
   FramesOutcome ConvertFrames();
+  // ConvertSequence's work, which may throw std::bad_alloc.
+  JobOutcome Convert(bool confirm);
   // Up to the first frame: the checks, the questions and the temporary file.
   JobOutcome Prepare(bool confirm);
   // The texts take names through ShowName; `reason` goes on a line of its own below.

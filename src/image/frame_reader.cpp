@@ -91,20 +91,10 @@ FrameRead ReadPngFrame(ReadOnlyFile& file, const char* path, bool headerOnly, Fr
   FrameRead read;
   read.bytes = PngBlockBytes(png, png.mostBits);
   if (read.bytes == 0) read.bytes = kMaxDibBlock;  // the reader never makes a larger block
-  if (headerOnly) {
-    read.image = PackedDib::Allocate(static_cast<std::uint64_t>(DibPixelOffset(png.mostBits)));
-    if (!read.image) return FrameRead::Failed(FrameFailure::kNoMemory);
-    DibHeader header;
-    InitDibHeader(&header);
-    header.width = static_cast<std::int32_t>(png.width);
-    header.height = static_cast<std::int32_t>(png.height);
-    header.bitCount = static_cast<std::uint16_t>(png.mostBits);
-    read.image.set_header(header);
-    return read;
-  }
   if (budget != nullptr && !budget->Reserve(read.bytes)) return FrameRead::Failed(FrameFailure::kNoMemory);
   file.Close();  // the PNG reader opens it itself
-  read.image = ReadPng(path);
+  // A header read goes through libpng's checks of every chunk before the image data too.
+  read.image = headerOnly ? ReadPngHeader(path) : ReadPng(path);
   if (read.image) return read;
   // libpng tells no reason. A picture whose largest form passes the limit was refused for
   // its size; otherwise, when a block of its size cannot be had now, memory ran out (a

@@ -49,8 +49,9 @@ class FrameBudget {
 
 // Which reader accepts the file at `path` (BMP probe first).
 FrameFormat ProbeFrame(const char* path);
-// The header only: width, height and bit count in `image` (for a PNG as its IHDR chunk
-// declares them, the colour table left zero) and `bytes`, without decoding anything.
+// The header and colour table only: width, height and bit count in `image` and `bytes`,
+// without decoding the pixels. (The block may be of the picture's full size, all zero:
+// memory the system lends only once it is written.)
 FrameRead ReadFrameHeader(const char* path);
 // The complete picture, bottom-up.
 FrameRead ReadFrame(const char* path, FrameBudget* budget = nullptr);

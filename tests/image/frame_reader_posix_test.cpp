@@ -112,20 +112,23 @@ TEST(FrameReader, AsksTheBudgetForTheBlockBeforeMakingIt) {
     const char* name;
     std::string content;
     std::uint64_t bytes;
+    bool whole;  // a file that reads, not only a header
   };
   const Case cases[] = {
-      {"a.bmp", Bmp(100, 50), 40 + 300 * 50 + 1},
-      {"b.bmp", Bmp(8000, 6000, 8), 40 + 1024 + 8000ull * 6000 + 1},
+      {"a.bmp", Bmp(100, 50), 40 + 300 * 50 + 1, true},
+      {"b.bmp", Bmp(8000, 6000, 8), 40 + 1024 + 8000ull * 6000 + 1, true},
       // RGB rows, a slack row; RGBA might keep its alpha: 32 bits a pixel at most.
-      {"c.png", Png(100, 50), 40 + 300 * 51},
-      {"d.png", PngHead(3000, 2000), 40 + 12000ull * 2001},
+      {"c.png", Png(100, 50), 40 + 300 * 51, true},
+      {"d.png", PngHead(3000, 2000), 40 + 12000ull * 2001, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(dir.AddFile(c.name, c.content));
     const FrameRead header = ReadFrameHeader(dir.Join(c.name).c_str());
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header.bytes, c.bytes);
+    EXPECT_EQ(static_cast<bool>(header), c.whole);
+    if (c.whole) {
+      EXPECT_EQ(header.bytes, c.bytes);
+    }
     Refusing budget;
     const FrameRead read = ReadFrame(dir.Join(c.name).c_str(), &budget);
     EXPECT_EQ(read.failure, FrameFailure::kNoMemory);
@@ -145,6 +148,9 @@ std::uint64_t ResidentBytes() {
 // A file far shorter than its header claims is read (its missing part black), and costs
 // memory for what it holds, not for what it claims: the rows it lacks are never touched.
 TEST(FrameReader, AFileFarShorterThanItsHeaderCostsWhatItHolds) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "ThreadSanitizer's allocator fills zeroed blocks itself";
+#endif
   test::TempDir dir;
   ASSERT_TRUE(dir.ok());
   constexpr std::int32_t kSide = 8000;  // 192 MB of 24-bit rows, 64 MB of 8-bit ones
