@@ -276,7 +276,7 @@ done
 # A CPU time limit (ulimit -t, the soft one: the hard one kills outright) sends SIGXCPU:
 # the same end, without a temporary file.
 d="$work/dense"
-(ulimit -St 1; exec "$zelvo" -y -c dib --threads 1 -o "$d/d.avi" "$d/d01.png" </dev/null 2>/dev/null)
+(ulimit -St 1; exec "$zelvo" -y -c ffv1 --threads 1 -o "$d/d.avi" "$d/d01.png" </dev/null 2>/dev/null)
 r=$?
 check "a CPU time limit ends the job by SIGXCPU (exit $((128 + $(kill -l XCPU))))" test $r -eq $((128 + $(kill -l XCPU)))
 check "... no output and no temporary file" test ! -e "$d/d.avi" -a -z "$(ls -A "$d" | grep '^~')"
