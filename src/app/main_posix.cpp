@@ -3,7 +3,8 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <malloc.h>
-#include <signal.h>
+#include <pthread.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,7 +57,8 @@ const char* const kHelp[] = {
        "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
        "      --codec-options S  codec settings as key=value:key=value\n"),
     N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
-       "                         core); 1 reads each frame when it is written\n"),
+       "                         core); 1 reads each frame when it is written. They hold\n"
+       "                         at most two frames or 256 MiB, whichever is more\n"),
     N_("      --list-codecs      list the codecs this build offers and exit\n"
        "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
        "  -h, --help             show this help and exit\n"
@@ -78,7 +81,7 @@ int UsageError(const std::string& text) {
 
 // A refused value: `form` (translated, one %s for the value) and what is allowed.
 int UsageError(const char* form, const char* value, const std::string& allowed) {
-  return UsageError(FormatText(form, value) + " (" + allowed + ")");
+  return UsageError(FormatText(form, TerminalSafe(value).c_str()) + " (" + allowed + ")");
 }
 
 // "0 to 99999": an allowed range, for a usage error.
@@ -255,9 +258,9 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       std::printf("zelvo %s\n", ZELVO_VERSION);
       return 0;
     case ':':
-      return UsageError(FormatText(Tr("option '%s' needs a value"), given));
+      return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(given).c_str()));
     default:
-      return UsageError(FormatText(Tr("unknown option '%s'"), given));
+      return UsageError(FormatText(Tr("unknown option '%s'"), TerminalSafe(given).c_str()));
   }
 }
 
@@ -265,13 +268,14 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
 int CheckOutput(const char* output) {
   if (output[0] == '\0') return UsageError(Tr("the output path (-o) is empty"));
   if (ProbeOutput(output) == OutputKind::kOther)
-    return UsageError(FormatText(Tr("the output '%s' is a folder or device, not a file"), output));
+    return UsageError(FormatText(Tr("the output '%s' is a folder or device, not a file"), TerminalSafe(output).c_str()));
   const char* slash = std::strrchr(output, '/');
   const std::string folder = slash == nullptr ? "." : slash == output ? "/" : std::string(output, slash);
   struct stat st;
   const int error = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   if (error != 0)
-    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), folder.c_str(), std::strerror(error)));
+    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), TerminalSafe(folder.c_str()).c_str(),
+                                 std::strerror(error)));
   return kGoOn;
 }
 
@@ -305,12 +309,13 @@ enum class Prepared { kReady, kFailed, kUsageError };
 
 // Says why a frame argument is skipped: `form` (translated, one %s for the path). False.
 bool SkipFrame(const char* form, const char* path) {
-  std::fprintf(stderr, "zelvo: %s\n", FormatText(form, path).c_str());
+  std::fprintf(stderr, "zelvo: %s\n", FormatText(form, TerminalSafe(path).c_str()).c_str());
   return false;
 }
 
 // The frame file an argument names: as stored on disk, ".bmp" added to a name without an
-// extension. False, having said why, when there is no such image.
+// extension. False, having said why, when there is no such image. A damaged image is left
+// to its job, which names it with the reason.
 bool FindFrameFile(const char* arg, char* path) {
   if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
   if (!HasExtension(path)) {
@@ -318,8 +323,15 @@ bool FindFrameFile(const char* arg, char* path) {
     std::strcat(path, ".bmp");
   }
   if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
-  if (ProbeFrame(path) == FrameFormat::kNone) return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
-  return true;
+  const FrameRead header = ReadFrameHeader(path);
+  switch (header.failure) {
+    case FrameFailure::kNotAFile: return SkipFrame(Tr("%s: not a regular file"), path);
+    case FrameFailure::kNotImage: return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
+    case FrameFailure::kUnreadable:
+      std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(), std::strerror(header.error));
+      return false;
+    default: return true;
+  }
 }
 
 // --first and --last must lie in the run found on disk (first to last, -1 when none).
@@ -344,14 +356,14 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
   MakeFrameName(firstFrame, settings.first);
   int width = 0, height = 0;
   {
-    const PackedDib header = ReadFrameHeader(firstFrame);
+    const FrameRead header = ReadFrameHeader(firstFrame);
     if (!header) return true;  // unreadable: the job says so, naming the frame and the reason
-    width = GetDibWidth(header);
-    height = GetDibHeight(header);
+    width = GetDibWidth(header.image);
+    height = GetDibHeight(header.image);
   }
   std::string why;
   if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, &why)) return true;
-  UsageError(FormatText("%s: %s", firstFrame, why.c_str()));
+  UsageError(FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why.c_str()));
   return false;
 }
 
@@ -391,14 +403,42 @@ void OpenClosedStandardStreams() {
   }
 }
 
-}  // namespace
+// As GNU tools do (close_stdout): output that could not be written (--help into a full
+// disk, a closed pipe's EPIPE aside, which kills the program first) is an error, said on
+// standard error, and the program exits 1 instead of reporting success.
+int CloseStandardOutput(int status) {
+  const bool pending = __fpending(stdout) != 0;
+  const bool failed = std::ferror(stdout) != 0;
+  errno = 0;
+  const bool closeFailed = std::fclose(stdout) != 0;
+  if (!failed && !(closeFailed && (pending || errno != EBADF))) return status;
+  const int error = closeFailed ? errno : 0;
+  if (error != 0) {
+    std::fprintf(stderr, "zelvo: %s: %s\n", Tr("write error"), std::strerror(error));
+  } else {
+    std::fprintf(stderr, "zelvo: %s\n", Tr("write error"));
+  }
+  return 1;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   // Frames are blocks of megabytes made by reader threads and freed by the main thread.
   // glibc would raise its mmap threshold after the first such free and then keep them in
   // per-thread heaps that grow with the length of the job; a fixed threshold returns each
   // frame to the system when it is freed, so memory stays that of a few frames.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  // What the process needs beside its frames must not grow with --threads, or a memory
+  // limit (ulimit -v) would let a job through with few threads and fail it with many:
+  // glibc gives each thread its own heap, which reserves 64 MiB of address space, and
+  // each thread a stack of RLIMIT_STACK (often 8 MiB). A few heaps serve the threads' small
+  // blocks as well, and 2 MiB of stack is more than the readers and the codec threads use
+  // (libavcodec and x264 run on 1 MiB thread stacks elsewhere).
+  mallopt(M_ARENA_MAX, 4);
+  pthread_attr_t threads;
+  if (pthread_attr_init(&threads) == 0) {
+    if (pthread_attr_setstacksize(&threads, std::size_t{2} << 20) == 0) pthread_setattr_default_np(&threads);
+    pthread_attr_destroy(&threads);
+  }
   OpenClosedStandardStreams();
   InitMessages();
   Options options;
@@ -430,12 +470,23 @@ int main(int argc, char** argv) {
     }
   }
 
-  TerminalHost::InstallInterruptHandler();
-  // A file size limit must end the job with a message, not kill the process mid-file.
-  signal(SIGXFSZ, SIG_IGN);
+  TerminalHost::InstallSignalHandlers();
   for (const JobSettings& settings : jobs) {
     if (ConversionJob(host, settings).ConvertSequence(/*confirm=*/true) != JobOutcome::kDone) status = 1;
     if (host.IsAbortRequested()) break;  // Ctrl-C ends the whole batch, not just this job
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The jobs report a lack of memory themselves; this is for the program's own few
+  // blocks around them (the options, the list of jobs).
+  try {
+    return CloseStandardOutput(Run(argc, argv));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "zelvo: %s\n", Tr("not enough memory"));
+    return 1;
+  }
 }

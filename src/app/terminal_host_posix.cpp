@@ -1,5 +1,6 @@
 #include "app/terminal_host_posix.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/messages_posix.h"
+#include "platform/output_file.h"
 
 namespace zelvo {
 
@@ -17,14 +19,37 @@ namespace {
 
 volatile sig_atomic_t g_interrupts = 0;
 
-void OnInterrupt(int) {
+// Ends the process by `signal` with its default action, so that the exit status tells which
+// signal it was, once the job's temporary file is gone. Only async-signal-safe calls.
+void DieBy(int signal) {
+  RemovePendingTemporary();
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached: each of these signals ends the process by default
+}
+
+void OnInterrupt(int signal) {
   g_interrupts = g_interrupts + 1;
-  if (g_interrupts >= 2) {
-    // A second request: leave at once, but never leave a partial file behind.
-    const char* pending = PendingOutputPath();
-    if (pending[0] != '\0') unlink(pending);
-    _exit(130);
+  // A second request: leave at once, but never leave a partial file behind.
+  if (g_interrupts >= 2) DieBy(signal);
+}
+
+void OnDeadlySignal(int signal, siginfo_t* info, void*) {
+  // A write past the file size limit (ulimit -f) raises SIGXFSZ from the process itself
+  // (the kernel, as the writer), and the write fails with EFBIG, which the job reports
+  // with its reason and an orderly end. Only one sent by someone else ends the process.
+  if (signal == SIGXFSZ && info != nullptr && info->si_code == SI_USER && (info->si_pid == getpid() || info->si_pid == 0)) {
+    return;
   }
+  DieBy(signal);
 }
 
 double Now() {
@@ -49,7 +74,7 @@ TerminalHost::TerminalHost(std::FILE* in, std::FILE* err, bool assumeYes,
     : in_(in), err_(err), assumeYes_(assumeYes), terminal_(isatty(fileno(err)) != 0),
       makeWriter_(std::move(makeWriter)), readers_(readers) {}
 
-void TerminalHost::InstallInterruptHandler() {
+void TerminalHost::InstallSignalHandlers() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
@@ -57,9 +82,21 @@ void TerminalHost::InstallInterruptHandler() {
   // Ctrl-C, kill and a closed terminal all ask for the same orderly end: the job stops
   // after its current frame, removes its temporary file and keeps an older output.
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // Every other signal that ends a process by default ends this one as well, but not
+  // before the job's temporary file is removed: timers and limits (ulimit -t) as much as
+  // a kill, and the program's own faults.
+  action.sa_handler = nullptr;
+  action.sa_sigaction = OnDeadlySignal;
+  action.sa_flags = SA_SIGINFO;
+  for (int signal : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT, SIGBUS,
+                     SIGFPE, SIGILL, SIGSEGV, SIGSYS}) {
+    sigaction(signal, &action, nullptr);
+  }
   // A reader of our output that went away (zelvo ... | head) must not kill the job with
   // its file under a temporary name: failed writes to the terminal are ignored instead.
+  std::memset(&action, 0, sizeof action);
   action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
   sigaction(SIGPIPE, &action, nullptr);
 }
 
@@ -120,7 +157,7 @@ int TerminalHost::RunProgress(int total, const std::function<int()>& routine) {
 
 void TerminalHost::PostStatusText(const char* text) {
   if (IsAbortRequested()) return;
-  status_ = text;
+  status_ = TerminalSafe(text);
   Draw(false);
 }
 
@@ -136,25 +173,43 @@ std::unique_ptr<FrameWriter> TerminalHost::CreateWriter() { return makeWriter_()
 
 std::unique_ptr<FrameFeed> TerminalHost::CreateFrameFeed(const FrameWalk& walk) {
   if (readers_ <= 1 || walk.count <= 1) return std::make_unique<DirectFeed>();
-  return std::make_unique<ReadAheadFeed>(walk, readers_, ReadAheadDepth(readers_, walk.width, walk.height));
+  return std::make_unique<ReadAheadFeed>(walk, readers_, ReadAheadDepth(readers_, walk.width, walk.height),
+                                         ReadAheadBudget(walk.width, walk.height));
 }
 
 std::string TerminalHost::DescribeError(int error) { return std::strerror(error); }
+
+std::string TerminalHost::DescribeFrameFailure(FrameFailure failure, int error) {
+  switch (failure) {
+    case FrameFailure::kUnreadable: return DescribeError(error);
+    case FrameFailure::kNotAFile: return Tr("not a regular file");
+    case FrameFailure::kTooLarge: return Tr("the image is too large");
+    case FrameFailure::kNoMemory: return Tr("not enough memory");
+    // A file of no known format, or a broken one, is told as it always was: unreadable.
+    case FrameFailure::kNotImage:
+    case FrameFailure::kDamaged:
+    case FrameFailure::kNone: break;
+  }
+  return std::string();
+}
+
+std::string TerminalHost::ShowName(const char* name) { return TerminalSafe(name); }
 
 const char* TerminalHost::Text(JobText id) { return Tr(EnglishJobText(id)); }
 
 void TerminalHost::Notice(JobNotice notice, const char* framePath) {
   if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);  // below the progress line
+  const std::string name = TerminalSafe(framePath);
   std::string text;
   switch (notice) {
     case JobNotice::kFrameCutShort:
-      text = FormatText(Tr("%s: the file is shorter than its header says; the missing part is black"), framePath);
+      text = FormatText(Tr("%s: the file is shorter than its header says; the missing part is black"), name.c_str());
       break;
     case JobNotice::kFrameSizeDiffers:
-      text = FormatText(Tr("frames differ in size, from %s on; the first frame's size is used"), framePath);
+      text = FormatText(Tr("frames differ in size, from %s on; the first frame's size is used"), name.c_str());
       break;
     case JobNotice::kAborted:
-      text = FormatText(Tr("aborted; nothing was written to %s"), framePath);
+      text = FormatText(Tr("aborted; nothing was written to %s"), name.c_str());
       break;
   }
   std::fprintf(err_, "zelvo: %s\n", text.c_str());

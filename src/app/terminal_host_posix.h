@@ -29,12 +29,19 @@ class TerminalHost : public JobHost {
   std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override;
   void Notice(JobNotice notice, const char* framePath) override;
   std::string DescribeError(int error) override;
+  std::string DescribeFrameFailure(FrameFailure failure, int error) override;
+  // Names with their control characters escaped (TerminalSafe).
+  std::string ShowName(const char* name) override;
   // The job's English texts in the user's language, through the message catalog.
   const char* Text(JobText id) override;
 
-  // Installs the handlers of SIGINT, SIGTERM and SIGHUP: the first requests the abort, the
-  // second removes the job's pending file and ends the process at once. SIGPIPE is ignored.
-  static void InstallInterruptHandler();
+  // Installs the signal handlers: the first SIGINT, SIGTERM or SIGHUP requests the abort,
+  // the second ends the process at once. Every other signal that ends a process (SIGQUIT,
+  // SIGUSR1, SIGALRM, SIGXCPU, SIGSEGV...) does so as well. Either way the job's temporary
+  // file is removed first and the process dies by the signal (the exit status shows it).
+  // SIGXFSZ from the program's own write past the file size limit only fails that write
+  // (EFBIG), which the job reports. SIGPIPE is ignored.
+  static void InstallSignalHandlers();
 
  private:
   void Draw(bool final);

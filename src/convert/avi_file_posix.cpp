@@ -61,8 +61,6 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
-AviFile::~AviFile() { Discard(); }
-
 std::vector<std::uint8_t> AviFile::BuildHeader() const {
   std::vector<std::uint8_t> out;
   Bytes b(&out);
@@ -156,18 +154,14 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   return out;
 }
 
-bool AviFile::Create(const char* path, const AviVideoStream& stream, int* error) {
+WriteResult AviFile::Create(int fd, const AviVideoStream& stream) {
   Discard();
-  int dummy = 0;
-  if (!error) error = &dummy;
-  if (stream.width <= 0 || stream.height <= 0 || stream.scale == 0 || stream.rate == 0 ||
+  if (fd < 0 || stream.width <= 0 || stream.height <= 0 || stream.scale == 0 || stream.rate == 0 ||
       stream.format.size() > 0x10000 || stream.name.size() > 0x10000) {
-    *error = EINVAL;
-    return false;
+    return WriteResult::Failed(WriteFailure::kSystem, EINVAL);
   }
   stream_ = stream;
-  failed_ = false;
-  error_ = 0;
+  failure_ = WriteResult();
   segments_.clear();
   entries_.clear();
   firstRiffFrames_ = firstRiffSize_ = firstMoviSize_ = totalFrames_ = largestChunk_ = 0;
@@ -177,36 +171,32 @@ bool AviFile::Create(const char* path, const AviVideoStream& stream, int* error)
     buffer_.clear();
     buffer_.reserve(kBufferSize);
   } catch (const std::bad_alloc&) {
-    *error = ENOMEM;
-    return false;
+    return WriteResult::Failed(WriteFailure::kNoMemory);
   }
-  fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
-    *error = errno;
-    return false;
-  }
+  fd_ = fd;
   const std::vector<std::uint8_t> header = BuildHeader();
   riffStart_ = 0;
   moviFourcc_ = header.size() - 4;
   if (!Put(header.data(), header.size()) || !Flush()) {
-    *error = errno ? errno : EIO;
+    const WriteResult failed = WriteResult::Failed(WriteFailure::kSystem, errno != 0 ? errno : EIO);
     Discard();
-    return false;
+    return failed;
   }
   committed_ = flushed_;
-  return true;
+  return WriteResult();
 }
 
-void AviFile::Fail() {
-  if (failed_) return;
-  error_ = errno != 0 ? errno : EIO;  // before ftruncate can change it
-  failed_ = true;
-  buffer_.clear();
-  // Cut off what follows the last whole frame (never extending the file when that frame
-  // was still in the buffer): the headers claim no frames, and no partial chunk remains
-  // that a forgiving reader might pick up.
-  const std::uint64_t keep = committed_ < flushed_ ? committed_ : flushed_;
-  if (fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(keep)) == 0) flushed_ = keep;
+WriteResult AviFile::Fail(WriteFailure kind) {
+  if (failure_) {
+    failure_ = WriteResult::Failed(kind, kind == WriteFailure::kSystem ? (errno != 0 ? errno : EIO) : 0);
+    buffer_.clear();
+    // Cut off what follows the last whole frame (never extending the file when that frame
+    // was still in the buffer): the headers claim no frames, and no partial chunk remains
+    // that a forgiving reader might pick up.
+    const std::uint64_t keep = committed_ < flushed_ ? committed_ : flushed_;
+    if (fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(keep)) == 0) flushed_ = keep;
+  }
+  return failure_;
 }
 
 bool AviFile::Flush() {
@@ -329,71 +319,59 @@ bool AviFile::StartExtensionSegment() {
   return Put(head.data(), head.size());
 }
 
-bool AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFrame) {
-  if (fd_ < 0 || failed_) return false;
+WriteResult AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFrame) {
+  if (fd_ < 0) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
+  if (!failure_) return failure_;
   // An index entry holds the size in 31 bits; a segment must hold at least one frame.
-  if (size > 0x7fffffffu || (size > 0 && !data)) {
-    errno = EFBIG;
-    Fail();
-    return false;
-  }
+  if (size > 0x7fffffffu || (size > 0 && !data)) return Fail(WriteFailure::kSizeLimit);
   const std::uint64_t padded = size + (size & 1);
   const std::uint64_t here = flushed_ + buffer_.size();
   const std::uint64_t indexes =
       24 + 8 * std::uint64_t{entries_.size() + 1} + (segments_.empty() ? 16 * std::uint64_t{entries_.size() + 1} : 0);
   if (!entries_.empty() && here - riffStart_ + 8 + padded + indexes + 16 > segmentLimit_) {
-    if (segments_.size() + 1 >= kSuperIndexEntries) errno = EFBIG;  // the super index is full
-    if (segments_.size() + 1 >= kSuperIndexEntries || !CloseSegment() || !StartExtensionSegment()) {
-      Fail();
-      return false;
-    }
+    if (segments_.size() + 1 >= kSuperIndexEntries) return Fail(WriteFailure::kSizeLimit);  // the super index is full
+    if (!CloseSegment() || !StartExtensionSegment()) return Fail();
   }
   std::uint8_t head[8];
   PutU32(head, kFrameChunk);
   PutU32(head + 4, static_cast<std::uint32_t>(size));
   const std::uint64_t position = flushed_ + buffer_.size();
   static const std::uint8_t pad = 0;
-  if (!Put(head, 8) || (size > 0 && !Put(data, size)) || ((size & 1) && !Put(&pad, 1))) {
-    Fail();
-    return false;
-  }
+  if (!Put(head, 8) || (size > 0 && !Put(data, size)) || ((size & 1) && !Put(&pad, 1))) return Fail();
   try {
     entries_.push_back({position, static_cast<std::uint32_t>(size), keyFrame});
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    Fail();
-    return false;
+    return Fail(WriteFailure::kNoMemory);
   }
   committed_ = position + 8 + padded;
   ++totalFrames_;
   if (size > largestChunk_) largestChunk_ = static_cast<std::uint32_t>(size);
-  return true;
+  return WriteResult();
 }
 
-bool AviFile::Finish() {
-  if (fd_ < 0) return false;
-  bool ok = !failed_;
-  if (ok && !(CloseSegment() && Flush())) ok = false;
-  if (ok) {
+WriteResult AviFile::Finish() {
+  if (fd_ < 0) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
+  if (failure_) {
     // Last of all: only now do the headers claim the frames, indexes and segments.
-    const std::vector<std::uint8_t> header = BuildHeader();
-    ok = WriteAt(0, header.data(), header.size());
-    if (!ok) error_ = errno != 0 ? errno : EIO;
-  } else {
-    Fail();
+    bool ok = false;
+    try {
+      ok = CloseSegment() && Flush();
+      if (ok) {
+        const std::vector<std::uint8_t> header = BuildHeader();
+        ok = WriteAt(0, header.data(), header.size());
+      }
+    } catch (const std::bad_alloc&) {
+      Fail(WriteFailure::kNoMemory);
+    }
+    if (!ok) Fail();
   }
-  if (::close(fd_) != 0 && ok) {
-    ok = false;
-    error_ = errno;  // a delayed write error (NFS, a full disk) shows up here
-  }
+  const WriteResult finished = failure_;
   fd_ = -1;
   buffer_.clear();
-  return ok;
+  return finished;
 }
 
 void AviFile::Discard() {
-  if (fd_ < 0) return;
-  ::close(fd_);
   fd_ = -1;
   buffer_.clear();
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/frame_writer.h"
+
 namespace zelvo {
 
 constexpr std::uint32_t MakeFourcc(char a, char b, char c, char d) {
@@ -40,26 +42,24 @@ class AviFile {
   static constexpr std::uint32_t kSuperIndexEntries = 256;
 
   AviFile() = default;
-  ~AviFile();  // discards an unfinished file (headers still claim no frames)
   AviFile(const AviFile&) = delete;
   AviFile& operator=(const AviFile&) = delete;
 
-  // Creates (or empties) `path` and writes the headers. False when the file cannot be
-  // created (*error = errno), the stream description is unusable (*error = EINVAL), or
-  // the headers cannot be written (*error = errno); nothing stays open then.
-  bool Create(const char* path, const AviVideoStream& stream, int* error);
-  // Appends one frame as a '00dc' chunk. False when it cannot be written (the file keeps
-  // only the frames before it, and the writer refuses everything after).
-  bool WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFrame);
-  // Writes the indexes, then the final headers, and closes. False when any of that or an
-  // earlier frame failed; the headers then still claim no frames.
-  bool Finish();
-  // Closes without completing the file.
+  // Starts the movie in the empty file open as `fd` (for writing, at offset 0), which
+  // stays its owner's: the writer writes through it until Finish or Discard and never
+  // closes it. kSystem with EINVAL when the stream description is unusable; kSystem when
+  // the headers cannot be written. Nothing is held on a failure.
+  WriteResult Create(int fd, const AviVideoStream& stream);
+  // Appends one frame as a '00dc' chunk. On a failure the file keeps only the frames before
+  // it, and every later call fails the same way.
+  WriteResult WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFrame);
+  // Writes the indexes, then the final headers. On a failure here or earlier the headers
+  // still claim no frames.
+  WriteResult Finish();
+  // Lets go of the file without completing it.
   void Discard();
 
   bool is_open() const { return fd_ >= 0; }
-  // The system's reason (errno) for the first failed write or completion; 0 before any.
-  int error() const { return error_; }
   std::uint32_t frames() const { return totalFrames_; }
   // For tests and tools: a smaller segment size shows the AVIX machinery on small files.
   void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
@@ -82,11 +82,12 @@ class AviFile {
   bool WriteAt(std::uint64_t position, const void* data, std::size_t size);
   bool CloseSegment();
   bool StartExtensionSegment();
-  void Fail();
+  // Records the first failure (`kind`, the errno value for kSystem) and cuts the file back
+  // to its last whole frame; returns the failure.
+  WriteResult Fail(WriteFailure kind = WriteFailure::kSystem);
 
-  int fd_ = -1;
-  bool failed_ = false;
-  int error_ = 0;
+  int fd_ = -1;  // the owner's descriptor, written through while a movie is under way
+  WriteResult failure_;
   AviVideoStream stream_;
   std::uint64_t segmentLimit_ = kDefaultSegmentLimit;
 

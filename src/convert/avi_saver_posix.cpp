@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kCaption[] = "AviSaver";
 // The Windows writer's sentences, in English; the catalog gives them back in Japanese.
-constexpr char kCannotOpenFile[] = N_("Could not open the file to save.");
 constexpr char kCannotCompress[] = N_("Could not create the compressed stream.");
 constexpr char kCannotSetFormat[] = N_("Could not set the format of the stream.");
 constexpr char kCannotMakeCanvas[] = N_("Could not create the frame canvas.");
@@ -37,7 +36,7 @@ void AviSaver::PrintMessage(const char* /*caption*/, const char* text) {
 AviSaver::AviSaver(Chooser chooser, MessageSink messages)
     : chooser_(std::move(chooser)), messages_(std::move(messages)) {}
 
-AviSaver::~AviSaver() { Close(); }
+AviSaver::~AviSaver() { Finish(); }
 
 void AviSaver::Message(const char* msgid, const std::string& detail) {
   if (!messages_) return;
@@ -46,19 +45,27 @@ void AviSaver::Message(const char* msgid, const std::string& detail) {
   messages_(kCaption, text.c_str());
 }
 
-bool AviSaver::Open(int width, int height, const char* path, int scale, int rate) {
-  Close();
+WriteResult AviSaver::Begin(int width, int height, const OutputFile& output, int scale, int rate) {
+  Finish();
+  CodecChoice choice;
+  if (!chooser_ || !chooser_(&choice)) return WriteResult::Failed(WriteFailure::kStopped);  // cancelled: nothing said
+  choice_ = choice;
+  const WriteResult started = Start(width, height, output.descriptor(), scale, rate);
+  if (!started) {
+    encoder_.Close();
+    canvas_.Reset();
+  }
+  return started;
+}
+
+WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) {
+  const WriteResult stopped = WriteResult::Failed(WriteFailure::kStopped);
   // A top-down first frame reports a negative height; the video is as tall as the frame,
   // stored bottom-up like every canvas.
   const long long absHeight = height < 0 ? -static_cast<long long>(height) : height;
-
-  CodecChoice choice;
-  if (!chooser_ || !chooser_(&choice)) return false;  // cancelled: nothing made, nothing said
-  choice_ = choice;
-
-  if (width <= 0 || absHeight <= 0 || absHeight > 0x7fffffff || scale <= 0 || rate <= 0 || !path) {
+  if (width <= 0 || absHeight <= 0 || absHeight > 0x7fffffff || scale <= 0 || rate <= 0) {
     Message(kCannotSetFormat);
-    return false;
+    return stopped;
   }
   const int frameHeight = static_cast<int>(absHeight);
   // The canvas's size check comes first: it also bounds every size written to the file.
@@ -66,7 +73,7 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
   // written from their own blocks and never need it.
   if (!CheckedDibGeometry(width, frameHeight, 24, &frame_)) {
     Message(kCannotMakeCanvas);
-    return false;
+    return stopped;
   }
   frameWidth_ = width;
   frameHeight_ = frameHeight;
@@ -76,15 +83,14 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
   stream.height = frameHeight;
   stream.scale = static_cast<std::uint32_t>(scale);
   stream.rate = static_cast<std::uint32_t>(rate);
-  compressed_ = choice.codec != "dib";
+  compressed_ = choice_.codec != "dib";
   if (compressed_) {
-    // Prepared before the file is created, so a codec that refuses the frame size or an
-    // option leaves nothing on disk.
+    // Prepared before anything is written, so a codec that refuses the frame size or an
+    // option leaves the file empty.
     std::string detail;
-    if (!encoder_.Open(choice, width, frameHeight, scale, rate, &detail)) {
+    if (!encoder_.Open(choice_, width, frameHeight, scale, rate, &detail)) {
       Message(kCannotCompress, detail);
-      canvas_.Reset();
-      return false;
+      return stopped;
     }
     stream.handler = encoder_.fourcc();
     stream.format = encoder_.StreamFormat();
@@ -94,31 +100,17 @@ bool AviSaver::Open(int width, int height, const char* path, int scale, int rate
   }
 
   file_.set_segment_limit(segmentLimit_);
-  int error = 0;
-  if (!file_.Create(path, stream, &error)) {
-    // Which file, and the system's reason: a missing or read-only folder, a full disk.
-    if (error == EINVAL)
-      Message(kCannotSetFormat);
-    else
-      Message(kCannotOpenFile, std::string(path) + "\n" + std::strerror(error));
-    encoder_.Close();
-    canvas_.Reset();
-    return false;
+  const WriteResult created = file_.Create(fd, stream);
+  if (created.kind == WriteFailure::kSystem && created.error == EINVAL) {
+    Message(kCannotSetFormat);
+    return stopped;
   }
+  if (!created) return created;  // the job names the output and the system's reason
   open_ = true;
-  writeFailed_ = false;
-  lastError_ = 0;
+  failure_ = WriteResult();
   nextFrame_ = 0;
-  return true;
+  return WriteResult();
 }
-
-int AviSaver::DrawPackedDib(const PackedDib& image) {
-  if (!open_) return 1;
-  if (!EnsureCanvas()) return 1;
-  return zelvo::DrawPackedDib(canvas_, image);
-}
-
-bool AviSaver::WriteFrame() { return WriteRows(EnsureCanvas() ? canvas_.data() : nullptr); }
 
 bool AviSaver::EnsureCanvas() { return !canvas_.empty() || (open_ && canvas_.Create(frameWidth_, frameHeight_)); }
 
@@ -127,61 +119,66 @@ FrameCanvas& AviSaver::canvas() {
   return canvas_;
 }
 
-FrameOutcome AviSaver::DrawAndWrite(const PackedDib& image) {
+WriteResult AviSaver::Append(const PackedDib& image) {
+  if (!open_) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
   DibView view;
-  const bool canvasShaped = open_ && ViewDrawableDib(image, &view) == DibDrawable::kYes &&
-                            view.header.bitCount == 24 && !view.topDown && view.header.width == frameWidth_ &&
+  const bool canvasShaped = ViewDrawableDib(image, &view) == DibDrawable::kYes && view.header.bitCount == 24 &&
+                            !view.topDown && view.header.width == frameWidth_ &&
                             view.geometry.rows == static_cast<std::uint64_t>(frameHeight_);
   // Drawing such a frame would copy every byte of it onto the canvas unchanged.
-  if (!canvasShaped) return FrameWriter::DrawAndWrite(image);
-  return WriteRows(view.pixels) ? FrameOutcome::kWritten : FrameOutcome::kNotWritten;
+  if (canvasShaped) return WriteRows(view.pixels);
+  if (!EnsureCanvas()) {
+    ++nextFrame_;
+    if (failure_) failure_ = WriteResult::Failed(WriteFailure::kNoMemory);
+    return failure_;
+  }
+  if (zelvo::DrawPackedDib(canvas_, image) != 0) {
+    ++nextFrame_;
+    return WriteResult::Failed(WriteFailure::kNotDrawn);
+  }
+  return WriteRows(canvas_.data());
 }
 
 // Appends `rows` (bottom-up rows of the canvas's shape) as the next frame.
-bool AviSaver::WriteRows(const std::uint8_t* rows) {
-  if (!open_) return false;
+WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
-  if (writeFailed_) return false;
-  if (rows == nullptr) {  // no memory for the canvas
-    writeFailed_ = true;
-    lastError_ = ENOMEM;
-    return false;
-  }
-  bool ok;
+  if (!failure_) return failure_;
+  // The container's verdict on a compressed frame's packets; the encoder only learns yes or no.
+  WriteResult written;
+  auto sink = [this, &written](const std::uint8_t* data, std::size_t size, bool key) {
+    written = file_.WriteFrame(data, size, key);
+    return static_cast<bool>(written);
+  };
   if (compressed_) {
-    ok = encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride),
-                         [this](const std::uint8_t* data, std::size_t size, bool key) {
-                           return file_.WriteFrame(data, size, key);
-                         });
+    if (!encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride), sink) && written) {
+      written = WriteResult::Failed(WriteFailure::kSystem);  // the encoder's own failure: no reason to tell
+    }
   } else {
-    ok = file_.WriteFrame(rows, static_cast<std::size_t>(frame_.bytes), true);
+    written = file_.WriteFrame(rows, static_cast<std::size_t>(frame_.bytes), true);
   }
-  if (!ok) {
-    writeFailed_ = true;
-    lastError_ = file_.error();
-  }
-  return ok;
+  failure_ = written;
+  return written;
 }
 
-bool AviSaver::Close() {
-  if (!open_) return true;
-  bool ok = !writeFailed_;
-  if (compressed_ && ok) {
-    ok = encoder_.Drain([this](const std::uint8_t* data, std::size_t size, bool key) {
-      return file_.WriteFrame(data, size, key);
+WriteResult AviSaver::Finish() {
+  if (!open_) return WriteResult();
+  WriteResult finished = failure_;
+  if (compressed_ && finished) {
+    WriteResult written;
+    const bool drained = encoder_.Drain([this, &written](const std::uint8_t* data, std::size_t size, bool key) {
+      written = file_.WriteFrame(data, size, key);
+      return static_cast<bool>(written);
     });
+    finished = !drained && written ? WriteResult::Failed(WriteFailure::kSystem) : written;
   }
-  if (ok) ok = file_.Finish();
-  if (!ok && lastError_ == 0) lastError_ = file_.error();
-  if (!ok) {
-    file_.Discard();  // the headers keep claiming no frames
-  }
+  if (finished) finished = file_.Finish();
+  file_.Discard();  // the headers keep claiming no frames when the movie failed
   encoder_.Close();
   canvas_.Reset();
   open_ = false;
   compressed_ = false;
   nextFrame_ = 0;
-  return ok;
+  return finished;
 }
 
 }  // namespace zelvo

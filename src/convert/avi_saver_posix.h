@@ -24,23 +24,22 @@ class AviSaver : public FrameWriter {
   static void PrintMessage(const char* caption, const char* text);
 
   explicit AviSaver(Chooser chooser, MessageSink messages = PrintMessage);
-  ~AviSaver() override;  // closes, completing the file
+  ~AviSaver() override;  // completes a movie still under way
   AviSaver(const AviSaver&) = delete;
   AviSaver& operator=(const AviSaver&) = delete;
 
-  // Closes any earlier file, asks the chooser, prepares the encoder, creates the file and
-  // the canvas. A negative height is taken as its absolute value (rows stay bottom-up).
-  // False when cancelled (silently) or when a step failed (its message has been sent).
-  bool Open(int width, int height, const char* path, int scale, int rate) override;
-  int DrawPackedDib(const PackedDib& image) override;
-  // Appends the canvas. The frame index advances also when the write fails.
-  bool WriteFrame() override;
-  // A frame exactly the canvas's shape is encoded or written from its own block.
-  FrameOutcome DrawAndWrite(const PackedDib& image) override;
-  // Completes the file. True also when nothing was open; false when a frame or the
-  // completion could not be written (the file then claims no frames and is to be removed).
-  bool Close() override;
-  int LastError() const override { return lastError_; }
+  // Completes any earlier movie, asks the chooser, prepares the encoder and starts the
+  // movie in the output's temporary file, through its descriptor. A negative height is
+  // taken as its absolute value (rows stay bottom-up). kStopped when cancelled (silently)
+  // or when a step failed (its message has been sent).
+  WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
+  // Draws the image onto the canvas and appends the canvas; a frame exactly the canvas's
+  // shape is encoded or written from its own block. The frame index advances also when
+  // the write fails, and after a failure every later frame fails the same way.
+  WriteResult Append(const PackedDib& image) override;
+  // Completes the movie; nothing to do when none is under way. On a failure of a frame or
+  // the completion the file claims no frames and is to be removed.
+  WriteResult Finish() override;
 
   // The canvas, made on first use (frames of its exact shape never need it).
   FrameCanvas& canvas();
@@ -50,7 +49,9 @@ class AviSaver : public FrameWriter {
   void set_segment_limit(std::uint64_t bytes) { segmentLimit_ = bytes; }
 
  private:
-  bool WriteRows(const std::uint8_t* rows);
+  // Writes the movie into `fd`; Begin's work once the chooser has been asked.
+  WriteResult Start(int width, int height, int fd, int scale, int rate);
+  WriteResult WriteRows(const std::uint8_t* rows);
   // Makes the canvas if it is not there yet; false when there is no memory for it.
   bool EnsureCanvas();
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
@@ -63,8 +64,7 @@ class AviSaver : public FrameWriter {
   VideoEncoder encoder_;
   bool compressed_ = false;
   bool open_ = false;
-  bool writeFailed_ = false;
-  int lastError_ = 0;
+  WriteResult failure_;  // the first failed frame's; every later one fails alike
   FrameCanvas canvas_;
   DibGeometry frame_;  // the canvas's rows, stride and bytes
   int frameWidth_ = 0;

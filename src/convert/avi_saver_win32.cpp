@@ -388,4 +388,17 @@ int DrawPackedDib(HDC canvas, const PackedDib& image) {
   return result == static_cast<int>(GDI_ERROR) ? 1 : 0;
 }
 
+WriteResult AviSaver::Begin(int width, int height, const OutputFile& output, int scale, int rate) {
+  return Open(width, height, output.temporaryPath().c_str(), scale, rate) ? WriteResult()
+                                                                           : WriteResult::Failed(WriteFailure::kStopped);
+}
+
+WriteResult AviSaver::Append(const PackedDib& image) {
+  if (DrawPackedDib(image) != 0) return WriteResult::Failed(WriteFailure::kNotDrawn);
+  if (WriteFrame()) return WriteResult();
+  return WriteResult::Failed(pastSizeLimit_ ? WriteFailure::kSizeLimit : WriteFailure::kSystem);
+}
+
+WriteResult AviSaver::Finish() { return Close() ? WriteResult() : WriteResult::Failed(WriteFailure::kSystem); }
+
 }  // namespace zelvo

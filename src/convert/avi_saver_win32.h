@@ -38,18 +38,24 @@ class AviSaver : public FrameWriter {
   // owned by the writer; null when the user cancelled (nothing created, no message) or a
   // step failed (its message shown, owned by `owner`).
   HDC Open(HWND owner, int width, int height, const char* path, int scale, int rate);
-  bool Open(int width, int height, const char* path, int scale, int rate) override;
-  int DrawPackedDib(const PackedDib& image) override;
+  bool Open(int width, int height, const char* path, int scale, int rate);
+  int DrawPackedDib(const PackedDib& image);
   // Refuses (false, PastSizeLimit() true) the first frame that would take the finished
   // file past the size limit, and every frame after it.
-  bool WriteFrame() override;
-  bool PastSizeLimit() const override { return pastSizeLimit_; }
+  bool WriteFrame();
+  bool PastSizeLimit() const { return pastSizeLimit_; }
   // The largest finished file this writer lets grow, kAviSizeLimit unless a test lowers it;
   // kept by Open and Close.
   void SetSizeLimit(std::uint64_t bytes) { sizeLimit_ = bytes; }
   // False when the finished file holds less than the frames the stream accepted (a write
   // that the disk or a file size limit refused after the library buffered it).
-  bool Close() override;
+  bool Close();
+
+  // The job's writer: Open on the output's temporary path, DrawPackedDib and WriteFrame,
+  // Close. The messages of Open's failures are shown by Open itself.
+  WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
+  WriteResult Append(const PackedDib& image) override;
+  WriteResult Finish() override;
 
   // What the open writer holds, for callers that look at the canvas and the stream set-up.
   HDC canvasDc() const { return memoryDc_.get(); }

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "image/frame_reader.h"
 #include "platform/file.h"
@@ -19,8 +20,6 @@ const char kCaption[] = "Zelvo";
 constexpr int kMessageSize = 3000;
 
 std::atomic<bool> g_jobRunning{false};
-// The running job's temporary file, for signal handlers: a plain buffer they can read.
-char g_pendingPath[kPathSize] = {};
 
 bool CopyPath(char* out, const char* in) {
   const std::size_t n = std::strlen(in);
@@ -38,7 +37,6 @@ JobSlot::~JobSlot() {
 }
 
 bool JobUnderWay() { return g_jobRunning.load(); }
-const char* PendingOutputPath() { return g_pendingPath; }
 
 RunProblem FindFrameRun(const char* framePath, FrameRun* run) {
   *run = FrameRun();
@@ -55,9 +53,10 @@ void ReportRunProblem(JobHost& host, RunProblem problem, const char* framePath) 
   if (problem == RunProblem::kNone) return;
   char text[kMessageSize];
   if (problem == RunProblem::kFrameTooLong) {
-    std::snprintf(text, sizeof text, host.Text(JobText::kUnreadableFrame), framePath);
+    std::snprintf(text, sizeof text, host.Text(JobText::kUnreadableFrame), host.ShowName(framePath).c_str());
   } else {
-    std::snprintf(text, sizeof text, host.Text(JobText::kUnwritableOutput), DefaultOutputName(framePath).c_str());
+    std::snprintf(text, sizeof text, host.Text(JobText::kUnwritableOutput),
+                  host.ShowName(DefaultOutputName(framePath).c_str()).c_str());
   }
   host.ShowMessage(kCaption, text);
 }
@@ -67,10 +66,7 @@ ConversionJob::ConversionJob(JobHost& host, const JobSettings& settings) : host_
   cursor_[kPathSize - 1] = '\0';
 }
 
-ConversionJob::~ConversionJob() {
-  writer_.reset();
-  DiscardTemporaryFile();
-}
+ConversionJob::~ConversionJob() { writer_.reset(); }
 
 std::string ConversionJob::Format(JobText id, std::va_list args) {
   char text[kMessageSize];
@@ -78,9 +74,8 @@ std::string ConversionJob::Format(JobText id, std::va_list args) {
   return text;
 }
 
-void ConversionJob::SayV(int error, JobText id, std::va_list args) {
+void ConversionJob::SayV(const std::string& reason, JobText id, std::va_list args) {
   std::string text = Format(id, args);
-  const std::string reason = error != 0 ? host_.DescribeError(error) : std::string();
   if (!reason.empty()) text += reason + "\n";
   host_.ShowMessage(kCaption, text);
 }
@@ -88,15 +83,25 @@ void ConversionJob::SayV(int error, JobText id, std::va_list args) {
 void ConversionJob::Say(JobText id, ...) {
   std::va_list args;
   va_start(args, id);
-  SayV(0, id, args);
+  SayV(std::string(), id, args);
   va_end(args);
 }
 
-void ConversionJob::SayBecause(int error, JobText id, ...) {
+void ConversionJob::SayBecause(const std::string& reason, JobText id, ...) {
   std::va_list args;
   va_start(args, id);
-  SayV(error, id, args);
+  SayV(reason, id, args);
   va_end(args);
+}
+
+std::string ConversionJob::Reason(int error) { return error != 0 ? host_.DescribeError(error) : std::string(); }
+
+void ConversionJob::SayOutOfMemory() noexcept {
+  try {
+    Say(JobText::kOutOfMemory, Shown(cursor_).c_str());
+  } catch (const std::bad_alloc&) {
+    // Not even the message could be made: the job still ends as a failed one.
+  }
 }
 
 bool ConversionJob::Ask(JobText id, ...) {
@@ -107,56 +112,81 @@ bool ConversionJob::Ask(JobText id, ...) {
   return host_.AskYesNo(kCaption, text);
 }
 
+void ConversionJob::ReportFrameFailure(const FrameRead& frame) {
+  SayBecause(host_.DescribeFrameFailure(frame.failure, frame.error), JobText::kUnreadableFrame,
+             Shown(cursor_).c_str());
+}
+
+void ConversionJob::ReportWriteFailure(const WriteResult& result) {
+  const std::string output = Shown(settings_.output);
+  switch (result.kind) {
+    case WriteFailure::kNone:
+    case WriteFailure::kStopped:   // cancelled, or the writer has said why
+    case WriteFailure::kNotDrawn:  // as zelvo.exe has always left it
+      return;
+    case WriteFailure::kSizeLimit:
+      Say(JobText::kOutputTooLarge, output.c_str());
+      return;
+    case WriteFailure::kNoMemory:
+      SayOutOfMemory();
+      return;
+    case WriteFailure::kSystem:
+      SayBecause(Reason(result.error), JobText::kUnwritableOutput, output.c_str());
+      return;
+  }
+}
+
+void ConversionJob::ReportOutputFailure(const FileResult& result) {
+  const std::string output = Shown(settings_.output);
+  switch (result.kind) {
+    case FileFailure::kLinkRefused:
+      Say(JobText::kLinkRefused, Shown(output_.link().c_str()).c_str(), Shown(output_.target().c_str()).c_str());
+      return;
+    case FileFailure::kSwapped:
+      Say(JobText::kOutputSwapped, output.c_str());
+      return;
+    case FileFailure::kNotAFile:
+      Say(JobText::kOutputNotFile, output.c_str());
+      return;
+    case FileFailure::kNone:
+    case FileFailure::kSystem:
+      SayBecause(Reason(result.error), JobText::kUnwritableOutput, output.c_str());
+      return;
+  }
+}
+
 // Refuses, before anything is asked or written, an output that replacing would destroy
 // something else: a folder, device or pipe, or one of the frames to be converted.
 bool ConversionJob::OutputIsUsable() {
-  const OutputKind kind = ProbeOutput(settings_.output);
-  if (kind == OutputKind::kOther) {
-    Say(JobText::kOutputNotFile, settings_.output);
+  const FileResult opened = output_.Open(settings_.output);
+  if (!opened) {
+    ReportOutputFailure(opened);
     return false;
   }
-  if (!ResolveOutputTarget(settings_.output, target_)) {
-    Say(JobText::kUnwritableOutput, settings_.output);
+  if (output_.kind() == OutputKind::kOther) {
+    ReportOutputFailure(FileResult::Failed(FileFailure::kNotAFile));
     return false;
   }
-  if (kind == OutputKind::kAbsent) return true;
+  if (output_.kind() == OutputKind::kAbsent) return true;
   // Only an existing file can be a frame. Identity, not spelling: a link, another case or
   // another path to a frame is that frame.
-  const std::string output = FileIdentity(settings_.output);
-  if (output.empty()) return true;
   char frame[kPathSize];
   std::memcpy(frame, cursor_, sizeof frame);
   do {
-    if (FileIdentity(frame) == output) {
-      Say(JobText::kOutputIsFrame, settings_.output, frame);
+    if (output_.SameFileAs(frame)) {
+      Say(JobText::kOutputIsFrame, Shown(settings_.output).c_str(), Shown(frame).c_str());
       return false;
     }
   } while (!NextFrameName(frame, settings_.first, settings_.last));
   return true;
 }
 
-bool ConversionJob::TakeTemporaryFile(int* error) {
-  temporary_ = CreateTemporaryBeside(target_, error);
-  if (temporary_.empty() || !CopyPath(g_pendingPath, temporary_.c_str())) {
-    DiscardTemporaryFile();
-    return false;
-  }
-  return true;
-}
-
-void ConversionJob::DiscardTemporaryFile() {
-  if (!temporary_.empty()) RemoveFile(temporary_.c_str());
-  temporary_.clear();
-  g_pendingPath[0] = '\0';
-}
-
-JobOutcome ConversionJob::ConvertSequence(bool confirm) {
-  JobSlot slot;
-  if (!slot.owner()) return JobOutcome::kFailed;
-
+JobOutcome ConversionJob::Prepare(bool confirm) {
   MakeFrameName(cursor_, settings_.first);
   if (!OutputIsUsable()) return JobOutcome::kFailed;
-  if (ProbePath(settings_.output) != 0 && !Ask(JobText::kOverwriteQuestion, settings_.output)) {
+  // The file that would be replaced: where the output's link leads, when it is one.
+  if (output_.kind() == OutputKind::kFile &&
+      !Ask(JobText::kOverwriteQuestion, Shown(output_.target().c_str()).c_str())) {
     return JobOutcome::kDeclined;
   }
   frameCount_ = settings_.first <= settings_.last ? settings_.last - settings_.first + 1
@@ -165,30 +195,49 @@ JobOutcome ConversionJob::ConvertSequence(bool confirm) {
     char lastName[kPathSize];
     std::memcpy(lastName, cursor_, sizeof lastName);
     MakeFrameName(lastName, settings_.last);
-    if (!Ask(JobText::kConfirmQuestion, cursor_, lastName, frameCount_, settings_.output)) {
+    if (!Ask(JobText::kConfirmQuestion, Shown(cursor_).c_str(), Shown(lastName).c_str(), frameCount_,
+             Shown(settings_.output).c_str())) {
       return JobOutcome::kDeclined;
     }
   }
-
-  int error = 0;
-  if (!TakeTemporaryFile(&error)) {
-    SayBecause(error, JobText::kUnwritableOutput, settings_.output);
+  const FileResult created = output_.CreateTemporary();
+  if (!created) {
+    ReportOutputFailure(created);
     return JobOutcome::kFailed;
   }
+  return JobOutcome::kDone;
+}
+
+JobOutcome ConversionJob::ConvertSequence(bool confirm) {
+  JobSlot slot;
+  if (!slot.owner()) return JobOutcome::kFailed;
+  try {
+    return Convert(confirm);
+  } catch (const std::bad_alloc&) {
+    // Memory for some bookkeeping of the job (a name, a message, a reader thread's slot)
+    // could not be had: the job ends as any failed one, nothing left behind.
+    feed_.reset();
+    writer_.reset();
+    output_.Discard();
+    SayOutOfMemory();
+    return JobOutcome::kFailed;
+  }
+}
+
+JobOutcome ConversionJob::Convert(bool confirm) {
+  const JobOutcome prepared = Prepare(confirm);
+  if (prepared != JobOutcome::kDone) return prepared;
   const FramesOutcome written = WriteMovie();
   if (written == FramesOutcome::kDone) {
-    // An older file's permissions (and owner) carry over to the one that replaces it.
-    if (ProbeOutput(target_) == OutputKind::kFile) CopyFileMode(target_, temporary_.c_str());
-    if (MoveOnto(temporary_.c_str(), target_)) {
-      temporary_.clear();
-      g_pendingPath[0] = '\0';
+    const FileResult committed = output_.Commit();
+    if (committed) {
       host_.Beep();
       return JobOutcome::kDone;
     }
-    SayBecause(errno, JobText::kUnwritableOutput, settings_.output);
+    ReportOutputFailure(committed);
   }
   writer_.reset();
-  DiscardTemporaryFile();
+  output_.Discard();
   if (written == FramesOutcome::kAborted) host_.Notice(JobNotice::kAborted, settings_.output);
   return JobOutcome::kFailed;
 }
@@ -197,20 +246,23 @@ FramesOutcome ConversionJob::WriteMovie() {
   int width = -1;
   int height = -1;
   {
-    PackedDib header = ReadFrameHeader(cursor_);
+    const FrameRead header = ReadFrameHeader(cursor_);
     if (!header) {
-      SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
+      ReportFrameFailure(header);
       return FramesOutcome::kFailed;
     }
-    width = GetDibWidth(header);
-    height = GetDibHeight(header);
+    width = GetDibWidth(header.image);
+    height = GetDibHeight(header.image);
   }
   frameWidth_ = width;
   frameHeight_ = height < 0 ? -height : height;
   sizeNoticed_ = false;
   if (!writer_) writer_ = host_.CreateWriter();
-  if (!writer_ || !writer_->Open(width, height, temporary_.c_str(), settings_.scale, settings_.rate)) {
+  if (!writer_) return FramesOutcome::kFailed;
+  const WriteResult begun = writer_->Begin(width, height, output_, settings_.scale, settings_.rate);
+  if (!begun) {
     writer_.reset();
+    ReportWriteFailure(begun);
     return FramesOutcome::kFailed;
   }
   FrameWalk walk;
@@ -221,7 +273,16 @@ FramesOutcome ConversionJob::WriteMovie() {
   walk.width = frameWidth_;
   walk.height = frameHeight_;
   feed_ = host_.CreateFrameFeed(walk);
-  const int result = host_.RunProgress(frameCount_, [this] { return static_cast<int>(ConvertFrames()); });
+  const int result = host_.RunProgress(frameCount_, [this] {
+    // The routine may run on another thread: nothing may leave it by exception.
+    try {
+      return static_cast<int>(ConvertFrames());
+    } catch (const std::bad_alloc&) {
+      writer_.reset();
+      SayOutOfMemory();
+      return static_cast<int>(FramesOutcome::kFailed);
+    }
+  });
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   ReleaseCachedBlocks();  // the frames' memory goes back to the system between jobs
   return static_cast<FramesOutcome>(result);
@@ -241,36 +302,24 @@ FramesOutcome ConversionJob::ConvertFrames() {
   for (;;) {
     if (host_.IsAbortRequested()) return FramesOutcome::kAborted;
     host_.PostStatusText(cursor_);
-    FeedFrame frame = feed_ ? feed_->Take(cursor_) : DirectFeed().Take(cursor_);
-    PackedDib& image = frame.image;
-    if (!image) {
-      SayBecause(OpenFailure(cursor_), JobText::kUnreadableFrame, cursor_);
+    FrameRead frame = feed_ ? feed_->Take(cursor_) : DirectFeed().Take(cursor_);
+    if (!frame) {
+      ReportFrameFailure(frame);
       return FramesOutcome::kFailed;
     }
-    NoticeFrame(image, frame.cutShort);
-    const FrameOutcome written = writer_->DrawAndWrite(image);
-    if (written == FrameOutcome::kNotDrawn) {
+    NoticeFrame(frame.image, frame.cutShort);
+    const WriteResult written = writer_->Append(frame.image);
+    if (!written) {
       writer_.reset();
+      ReportWriteFailure(written);
       return FramesOutcome::kFailed;
     }
-    if (written == FrameOutcome::kNotWritten) {
-      const bool tooLarge = writer_->PastSizeLimit();
-      const int error = writer_->LastError();
-      writer_.reset();
-      if (tooLarge) {
-        Say(JobText::kOutputTooLarge, settings_.output);
-      } else {
-        SayBecause(error, JobText::kUnwritableOutput, settings_.output);
-      }
-      return FramesOutcome::kFailed;
-    }
-    image = PackedDib();
+    frame.image = PackedDib();
     if (NextFrameName(cursor_, settings_.first, settings_.last)) {
-      const bool complete = writer_->Close();
-      const int error = writer_->LastError();
+      const WriteResult finished = writer_->Finish();
       writer_.reset();
-      if (!complete) {
-        SayBecause(error, JobText::kUnwritableOutput, settings_.output);
+      if (!finished) {
+        ReportWriteFailure(finished);
         return FramesOutcome::kFailed;
       }
       return FramesOutcome::kDone;

@@ -15,6 +15,8 @@
 #include "convert/frame_feed.h"
 #include "convert/frame_writer.h"
 #include "convert/job_texts.h"
+#include "image/frame_reader.h"
+#include "platform/output_file.h"
 #include "platform/path_buffer.h"
 
 namespace zelvo {
@@ -51,6 +53,14 @@ class JobHost {
   // The system's reason for a failure (an errno value) as the user reads it, added below a
   // message; empty to leave messages as they are (zelvo.exe's texts stay unchanged).
   virtual std::string DescribeError(int /*error*/) { return std::string(); }
+  // Why a frame could not be read, added below the message naming it: by default the
+  // system's reason where there is one (DescribeError), nothing otherwise.
+  virtual std::string DescribeFrameFailure(FrameFailure failure, int error) {
+    return failure == FrameFailure::kUnreadable ? DescribeError(error) : std::string();
+  }
+  // A file name as the user is shown it inside a message or question; the Linux program
+  // escapes what a terminal would take for commands. By default the name as it is.
+  virtual std::string ShowName(const char* name) { return name; }
   // The text of a message or question in the user's language (printf forms); by default
   // the Windows program's own Japanese texts.
   virtual const char* Text(JobText id) { return JapaneseJobText(id); }
@@ -90,14 +100,15 @@ enum class FramesOutcome { kDone = 0, kFailed = 1, kAborted = 2 };
 class ConversionJob {
  public:
   ConversionJob(JobHost& host, const JobSettings& settings);
-  ~ConversionJob();  // removes a temporary file a job left
+  ~ConversionJob();  // removes a temporary file a job left (OutputFile)
   ConversionJob(const ConversionJob&) = delete;
   ConversionJob& operator=(const ConversionJob&) = delete;
 
   // The whole job: checks the output, asks before replacing an existing file, asks for
   // confirmation when `confirm` (the command lines), writes every frame into a temporary
   // file beside the output and puts it in place only when complete. Reports everything to
-  // the user itself. Refused (kFailed, nothing asked) while another job runs.
+  // the user itself, a lack of memory included (kFailed). Refused (kFailed, nothing
+  // asked) while another job runs.
   JobOutcome ConvertSequence(bool confirm);
 
   // The frame being handled: the first of the range once the job has begun; after a
@@ -114,28 +125,38 @@ class ConversionJob {
   // The frame loop: read, draw, write, advance, until the range is done, a frame fails or
   // the user aborts (asked once per frame, before it is read).
   FramesOutcome ConvertFrames();
+  // ConvertSequence's work, which may throw std::bad_alloc.
+  JobOutcome Convert(bool confirm);
+  // Up to the first frame: the checks, the questions and the temporary file.
+  JobOutcome Prepare(bool confirm);
+  // The texts take names through ShowName; `reason` goes on a line of its own below.
   std::string Format(JobText id, std::va_list args);
-  void SayV(int error, JobText id, std::va_list args);
+  void SayV(const std::string& reason, JobText id, std::va_list args);
   void Say(JobText id, ...);
-  // Say, with the system's reason for the failure `error` (an errno value; 0: none).
-  void SayBecause(int error, JobText id, ...);
+  // Say, with `reason` on a line of its own below ("": none).
+  void SayBecause(const std::string& reason, JobText id, ...);
+  // The system's reason for the failure `error` (an errno value; 0: none) as the host puts it.
+  std::string Reason(int error);
+  // "Not enough memory", naming the frame under way; never throws.
+  void SayOutOfMemory() noexcept;
   bool Ask(JobText id, ...);
+  std::string Shown(const char* name) { return host_.ShowName(name); }
   bool OutputIsUsable();
-  bool TakeTemporaryFile(int* error);
+  void ReportFrameFailure(const FrameRead& frame);
+  void ReportWriteFailure(const WriteResult& result);
+  void ReportOutputFailure(const FileResult& result);
   void NoticeFrame(const PackedDib& image, bool cutShort);
-  void DiscardTemporaryFile();
 
   JobHost& host_;
   JobSettings settings_;
   char cursor_[kPathSize] = {};
-  char target_[kPathSize] = {};  // the file the output path ends at (a link's target)
   int frameCount_ = 0;
   int frameWidth_ = 0;   // the first frame's size, which the canvas takes
   int frameHeight_ = 0;
   bool sizeNoticed_ = false;
+  OutputFile output_;
   std::unique_ptr<FrameWriter> writer_;
   std::unique_ptr<FrameFeed> feed_;
-  std::string temporary_;
 };
 
 // The process's one job slot: a job holds it for its whole length, so that no second job
@@ -155,9 +176,5 @@ class JobSlot {
 
 // True while a job runs anywhere in the process: a second one is refused.
 bool JobUnderWay();
-
-// The name the running job writes to (a temporary file beside the output), or an empty
-// string. A signal handler may read it to remove the file before the process ends.
-const char* PendingOutputPath();
 
 }  // namespace zelvo

@@ -3,39 +3,41 @@
 // GDI canvas) and the Linux AviSaver (own RIFF writer, libavcodec, portable canvas) both
 // implement it, so the job is written once.
 #include "image/packed_dib.h"
+#include "platform/output_file.h"
 
 namespace zelvo {
 
-enum class FrameOutcome { kWritten, kNotDrawn, kNotWritten };
+// How a writer's step ended: the one way writers report failure.
+enum class WriteFailure {
+  kNone,
+  kStopped,    // the user cancelled the codec choice, or the writer has shown its own message
+  kNotDrawn,   // the image could not be drawn onto the canvas
+  kSystem,     // the system refused a write: `error` says why (an errno value; 0 when unknown)
+  kSizeLimit,  // the file would grow past what its format can hold
+  kNoMemory,   // memory for the canvas or the encoder could not be had
+};
+struct WriteResult {
+  WriteFailure kind = WriteFailure::kNone;
+  int error = 0;
+
+  explicit operator bool() const { return kind == WriteFailure::kNone; }
+  static WriteResult Failed(WriteFailure kind, int error = 0) { return WriteResult{kind, error}; }
+};
 
 class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
   // Asks for the codec (the compressor choice dialog, or its terminal equivalent), then
-  // creates `path` with one video stream of width x height, dwScale `scale`, dwRate
-  // `rate`, and a 24-bit canvas of that size. False when the user cancelled (nothing is
-  // created, nothing shown) or a step failed (its message has been shown).
-  virtual bool Open(int width, int height, const char* path, int scale, int rate) = 0;
-  // Copies the image unscaled into the canvas's top-left corner. 0 drawn, 1 failed.
-  virtual int DrawPackedDib(const PackedDib& image) = 0;
-  // Appends the canvas as the next key frame. False when the write failed.
-  virtual bool WriteFrame() = 0;
-  // DrawPackedDib, then WriteFrame: what the job does with each frame. A writer may append
-  // a frame that is exactly its canvas (24 bits, bottom-up, the canvas's size) straight
-  // from the image's block and save the copy.
-  virtual FrameOutcome DrawAndWrite(const PackedDib& image) {
-    if (DrawPackedDib(image) != 0) return FrameOutcome::kNotDrawn;
-    return WriteFrame() ? FrameOutcome::kWritten : FrameOutcome::kNotWritten;
-  }
-  // True when the last failed WriteFrame was refused because the file would pass the
-  // container's size limit (Video for Windows stops at 2 GiB), not because of the disk.
-  virtual bool PastSizeLimit() const { return false; }
-  // The system's reason (an errno value) for the last failed WriteFrame or Close, so the
-  // user learns why (a full disk, a file size limit); 0 when the writer cannot tell.
-  virtual int LastError() const { return 0; }
-  // Completes and closes the file. False when completing it failed (the file is then
-  // not a valid AVI and must be discarded).
-  virtual bool Close() = 0;
+  // starts the movie in the job's open temporary file `output` (the Windows writer opens
+  // it by its path, the Linux one writes through its descriptor): one video stream of
+  // width x |height|, dwScale `scale`, dwRate `rate`, and a 24-bit canvas of that size.
+  virtual WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) = 0;
+  // Copies the image unscaled into the canvas's top-left corner and appends the canvas as
+  // the next key frame. A writer may append a frame that is exactly its canvas (24 bits,
+  // bottom-up, the canvas's size) straight from the image's block.
+  virtual WriteResult Append(const PackedDib& image) = 0;
+  // Completes the movie. A failure leaves a file that is no valid AVI, to be discarded.
+  virtual WriteResult Finish() = 0;
 };
 
 }  // namespace zelvo

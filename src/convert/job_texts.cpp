@@ -22,6 +22,13 @@ const char* JapaneseJobText(JobText id) {
     case JobText::kOutputIsFrame:
       return "%s\nは変換するフレーム\n%s\nと同じファイルです。\n別の出力ファイルを指定してください。\n";
     case JobText::kOutputNotFile: return "%s\nはファイルではないため、書き込めません。\n";
+    // Only the Linux program refuses links and checks the temporary file's name; the
+    // Japanese forms are its catalog's as well.
+    case JobText::kLinkRefused:
+      return "%s\nは、だれでも書き込める共有フォルダーにある他のユーザーのリンクです。\nリンク先の\n%s\nには書き込みません。\n";
+    case JobText::kOutputSwapped:
+      return "%s\nに書き込めませんでした。\n書き込み中の一時ファイルが別のものに置き換えられました。\n";
+    case JobText::kOutOfMemory: return "%s\nを変換するためのメモリが足りません。\n";
     case JobText::kCount: break;
   }
   return "";
@@ -38,6 +45,12 @@ const char* EnglishJobText(JobText id) {
     case JobText::kOutputIsFrame:
       return MSGID("%s\nis the same file as the frame\n%s\nChoose another output file.\n");
     case JobText::kOutputNotFile: return MSGID("%s\nis not a file and cannot be written.\n");
+    case JobText::kLinkRefused:
+      return MSGID("%s\nis another user's link in a shared folder that everyone may write to.\n"
+                   "It is not followed: nothing is written to\n%s\n");
+    case JobText::kOutputSwapped:
+      return MSGID("%s\ncould not be written: its temporary file was replaced by something else during the job.\n");
+    case JobText::kOutOfMemory: return MSGID("%s\ncould not be converted: not enough memory.\n");
     case JobText::kCount: break;
   }
   return "";

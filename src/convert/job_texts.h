@@ -11,6 +11,9 @@ enum class JobText {
   kOutputTooLarge,     // output path
   kOutputIsFrame,      // output path, frame path
   kOutputNotFile,      // output path
+  kLinkRefused,        // the link at the output's name, where it leads
+  kOutputSwapped,      // output path
+  kOutOfMemory,        // frame path
   kCount,              // not a text: how many there are, to walk them all
 };
 

@@ -3,29 +3,41 @@
 // information headers (and their longer versions).
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "image/frame_reader.h"
 #include "image/packed_dib.h"
+#include "platform/file.h"
 
 namespace zelvo {
 
-// True when the file opens, its first read yields more than 54 bytes and begins "BM".
-// A path without extension gets ".bmp" appended first (as for the readers).
+// The name a BMP is looked for under: `path`, with ".bmp" added when it has no extension;
+// "" when that would not fit a path buffer.
+std::string BmpFileName(const char* path);
+// True when the open file's first read yields more than 54 bytes and begins "BM".
+bool LooksLikeBmp(ReadOnlyFile& file);
+// True when the file at BmpFileName(path) opens and LooksLikeBmp.
 bool IsBmpFile(const char* path);
-// Header and colour table; the height keeps the file's sign, compression its value.
-PackedDib ReadBmpHeader(const char* path);
-// The complete image: uncompressed, bottom-up, positive height. A file that ends before
-// the pixel data its header promises is still read (what is missing stays black); then
-// *cutShort, when given, is set.
-PackedDib ReadBmp(const char* path, bool* cutShort = nullptr);
 
-// The same two readers over a whole file image already in memory (bytes 0 to size - 1 of
-// the file); the file readers and the fuzz target share this one decoder.
+// The frame reader's BMP reader, over a file it has opened: the header (with the colour
+// table, height and compression as the file has them) or the complete image, uncompressed,
+// bottom-up, positive height. A file that ends before the pixel data its header promises
+// is still read (what is missing stays black, cutShort set); the rows it lacks are never
+// touched, so such a file costs memory for what it holds. `budget` is asked for the block
+// before it is made.
+FrameRead ReadBmpFile(ReadOnlyFile& file, bool headerOnly, FrameBudget* budget);
+
+// The same readers by name (BmpFileName) and over a whole file image already in memory
+// (bytes 0 to size - 1 of the file, which the fuzz target uses): empty when unreadable.
+PackedDib ReadBmpHeader(const char* path);
+PackedDib ReadBmp(const char* path, bool* cutShort = nullptr);
 PackedDib ReadBmpHeaderFromMemory(const std::uint8_t* data, std::size_t size);
 PackedDib ReadBmpFromMemory(const std::uint8_t* data, std::size_t size, bool* cutShort = nullptr);
 
-// Expand run-length data `in` into `pixels` (a pixel area of `stride * rows` bytes plus one
-// spare byte). They never write outside that area; false when the header does not suit
-// the format (bit count, negative height).
+// Expand run-length data `in` into `pixels`: a pixel area of `stride * rows` bytes plus
+// one spare byte, all zero on entry. Pixels the stream does not set stay zero, and bytes
+// past the last one it reaches are not touched. They never write outside that area; false
+// when the header does not suit the format (bit count, negative height).
 bool ExpandRle8(const std::uint8_t* in, std::size_t inLength, std::uint8_t* pixels, const DibHeader& header);
 bool ExpandRle4(const std::uint8_t* in, std::size_t inLength, std::uint8_t* pixels, const DibHeader& header);
 

@@ -1,5 +1,6 @@
 #include "image/packed_dib.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -119,6 +120,9 @@ namespace {
 
 constexpr std::size_t kCachedBlockMinimum = std::size_t{1} << 20;
 constexpr std::size_t kCachedBlockCount = 8;
+// What the kept blocks may hold together: enough for a few frames of any common size, and
+// no reserve of gigabytes after a job whose frames came in odd sizes.
+constexpr std::size_t kCachedBytes = std::size_t{64} << 20;
 
 struct CachedBlock {
   std::uint8_t* block;
@@ -129,6 +133,7 @@ struct CachedBlock {
 struct BlockCache {
   std::mutex mutex;
   std::vector<CachedBlock> blocks;
+  std::size_t bytes = 0;
 };
 BlockCache& Cache() {
   static BlockCache* cache = new BlockCache;
@@ -144,6 +149,7 @@ std::uint8_t* TakeCachedBlock(std::size_t bytes, std::size_t* capacity) {
     const CachedBlock found = cache.blocks[i];
     if (found.capacity >= bytes && found.capacity - bytes <= bytes / 4) {
       cache.blocks.erase(cache.blocks.begin() + static_cast<std::ptrdiff_t>(i));
+      cache.bytes -= found.capacity;
       *capacity = found.capacity;
       return found.block;
     }
@@ -155,24 +161,29 @@ std::uint8_t* TakeCachedBlock(std::size_t bytes, std::size_t* capacity) {
 
 void DibBlockRelease::operator()(std::uint8_t* block) const {
   if (block == nullptr) return;
-  if (capacity >= kCachedBlockMinimum) {
+  if (capacity >= kCachedBlockMinimum && capacity <= kCachedBytes) {
     BlockCache& cache = Cache();
-    std::uint8_t* evicted = nullptr;
+    std::vector<std::uint8_t*> evicted;
     {
       std::lock_guard<std::mutex> lock(cache.mutex);
       try {
-        if (cache.blocks.size() >= kCachedBlockCount) {
-          evicted = cache.blocks.front().block;  // the oldest goes
+        evicted.reserve(kCachedBlockCount);
+        cache.blocks.reserve(kCachedBlockCount);
+        while (!cache.blocks.empty() &&
+               (cache.blocks.size() >= kCachedBlockCount || cache.bytes + capacity > kCachedBytes)) {
+          evicted.push_back(cache.blocks.front().block);  // the oldest go
+          cache.bytes -= cache.blocks.front().capacity;
           cache.blocks.erase(cache.blocks.begin());
         }
         cache.blocks.push_back({block, capacity});
+        cache.bytes += capacity;
         block = nullptr;
       } catch (const std::bad_alloc&) {
       }
     }
-    delete[] evicted;
+    for (std::uint8_t* old : evicted) std::free(old);
   }
-  delete[] block;
+  std::free(block);
 }
 
 void ReleaseCachedBlocks() {
@@ -181,8 +192,9 @@ void ReleaseCachedBlocks() {
   {
     std::lock_guard<std::mutex> lock(cache.mutex);
     blocks.swap(cache.blocks);
+    cache.bytes = 0;
   }
-  for (const CachedBlock& b : blocks) delete[] b.block;
+  for (const CachedBlock& b : blocks) std::free(b.block);
 }
 
 PackedDib PackedDib::Make(std::uint64_t bytes, bool zeroed) {
@@ -190,11 +202,12 @@ PackedDib PackedDib::Make(std::uint64_t bytes, bool zeroed) {
   if (bytes == 0 || bytes > kMaxDibBlock || bytes > SIZE_MAX) return dib;
   const std::size_t size = static_cast<std::size_t>(bytes);
   std::size_t capacity = size;
-  std::uint8_t* block = TakeCachedBlock(size, &capacity);
-  if (block != nullptr) {
-    if (zeroed) std::memset(block, 0, size);
-  } else {
-    block = zeroed ? new (std::nothrow) std::uint8_t[size]() : new (std::nothrow) std::uint8_t[size];
+  // A zeroed block comes straight from the system, whose fresh pages are zero until
+  // written: a picture whose file holds little of it costs little, whatever its size. A
+  // block its reader overwrites whole may be one kept from an earlier frame.
+  std::uint8_t* block = zeroed ? nullptr : TakeCachedBlock(size, &capacity);
+  if (block == nullptr) {
+    block = static_cast<std::uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
     if (block == nullptr) return dib;
   }
   dib.block_ = std::unique_ptr<std::uint8_t[], DibBlockRelease>(block, DibBlockRelease{capacity});

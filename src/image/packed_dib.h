@@ -82,7 +82,8 @@ class PackedDib {
   PackedDib& operator=(const PackedDib&) = delete;
 
   // A block of `bytes` bytes, zero-filled; empty when the size is 0, above kMaxDibBlock or
-  // cannot be allocated.
+  // cannot be allocated. Its pages cost memory only once written: a reader may leave the
+  // parts a file lacks untouched.
   static PackedDib Allocate(std::uint64_t bytes);
   // The same without the zero fill, for a reader that writes every byte of the block
   // itself (padding and slack included), so that no byte is left undefined.
@@ -109,10 +110,11 @@ class PackedDib {
 };
 
 // The frames of a job are blocks of the same few megabytes again and again, made on one
-// thread and freed on another. A handful of freed blocks of a megabyte or more are kept
-// and given to the next frame of about the same size, so a frame costs no fresh pages of
-// memory (page faults) and no heap grows with the length of a job. This frees the kept
-// ones; a job calls it when it ends.
+// thread and freed on another. A handful of freed blocks of a megabyte or more (64 MiB
+// together at most) are kept and given to the next frame of about the same size that its
+// reader overwrites whole, so a frame costs no fresh pages of memory (page faults) and no
+// heap grows with the length of a job. This frees the kept ones; a job calls it when it
+// ends.
 void ReleaseCachedBlocks();
 
 // A packed DIB checked for drawing, with where its parts are.

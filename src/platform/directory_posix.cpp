@@ -5,28 +5,27 @@
 #include <sys/stat.h>
 
 #include "platform/directory.h"
+#include "platform/handles_posix.h"
 
 namespace zelvo {
 
 struct FolderListing::State {
-  DIR* dir = nullptr;
+  DirectoryStream dir;
   struct dirent* entry = nullptr;
 };
 
 FolderListing::FolderListing(const std::string& folder, const std::string& /*pattern*/)
     : state_(std::make_unique<State>()) {
-  state_->dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  state_->dir.reset(::opendir(folder.empty() ? "." : folder.c_str()));
 }
 
-FolderListing::~FolderListing() {
-  if (state_->dir != nullptr) ::closedir(state_->dir);
-}
+FolderListing::~FolderListing() = default;
 
 bool FolderListing::is_open() const { return state_->dir != nullptr; }
 
 const char* FolderListing::Next() {
   if (state_->dir == nullptr) return nullptr;
-  state_->entry = ::readdir(state_->dir);
+  state_->entry = ::readdir(state_->dir.get());
   return state_->entry != nullptr ? state_->entry->d_name : nullptr;
 }
 
@@ -37,7 +36,7 @@ bool FolderListing::IsFile() {
   if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) return false;
   // A link counts by what it points to; some file systems report no type at all.
   struct stat st;
-  return ::fstatat(::dirfd(state_->dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+  return ::fstatat(::dirfd(state_->dir.get()), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FolderListing::NamesIgnoreCase() { return false; }

@@ -44,10 +44,11 @@ std::string TemporaryTag(std::size_t room, const std::string& extension, unsigne
 
 }  // namespace
 
-std::string CreateTemporaryBeside(const char* path, int* error) {
-  int dummy = 0;
-  if (error == nullptr) error = &dummy;
-  *error = EINVAL;
+std::string FindTemporaryName(const char* path, const std::function<FileResult(const std::string&)>& create,
+                              FileResult* result) {
+  FileResult dummy;
+  if (result == nullptr) result = &dummy;
+  *result = FileResult::System(EINVAL);
   if (path == nullptr) return std::string();
   const PathSplit at = SplitPath(path);
   const std::string folder(path, at.name);
@@ -57,11 +58,15 @@ std::string CreateTemporaryBeside(const char* path, int* error) {
   for (unsigned attempt = 0; attempt < 256; ++attempt) {
     const std::string candidate = folder + TemporaryTag(room, extension, attempt);
     if (candidate == path) continue;
-    *error = CreateNewFile(candidate.c_str());
-    if (*error == 0) return candidate;
-    if (*error != EEXIST) return std::string();
+    *result = create(candidate);
+    if (*result) return candidate;
+    if (result->kind != FileFailure::kSystem || result->error != EEXIST) return std::string();
   }
   return std::string();
+}
+
+std::string CreateTemporaryBeside(const char* path, FileResult* result) {
+  return FindTemporaryName(path, [](const std::string& candidate) { return CreateNewFile(candidate.c_str()); }, result);
 }
 
 }  // namespace zelvo

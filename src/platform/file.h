@@ -3,9 +3,29 @@
 // in the active code page; the Windows build uses the A-functions with them.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zelvo {
+
+// How a file operation ended: every file function of this layer reports failure this one
+// way, the kind and, for kSystem, the system's reason as an errno value.
+enum class FileFailure {
+  kNone,
+  kSystem,       // the system refused; `error` says why
+  kNotAFile,     // a folder, device, pipe or socket stands where a file was expected
+  kLinkRefused,  // a link the system itself would not follow there: another user's link in
+                 // a folder everyone may write to that has the sticky bit (like /tmp)
+  kSwapped,      // the name of a file being written no longer names that file
+};
+struct FileResult {
+  FileFailure kind = FileFailure::kNone;
+  int error = 0;  // an errno value for kSystem, else 0
+
+  explicit operator bool() const { return kind == FileFailure::kNone; }
+  static FileResult Failed(FileFailure kind) { return FileResult{kind, 0}; }
+  static FileResult System(int error) { return FileResult{FileFailure::kSystem, error}; }
+};
 
 // A file opened read-only with read sharing allowed; closed by the destructor.
 class ReadOnlyFile {
@@ -16,7 +36,9 @@ class ReadOnlyFile {
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-  bool Open(const char* path);
+  // Opens `path`. Only a regular file opens: a folder, pipe, device or socket is refused
+  // (kNotAFile) without ever waiting for a writer or a device to answer.
+  FileResult Open(const char* path);
   void Close();
   bool is_open() const { return handle_ != kClosed; }
   // Reads up to n bytes; returns the count read (short at the end of the file) or -1.
@@ -32,11 +54,11 @@ class ReadOnlyFile {
   std::intptr_t handle_ = kClosed;
 };
 
-// Removes a file; false when it could not be removed (absence counts as removed).
-bool RemoveFile(const char* path);
+// Removes a file (absence counts as removed).
+FileResult RemoveFile(const char* path);
 // Moves `from` onto `to`, replacing `to` if it exists, in one step where the system allows.
 // (Not named ReplaceFile: the Windows headers define that name as a macro.)
-bool MoveOnto(const char* from, const char* to);
+FileResult MoveOnto(const char* from, const char* to);
 // True when a file or folder of that name exists.
 bool PathExists(const char* path);
 
@@ -48,33 +70,28 @@ enum class OutputKind {
 };
 OutputKind ProbeOutput(const char* path);
 
-// Where a new file for `path` belongs: the file a symbolic link (or a chain of them) ends
-// at, so the link stays and its target gets the new content; `path` itself otherwise.
-// False when that name does not fit kPathSize.
-bool ResolveOutputTarget(const char* path, char* target);
-
-// Creates a new, empty file in the folder of `path`, exclusively (never an existing name,
-// also against other processes doing the same), under a name that carries the process id
-// and keeps `path`'s extension where the length limit leaves room for them, and shorter
-// forms otherwise: any name the limit admits gets a temporary name beside it. Returns the
-// name, or an empty string when none could be created (*error is the system's reason as
-// an errno value: EEXIST when every tried name was taken).
-std::string CreateTemporaryBeside(const char* path, int* error);
-
-// 0 when `path` opens as a file for reading, else the system's reason as an errno value
-// (ENOENT, EACCES, EISDIR for a folder...).
-int OpenFailure(const char* path);
+// Tries names for a new temporary file in the folder of `path`, each as `create` makes it
+// (exclusively: kSystem with EEXIST when the name is taken), until one is made or a
+// failure other than a taken name. The names carry the process id and keep `path`'s
+// extension where the length limit leaves room for them, and take shorter forms
+// otherwise: any name the limit admits gets a temporary name beside it. Returns the name
+// made, or "" with *result saying why none was.
+std::string FindTemporaryName(const char* path, const std::function<FileResult(const std::string&)>& create,
+                              FileResult* result);
+// FindTemporaryName with CreateNewFile: a new, empty file beside `path`, closed again.
+std::string CreateTemporaryBeside(const char* path, FileResult* result);
 
 // Creates `path` as a new empty file, failing when anything of that name exists (O_EXCL,
-// CREATE_NEW). Returns 0, or the system's reason as an errno value (EEXIST when taken).
-int CreateNewFile(const char* path);
+// CREATE_NEW; kSystem with EEXIST when taken).
+FileResult CreateNewFile(const char* path);
 
 // The id of this process, as the system numbers processes.
 unsigned long CurrentProcessId();
 
-// Gives `to` the permission bits of `from`, and its owner and group where the process
-// may set them. False when `from` cannot be read or the bits cannot be set.
-bool CopyFileMode(const char* from, const char* to);
+// Windows: gives `to` the attributes of `from` that the user set (hidden, system,
+// archive), as the file that replaces it should keep them. Not on Linux, where the output
+// file sets mode, owner and group on its open descriptor instead (OutputFile::Commit).
+FileResult CopyFileMode(const char* from, const char* to);
 
 // A key that is equal for two paths naming the same file (links and other spellings
 // included) and empty when nothing of that name exists: device and inode on Linux, the

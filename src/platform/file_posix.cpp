@@ -1,16 +1,14 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "platform/path_buffer.h"
+#include "platform/handles_posix.h"
 
 namespace zelvo {
 
@@ -20,25 +18,25 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
-bool ReadOnlyFile::Open(const char* path) {
+FileResult ReadOnlyFile::Open(const char* path) {
   Close();
-  int fd = -1;
+  // Non-blocking, so that a pipe or a device standing where a file is expected can never
+  // make the open wait (for a writer, a modem line); anything but a regular file is then
+  // refused before a single byte is read.
+  FileDescriptor fd;
   do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  handle_ = fd;
+    fd.reset(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  } while (!fd && errno == EINTR);
+  if (!fd) return FileResult::System(errno);
   struct stat st;
-  // A folder opens on Linux but is no file to read.
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    Close();
-    return false;
-  }
-  return true;
+  if (::fstat(fd.get(), &st) != 0) return FileResult::System(errno);
+  if (!S_ISREG(st.st_mode)) return FileResult::Failed(FileFailure::kNotAFile);
+  handle_ = fd.release();
+  return FileResult();
 }
 
 void ReadOnlyFile::Close() {
-  if (handle_ != kClosed) ::close(Fd(handle_));
+  FileDescriptor owned{Fd(handle_)};  // closed on the way out
   handle_ = kClosed;
 }
 
@@ -69,9 +67,13 @@ std::int64_t ReadOnlyFile::Size() {
   return static_cast<std::int64_t>(st.st_size);
 }
 
-bool RemoveFile(const char* path) { return ::unlink(path) == 0 || errno == ENOENT; }
+FileResult RemoveFile(const char* path) {
+  return ::unlink(path) == 0 || errno == ENOENT ? FileResult() : FileResult::System(errno);
+}
 
-bool MoveOnto(const char* from, const char* to) { return ::rename(from, to) == 0; }
+FileResult MoveOnto(const char* from, const char* to) {
+  return ::rename(from, to) == 0 ? FileResult() : FileResult::System(errno);
+}
 
 bool PathExists(const char* path) {
   struct stat st;
@@ -88,60 +90,15 @@ OutputKind ProbeOutput(const char* path) {
   return S_ISREG(st.st_mode) ? OutputKind::kFile : OutputKind::kOther;
 }
 
-bool ResolveOutputTarget(const char* path, char* target) {
-  std::string current = path;
-  // Follows the chain one link at a time (a dangling link's target does not exist, so
-  // realpath cannot be used), relative targets taken from the link's own folder.
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    char link[PATH_MAX];
-    const ssize_t n = ::readlink(current.c_str(), link, sizeof link - 1);
-    if (n < 0) break;
-    link[n] = '\0';
-    if (link[0] == '/') {
-      current = link;
-    } else {
-      const PathSplit at = SplitPath(current.c_str());
-      current = current.substr(0, at.name) + link;
-    }
-  }
-  if (current.size() >= static_cast<std::size_t>(kPathSize)) return false;
-  std::memcpy(target, current.c_str(), current.size() + 1);
-  return true;
-}
-
-int OpenFailure(const char* path) {
-  ReadOnlyFile file;
-  if (file.Open(path)) return 0;
-  const int error = errno;
-  struct stat st;
-  if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-  return error != 0 ? error : EIO;
-}
-
-int CreateNewFile(const char* path) {
-  int fd = -1;
+FileResult CreateNewFile(const char* path) {
+  FileDescriptor fd;
   do {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno;
-  ::close(fd);
-  return 0;
+    fd.reset(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  } while (!fd && errno == EINTR);
+  return fd ? FileResult() : FileResult::System(errno);
 }
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
-
-bool CopyFileMode(const char* from, const char* to) {
-  struct stat st;
-  if (::stat(from, &st) != 0) return false;
-  // Owner first: changing it clears set-id bits, which the mode then restores. Only root
-  // may give a file away; others keep their own file and the folder's group.
-  if (::chown(to, st.st_uid, st.st_gid) != 0 && ::chown(to, static_cast<uid_t>(-1), st.st_gid) != 0) {
-    // Not permitted: the new file stays the writer's, as any newly saved file would.
-  }
-  return ::chmod(to, st.st_mode & 07777) == 0;
-}
 
 std::string FileIdentity(const char* path) {
   struct stat st;

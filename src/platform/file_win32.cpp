@@ -43,13 +43,13 @@ int LastErrorAsErrno() {
 
 }  // namespace
 
-bool ReadOnlyFile::Open(const char* path) {
+FileResult ReadOnlyFile::Open(const char* path) {
   Close();
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return FileResult::System(LastErrorAsErrno());
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
+  return FileResult();
 }
 
 void ReadOnlyFile::Close() {
@@ -84,12 +84,17 @@ std::int64_t ReadOnlyFile::Size() {
   return size.QuadPart;
 }
 
-bool RemoveFile(const char* path) {
-  return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+FileResult RemoveFile(const char* path) {
+  return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND ? FileResult()
+                                                                          : FileResult::System(LastErrorAsErrno());
 }
 
-bool MoveOnto(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+FileResult MoveOnto(const char* from, const char* to) {
+  // Write-through: the call returns only once the move is on the disk, so that a power
+  // cut right after it cannot leave the older file replaced by nothing.
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+             ? FileResult()
+             : FileResult::System(LastErrorAsErrno());
 }
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
@@ -105,34 +110,22 @@ OutputKind ProbeOutput(const char* path) {
   return GetFileType(file.get()) == FILE_TYPE_DISK ? OutputKind::kFile : OutputKind::kOther;
 }
 
-bool ResolveOutputTarget(const char* path, char* target) {
-  // Shortcuts are files of their own here; the output path is the file to replace.
-  const std::size_t n = std::strlen(path);
-  if (n >= static_cast<std::size_t>(kPathSize)) return false;
-  std::memcpy(target, path, n + 1);
-  return true;
-}
-
-int CreateNewFile(const char* path) {
+FileResult CreateNewFile(const char* path) {
   const FileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file ? 0 : LastErrorAsErrno();
-}
-
-int OpenFailure(const char* path) {
-  ReadOnlyFile file;
-  return file.Open(path) ? 0 : LastErrorAsErrno();
+  return file ? FileResult() : FileResult::System(LastErrorAsErrno());
 }
 
 unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
 
-bool CopyFileMode(const char* from, const char* to) {
+FileResult CopyFileMode(const char* from, const char* to) {
   // Permissions come from the folder's inherited access rules on Windows, as for any
   // newly saved file; the attributes the user set (hidden, archive) carry over. The
   // read-only one does not: it would keep the new file from replacing the old.
   const DWORD attributes = GetFileAttributesA(from);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileResult::System(LastErrorAsErrno());
   const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-  return SetFileAttributesA(to, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
+  return SetFileAttributesA(to, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0 ? FileResult()
+                                                                               : FileResult::System(LastErrorAsErrno());
 }
 
 std::string FileIdentity(const char* path) {

@@ -103,4 +103,64 @@ std::string FormatText(const char* form, ...) {
   return text;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at `p` that encodes a printable character
+// (no C1 control), or 0.
+int PrintableSequence(const unsigned char* p) {
+  const unsigned c = p[0];
+  int length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the second byte's range: no overlong or surrogate forms
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+    if (c == 0xC2) low = 0xA0;  // U+0080 to U+009F are the C1 controls
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (p[1] < low || p[1] > high) return 0;
+  for (int i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string TerminalSafe(const char* text) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != 0) {
+    const unsigned c = *p;
+    if (c >= 0x80) {
+      if (const int length = PrintableSequence(p)) {
+        out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
+        p += length;
+        continue;
+      }
+    }
+    if (c >= 7 && c <= 13) {
+      out += '\\';
+      out += "abtnvfr"[c - 7];
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c >= 0x7F) {
+      char octal[5];
+      std::snprintf(octal, sizeof octal, "\\%03o", c);
+      out += octal;
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++p;
+  }
+  return out;
+}
+
 }  // namespace zelvo

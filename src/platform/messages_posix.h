@@ -27,6 +27,13 @@ const char* Tr(const char* msgid) __attribute__((format_arg(1)));
 // A printf form (usually Tr's result) filled in, as a string of any length.
 std::string FormatText(const char* form, ...) __attribute__((format(printf, 1, 2)));
 
+// A file name (or any text from outside) as it may be printed to a terminal: control
+// characters, which a terminal would obey, written out as GNU tools write them (\033 for
+// escape, \r, \n, \a, \t, \b, \f, \v, the other C0 and C1 controls and DEL as octal
+// \NNN), bytes that are no valid UTF-8 as octal too, and a backslash doubled so that no
+// name can pass for another. Printable UTF-8 (Japanese included) is kept as it is.
+std::string TerminalSafe(const char* text);
+
 // The folder holding <lang>/LC_MESSAGES/zelvo.mo for the program at exePath: "locale"
 // beside the program (the build folder), else share/locale beside the program's folder
 // (bin/ under an install prefix). False, leaving *dir alone, when neither folder exists.

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/paths.h"
+#include "platform/file.h"
 #include "platform/path_buffer.h"
+#include "platform/paths.h"
 
 namespace zelvo {
 
@@ -21,18 +22,11 @@ bool Exists(const char* path) {
   return ::stat(path, &st) == 0;
 }
 
-// True for a regular file that opens for reading. Non-blocking, so that a FIFO standing
-// where a frame is expected cannot hang the check.
+// True for a regular file that opens for reading; a FIFO standing where a frame is
+// expected cannot hang the check (ReadOnlyFile never waits on one).
 bool OpensAsFile(const char* path) {
-  int fd = -1;
-  do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat st;
-  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  return regular;
+  ReadOnlyFile file;
+  return static_cast<bool>(file.Open(path));
 }
 
 }  // namespace

@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+
 #include "image/packed_dib.h"
+#include "platform/handles_posix.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
@@ -31,6 +34,10 @@ std::string Output(const std::string& command) {
 }
 
 bool HaveFfmpeg() { return std::system("ffprobe -version >/dev/null 2>&1 && ffmpeg -version >/dev/null 2>&1") == 0; }
+
+FileDescriptor CreateFile(const std::string& path) {
+  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+}
 
 AviVideoStream Stream(int width, int height) {
   AviVideoStream stream;
@@ -55,8 +62,9 @@ TEST(AviFilePosix, FramesOfEverySizeComeBackAcrossSegments) {
     const std::string path = dir.Join("frames.avi");
     AviFile file;
     file.set_segment_limit(c.segmentLimit);
-    int error = 0;
-    ASSERT_TRUE(file.Create(path.c_str(), Stream(16, 8), &error)) << error;
+    const FileDescriptor fd = CreateFile(path);
+    const WriteResult created = file.Create(fd.get(), Stream(16, 8));
+    ASSERT_TRUE(created) << created.error;
     std::string expected;
     std::uint32_t seed = 7;
     for (int f = 0; f < c.frames; ++f) {
@@ -78,13 +86,13 @@ TEST(AviFilePosix, FramePastTheIndexEntrySizeIsRefusedUnread) {
   test::TempDir dir;
   const std::string path = dir.Join("huge.avi");
   AviFile file;
-  int error = 0;
-  ASSERT_TRUE(file.Create(path.c_str(), Stream(16, 8), &error)) << error;
+  const FileDescriptor fd = CreateFile(path);
+  ASSERT_TRUE(file.Create(fd.get(), Stream(16, 8)));
   const std::uint8_t small[4] = {1, 2, 3, 4};
   ASSERT_TRUE(file.WriteFrame(small, sizeof small, true));
   const std::size_t tooLarge = static_cast<std::size_t>(0x80000000u);  // fits a 32-bit size_t
-  EXPECT_FALSE(file.WriteFrame(small, tooLarge, true));  // would read far past `small`
-  EXPECT_FALSE(file.WriteFrame(small, sizeof small, true));
+  EXPECT_EQ(file.WriteFrame(small, tooLarge, true).kind, WriteFailure::kSizeLimit);  // would read far past `small`
+  EXPECT_EQ(file.WriteFrame(small, sizeof small, true).kind, WriteFailure::kSizeLimit);
   EXPECT_FALSE(file.Finish());
   // avih's dwTotalFrames, the fifth field after RIFF, LIST hdrl and the avih chunk header.
   std::FILE* in = std::fopen(path.c_str(), "rb");

@@ -22,6 +22,7 @@
 
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
+#include "platform/output_file.h"
 
 namespace zelvo {
 namespace {
@@ -142,17 +143,45 @@ AviSaver::Chooser Choose(const CodecChoice& choice) {
   };
 }
 
-// Writes `count` frames of TestImage through the saver and keeps what each canvas held.
+// A movie as the job makes one: the saver writes into the temporary file beside `path`,
+// which Finish puts in place.
+class Movie {
+ public:
+  Movie(AviSaver& saver, const std::string& path) : saver_(saver) {
+    ready_ = output_.Open(path.c_str()) && output_.CreateTemporary();
+  }
+  WriteResult Begin(int width, int height, int rate = 15000) {
+    return ready_ ? saver_.Begin(width, height, output_, 1000, rate) : WriteResult::Failed(WriteFailure::kSystem);
+  }
+  bool Finish() { return saver_.Finish() && output_.Commit(); }
+  OutputFile& output() { return output_; }
+
+ private:
+  AviSaver& saver_;
+  OutputFile output_;
+  bool ready_ = false;
+};
+
+// What a picture looks like on a canvas of width x height, as ffmpeg gives a frame back.
+std::string Drawn(const PackedDib& image, int width, int height) {
+  FrameCanvas canvas;
+  canvas.Create(width, height);
+  EXPECT_EQ(DrawPackedDib(canvas, image), 0);
+  return TopDown(canvas);
+}
+
+// Writes `count` frames of TestImage through the saver and keeps what each should show.
 Written WriteMovie(AviSaver& saver, const std::string& path, int width, int height, int count,
                    int rate = 15000) {
   Written w;
-  if (!saver.Open(width, height, path.c_str(), 1000, rate)) return w;
+  Movie movie(saver, path);
+  if (!movie.Begin(width, height, rate)) return w;
   for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(saver.DrawPackedDib(TestImage(width, height, i)), 0);
-    EXPECT_TRUE(saver.WriteFrame()) << i;
-    w.frames.push_back(TopDown(saver.canvas()));
+    const PackedDib image = TestImage(width, height, i);
+    EXPECT_TRUE(saver.Append(image)) << i;
+    w.frames.push_back(Drawn(image, width, height));
   }
-  w.closed = saver.Close();
+  w.closed = movie.Finish();
   return w;
 }
 
@@ -281,8 +310,22 @@ TEST(AviSaverPosix, OddSizesKeepEveryLosslessPixel) {
   }
 }
 
+// The same picture stored top-down: it has to be drawn, row by row, onto the canvas.
+PackedDib TopDownCopy(const PackedDib& image) {
+  PackedDib copy = PackedDib::Allocate(image.size());
+  std::memcpy(copy.data(), image.data(), image.size());
+  DibHeader header = image.header();
+  const std::size_t stride = static_cast<std::size_t>(DibStride(header.width, 24));
+  for (int y = 0; y < header.height; ++y) {
+    std::memcpy(copy.pixels() + y * stride, image.pixels() + (header.height - 1 - y) * stride, stride);
+  }
+  header.height = -header.height;
+  copy.set_header(header);
+  return copy;
+}
+
 // Frames of the canvas's shape go to the file straight from their own block; the file must
-// be what drawing them first gives, also around frames that are drawn (smaller, 8-bit).
+// be what drawing them first gives, also around frames that are drawn (smaller).
 TEST(AviSaverPosix, FramesOfTheCanvasShapeWriteAsIfDrawn) {
   TempDir dir;
   for (const char* codec : {"dib", "ffv1"}) {
@@ -295,17 +338,13 @@ TEST(AviSaverPosix, FramesOfTheCanvasShapeWriteAsIfDrawn) {
     for (int direct = 0; direct < 2; ++direct) {
       AviSaver saver(Choose(choice));
       const std::string path = dir.File(direct ? "direct.avi" : "drawn.avi");
-      ASSERT_TRUE(saver.Open(34, 20, path.c_str(), 1000, 15000));
+      Movie movie(saver, path);
+      ASSERT_TRUE(movie.Begin(34, 20));
       for (int i = 0; i < 4; ++i) {
         const PackedDib image = TestImage(i == 2 ? 20 : 34, i == 2 ? 11 : 20, i);  // frame 2 is smaller
-        if (direct) {
-          EXPECT_EQ(saver.DrawAndWrite(image), FrameOutcome::kWritten) << i;
-        } else {
-          EXPECT_EQ(saver.DrawPackedDib(image), 0);
-          EXPECT_TRUE(saver.WriteFrame());
-        }
+        EXPECT_TRUE(direct ? saver.Append(image) : saver.Append(TopDownCopy(image))) << i;
       }
-      ASSERT_TRUE(saver.Close());
+      ASSERT_TRUE(movie.Finish());
       files[direct] = ReadFile(path);
     }
     EXPECT_FALSE(files[0].empty());
@@ -326,12 +365,16 @@ TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
       messages.push_back(text);
     });
     const std::string path = dir.File("odd420.avi");
-    EXPECT_FALSE(saver.Open(33, 18, path.c_str(), 1000, 15000));
+    {
+      Movie movie(saver, path);
+      EXPECT_EQ(movie.Begin(33, 18).kind, WriteFailure::kStopped);
+      EXPECT_EQ(movie.output().descriptor() >= 0 ? lseek(movie.output().descriptor(), 0, SEEK_END) : -1, 0);
+    }
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Could not create the compressed stream.", 0), 0u) << messages[0];
     EXPECT_NE(messages[0].find("33"), std::string::npos) << messages[0];
     EXPECT_NE(access(path.c_str(), F_OK), 0);
-    EXPECT_FALSE(saver.WriteFrame());
+    EXPECT_FALSE(saver.Append(TestImage(33, 18, 0)));
   }
 }
 
@@ -360,12 +403,13 @@ TEST(AviSaverPosix, NegativeHeightIsTakenAsItsSize) {
   TempDir dir;
   AviSaver saver(Choose(CodecChoice{}));
   const std::string path = dir.File("negative.avi");
-  ASSERT_TRUE(saver.Open(10, -6, path.c_str(), 1000, 15000));
+  Movie movie(saver, path);
+  ASSERT_TRUE(movie.Begin(10, -6));
   EXPECT_EQ(saver.canvas().height(), 6);
-  EXPECT_EQ(saver.DrawPackedDib(TestImage(10, 6, 1)), 0);
-  EXPECT_TRUE(saver.WriteFrame());
-  const std::string expected = TopDown(saver.canvas());
-  ASSERT_TRUE(saver.Close());
+  const PackedDib image = TopDownCopy(TestImage(10, 6, 1));
+  EXPECT_TRUE(saver.Append(image));
+  const std::string expected = Drawn(image, 10, 6);
+  ASSERT_TRUE(movie.Finish());
   auto probe = Probe(path);
   EXPECT_EQ(probe["height"], "6");
   EXPECT_TRUE(Decode(path) == expected);
@@ -428,17 +472,21 @@ TEST(AviSaverPosix, FailedWriteIsReportedAndTheFileClaimsNoFrames) {
       CodecChoice choice;
       choice.codec = codec;
       AviSaver saver(Choose(choice));
-      if (!saver.Open(320, 240, path.c_str(), 1000, 15000)) return 10;
+      Movie movie(saver, path);
+      if (!movie.Begin(320, 240)) return 10;
       int failedAt = -1;
+      WriteResult failure;
       for (int i = 0; i < 200 && failedAt < 0; ++i) {
-        saver.DrawPackedDib(TestImage(320, 240, i));
-        if (!saver.WriteFrame()) failedAt = i;
+        failure = saver.Append(TestImage(320, 240, i));
+        if (!failure) failedAt = i;
       }
       if (failedAt < 0) return 11;                        // the limit never showed
+      if (failure.kind != WriteFailure::kSystem || failure.error != EFBIG) return 16;  // the system's reason
       if (saver.nextFrame() != failedAt + 1) return 12;   // index advanced on the failure
-      if (saver.WriteFrame()) return 13;                  // nothing more after a failure
+      if (saver.Append(TestImage(320, 240, 0))) return 13;  // nothing more after a failure
       if (saver.nextFrame() != failedAt + 2) return 14;
-      return saver.Close() ? 15 : 0;
+      if (saver.Finish()) return 15;
+      return movie.output().Commit() ? 0 : 17;  // the file as the failure left it, to look at
     });
     EXPECT_EQ(result, 0);
     const std::vector<std::uint8_t> b = ReadFile(path);
@@ -458,11 +506,13 @@ TEST(AviSaverPosix, CancelledChoiceCreatesNothingAndSaysNothing) {
   AviSaver saver([](CodecChoice*) { return false; },
                  [&](const char*, const char*) { ++messages; });
   const std::string path = dir.File("cancel.avi");
-  EXPECT_FALSE(saver.Open(16, 16, path.c_str(), 1000, 15000));
+  {
+    Movie movie(saver, path);
+    EXPECT_EQ(movie.Begin(16, 16).kind, WriteFailure::kStopped);
+  }
   EXPECT_EQ(messages, 0);
   EXPECT_NE(access(path.c_str(), F_OK), 0);
-  EXPECT_FALSE(saver.WriteFrame());
-  EXPECT_EQ(saver.DrawPackedDib(TestImage(4, 4, 0)), 1);
+  EXPECT_FALSE(saver.Append(TestImage(4, 4, 0)));
 }
 
 TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
@@ -473,8 +523,6 @@ TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
     int width, height, rate;
     std::string message;  // the start of the message (all of it where it names the file)
   } cases[] = {
-      {"missing folder", "dib", "", dir.File("no/such/folder.avi"), 8, 8, 15000,
-       "Could not open the file to save.\n" + dir.File("no/such/folder.avi") + "\n" + std::strerror(ENOENT)},
       {"unknown option", "mjpeg", "no_such_option=1", dir.File("opt.avi"), 8, 8, 15000,
        "Could not create the compressed stream.\nThe mjpeg encoder has no option no_such_option."},
       {"unknown codec", "nonesuch", "", dir.File("codec.avi"), 8, 8, 15000, "Could not create the compressed stream."},
@@ -489,7 +537,10 @@ TEST(AviSaverPosix, FailuresSendTheirMessageWithCaption) {
     choice.codec = c.codec;
     choice.options = c.options;
     AviSaver saver(Choose(choice), [&](const char* caption, const char* text) { got.emplace_back(caption, text); });
-    EXPECT_FALSE(saver.Open(c.width, c.height, c.path.c_str(), 1000, c.rate));
+    {
+      Movie movie(saver, c.path);
+      EXPECT_EQ(movie.Begin(c.width, c.height, c.rate).kind, WriteFailure::kStopped);
+    }
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].first, "AviSaver");
     EXPECT_EQ(got[0].second.rfind(c.message, 0), 0u) << got[0].second;
@@ -531,16 +582,18 @@ TEST(CodecChoiceCheck, RefusesWhatTheEncoderWouldRefuseAndNamesCodecsForAnySize)
 TEST(AviSaverPosix, WritesOutsideAnOpenFileAreRefused) {
   TempDir dir;
   AviSaver saver(Choose(CodecChoice{}));
-  EXPECT_FALSE(saver.WriteFrame());
+  const PackedDib image = TestImage(4, 4, 0);
+  EXPECT_FALSE(saver.Append(image));
   EXPECT_EQ(saver.nextFrame(), 0);
-  EXPECT_TRUE(saver.Close());
+  EXPECT_TRUE(saver.Finish());
   const std::string path = dir.File("once.avi");
-  ASSERT_TRUE(saver.Open(4, 4, path.c_str(), 1000, 15000));
-  EXPECT_TRUE(saver.WriteFrame());
-  EXPECT_TRUE(saver.WriteFrame());
+  Movie movie(saver, path);
+  ASSERT_TRUE(movie.Begin(4, 4));
+  EXPECT_TRUE(saver.Append(image));
+  EXPECT_TRUE(saver.Append(image));
   EXPECT_EQ(saver.nextFrame(), 2);
-  EXPECT_TRUE(saver.Close());
-  EXPECT_FALSE(saver.WriteFrame());
+  EXPECT_TRUE(movie.Finish());
+  EXPECT_FALSE(saver.Append(image));
   EXPECT_EQ(saver.nextFrame(), 0);
 }
 
@@ -549,12 +602,15 @@ TEST(AviSaverPosix, OpeningAgainCompletesTheFirstFile) {
   TempDir dir;
   AviSaver saver(Choose(CodecChoice{}));
   const std::string first = dir.File("first.avi"), second = dir.File("second.avi");
-  ASSERT_TRUE(saver.Open(8, 8, first.c_str(), 1000, 15000));
-  ASSERT_TRUE(saver.WriteFrame());
-  ASSERT_TRUE(saver.WriteFrame());
-  ASSERT_TRUE(saver.Open(8, 8, second.c_str(), 1000, 15000));
-  ASSERT_TRUE(saver.WriteFrame());
-  ASSERT_TRUE(saver.Close());
+  const PackedDib image = TestImage(8, 8, 0);
+  Movie one(saver, first), two(saver, second);
+  ASSERT_TRUE(one.Begin(8, 8));
+  ASSERT_TRUE(saver.Append(image));
+  ASSERT_TRUE(saver.Append(image));
+  ASSERT_TRUE(two.Begin(8, 8));
+  ASSERT_TRUE(one.output().Commit());
+  ASSERT_TRUE(saver.Append(image));
+  ASSERT_TRUE(two.Finish());
   EXPECT_EQ(Probe(first)["nb_read_frames"], "2");
   EXPECT_EQ(Probe(second)["nb_read_frames"], "1");
 }
@@ -573,18 +629,19 @@ TEST(AviSaverPosix, DataRateIsKilobytesPerSecond) {
     choice.dataRate = c.kilobytes;
     AviSaver saver(Choose(choice));
     const std::string path = dir.File("rate.avi");
-    ASSERT_TRUE(saver.Open(320, 240, path.c_str(), 1000, 15000));
+    Movie movie(saver, path);
+    ASSERT_TRUE(movie.Begin(320, 240));
     unsigned seed = 1;
     for (int i = 0; i < 60; ++i) {
-      ASSERT_EQ(saver.DrawPackedDib(TestImage(320, 240, i * 3)), 0);
-      std::uint8_t* p = saver.canvas().data();
-      for (std::size_t k = 0; k < saver.canvas().bytes(); ++k) {  // grain: costs bits
+      PackedDib image = TestImage(320, 240, i * 3);
+      std::uint8_t* p = image.pixels();
+      for (std::size_t k = 0; k < static_cast<std::size_t>(DibStride(320, 24)) * 240; ++k) {  // grain: costs bits
         seed = seed * 1103515245u + 12345u;
         p[k] = static_cast<std::uint8_t>(p[k] / 2 + (seed >> 28));
       }
-      ASSERT_TRUE(saver.WriteFrame());
+      ASSERT_TRUE(saver.Append(image));
     }
-    ASSERT_TRUE(saver.Close());
+    ASSERT_TRUE(movie.Finish());
     const double seconds = 60 / 15.0;
     const double payload = static_cast<double>(ReadFile(path).size());
     const double perSecond = payload / seconds / 1024;

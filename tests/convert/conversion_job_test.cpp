@@ -62,6 +62,7 @@ struct Script {
   int failDrawAt = -1;          // frame index whose drawing fails
   int failWriteAt = -1;         // frame index whose write fails
   bool writePastLimit = false;  // that write fails because the file would pass its size limit
+  bool writeNoMemory = false;   // that write fails for want of memory (the canvas, the encoder)
   int writeError = 0;           // the system's reason the writer gives for that failure
   bool failClose = false;
 };
@@ -83,41 +84,34 @@ struct Record {
 class RecordingWriter : public FrameWriter {
  public:
   RecordingWriter(const Script& script, Record* record) : script_(script), record_(record) {}
-  bool Open(int width, int height, const char* path, int scale, int rate) override {
-    if (script_.cancelCodec) return false;
-    record_->openedPath = path;
+  WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override {
+    if (script_.cancelCodec) return WriteResult::Failed(WriteFailure::kStopped);
+    record_->openedPath = output.temporaryPath();
     record_->openedWidth = width;
     record_->openedHeight = height;
     record_->openedScale = scale;
     record_->openedRate = rate;
-    std::ofstream(path, std::ios::binary) << "partial";
-    return !script_.failOpenAfterCreate;
+    std::ofstream(record_->openedPath, std::ios::binary) << "partial";
+    return script_.failOpenAfterCreate ? WriteResult::Failed(WriteFailure::kStopped) : WriteResult();
   }
-  int DrawPackedDib(const PackedDib& image) override {
-    int index = static_cast<int>(drawn_++);
-    if (index == script_.failDrawAt) return 1;
-    mark_ = image.pixels()[2];  // first pixel's red byte (24-bit rows: blue, green, red)
-    return 0;
+  WriteResult Append(const PackedDib& image) override {
+    if (static_cast<int>(drawn_++) == script_.failDrawAt) return WriteResult::Failed(WriteFailure::kNotDrawn);
+    const int index = static_cast<int>(record_->marks.size());
+    record_->marks.push_back(image.pixels()[2]);  // first pixel's red byte (24-bit rows: blue, green, red)
+    if (index != script_.failWriteAt) return WriteResult();
+    if (script_.writeNoMemory) return WriteResult::Failed(WriteFailure::kNoMemory);
+    return script_.writePastLimit ? WriteResult::Failed(WriteFailure::kSizeLimit)
+                                  : WriteResult::Failed(WriteFailure::kSystem, script_.writeError);
   }
-  bool WriteFrame() override {
-    int index = static_cast<int>(record_->marks.size());
-    record_->marks.push_back(mark_);
-    return index != script_.failWriteAt;
-  }
-  int LastError() const override { return script_.writeError; }
-  bool PastSizeLimit() const override {
-    return script_.writePastLimit && static_cast<int>(record_->marks.size()) == script_.failWriteAt + 1;
-  }
-  bool Close() override {
+  WriteResult Finish() override {
     std::ofstream(record_->openedPath, std::ios::binary) << "complete:" << record_->marks.size();
-    return !script_.failClose;
+    return script_.failClose ? WriteResult::Failed(WriteFailure::kSystem) : WriteResult();
   }
 
  private:
   const Script& script_;
   Record* record_;
   std::size_t drawn_ = 0;
-  int mark_ = -1;
 };
 
 // Reader threads of the job's frame feed in the running test: every job test runs with
@@ -158,7 +152,8 @@ class ScriptedHost : public JobHost {
   std::string DescribeError(int error) override { return "reason " + std::to_string(error); }
   std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override {
     if (g_readers <= 1) return std::make_unique<DirectFeed>();
-    return std::make_unique<ReadAheadFeed>(walk, g_readers, ReadAheadDepth(g_readers, walk.width, walk.height));
+    return std::make_unique<ReadAheadFeed>(walk, g_readers, ReadAheadDepth(g_readers, walk.width, walk.height),
+                                           ReadAheadBudget(walk.width, walk.height));
   }
   std::unique_ptr<FrameWriter> CreateWriter() override {
     ++record.writersCreated;
@@ -274,6 +269,7 @@ TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       {"drawing failed", [] { Script s{{true, true}}; s.failDrawAt = 2; return s; }(), JobOutcome::kFailed, 2, ""},
       {"frame write failed", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeError = 28; return s; }(), JobOutcome::kFailed, 2, "out"},
       {"frame past the size limit", [] { Script s{{true, true}}; s.failWriteAt = 2; s.writePastLimit = true; return s; }(), JobOutcome::kFailed, 3, "large"},
+      {"no memory for a frame", [] { Script s{{true, true}}; s.failWriteAt = 1; s.writeNoMemory = true; return s; }(), JobOutcome::kFailed, 2, "memory"},
       {"completion failed", [] { Script s{{true, true}}; s.failClose = true; return s; }(), JobOutcome::kFailed, 5, "out"},
       {"replaced when complete", Script{{true, true}}, JobOutcome::kDone, 5, ""},
   };
@@ -303,6 +299,9 @@ TEST_P(ConversionJobTest, OutcomesLeaveAnOlderOutputExactlyAsItWas) {
       // The writer's reason, when it has one, follows the message on a line of its own.
       const std::string reason = c.script.writeError != 0 ? "reason 28\n" : "";
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nに書き込めませんでした。\n" + reason);
+    } else if (std::string(c.message) == "memory") {
+      ASSERT_EQ(host.record.messages.size(), 1u);
+      EXPECT_EQ(host.record.messages[0], local.Join("p002.bmp") + "\nを変換するためのメモリが足りません。\n");
     } else if (std::string(c.message) == "large") {
       ASSERT_EQ(host.record.messages.size(), 1u);
       EXPECT_EQ(host.record.messages[0], local.Join("p.avi") + "\nは2GBを超えるため、これ以上書き込めません。\n" +

@@ -25,6 +25,8 @@ std::string Frame(int mark) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+constexpr std::uint64_t kPlenty = std::uint64_t{1} << 30;  // a budget these small frames never reach
+
 FrameWalk Walk(const char* firstPath, int first, int last, int count) {
   FrameWalk walk;
   walk.firstPath = firstPath;
@@ -54,10 +56,10 @@ TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
     std::snprintf(path, sizeof path, "%s", dir.Join("f001.bmp").c_str());
     MakeFrameName(path, c.first);
     const int count = high - low + 1;
-    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth);
+    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth, kPlenty);
     for (int k = 0; k < count; ++k) {
       const int expected = c.first <= c.last ? c.first + k : c.first - k;
-      FeedFrame frame = feed.Take(path);
+      FrameRead frame = feed.Take(path);
       if (expected == c.bad) {
         EXPECT_FALSE(frame.image) << expected;
         break;  // the job stops at its first unreadable frame
@@ -75,7 +77,7 @@ TEST(ReadAheadFeed, NamesOutsideTheWalkAreReadWhenTaken) {
   ASSERT_TRUE(dir.ok());
   for (int n = 1; n <= 3; ++n) ASSERT_TRUE(dir.AddFile("g" + std::to_string(n) + ".bmp", Frame(10 * n)));
   const std::string first = dir.Join("g1.bmp");
-  ReadAheadFeed feed(Walk(first.c_str(), 1, 3, 3), 2, 2);
+  ReadAheadFeed feed(Walk(first.c_str(), 1, 3, 3), 2, 2, kPlenty);
   EXPECT_EQ(feed.Take(dir.Join("g1.bmp").c_str()).image.pixels()[2], 10);
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);  // not the walk's second frame
   EXPECT_EQ(feed.Take(dir.Join("g3.bmp").c_str()).image.pixels()[2], 30);
@@ -88,7 +90,7 @@ TEST(ReadAheadFeed, AFeedLeftEarlyStopsItsReaders) {
   for (int n = 100; n <= 999; ++n) ASSERT_TRUE(dir.AddFile("h" + std::to_string(n) + ".bmp", Frame(n & 255)));
   // Taking two of 900 frames, then leaving (an abort), must not wait for the rest.
   const std::string first = dir.Join("h100.bmp");
-  ReadAheadFeed feed(Walk(first.c_str(), 100, 999, 900), 4, 6);
+  ReadAheadFeed feed(Walk(first.c_str(), 100, 999, 900), 4, 6, kPlenty);
   EXPECT_TRUE(feed.Take(dir.Join("h100.bmp").c_str()).image);
   EXPECT_TRUE(feed.Take(dir.Join("h101.bmp").c_str()).image);
   EXPECT_LE(feed.MostWaiting(), 6);
@@ -111,6 +113,42 @@ TEST(ReadAheadFeed, DepthKeepsEveryReaderBusyWithinAFewFramesOfMemory) {
     }
   }
   EXPECT_GT(ReadAheadDepth(2, 8, 8), ReadAheadDepth(2, 1920, 1080));  // small frames are batched
+}
+
+// Frames of the walk's size and far larger ones, read ahead by any number of readers: what
+// they hold at once stays within the budget, and a frame larger than the whole budget is
+// still read, alone, in its place.
+TEST(ReadAheadFeed, TheBytesHeldStayWithinTheBudgetWhateverTheReaders) {
+  constexpr std::uint64_t kBudget = 64u << 20;
+  test::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  struct Walked {
+    const char* prefix;
+    int largeSide;           // every other frame is 8x8
+    std::uint64_t mostHeld;  // what the readers may hold at once
+  };
+  // 17 MB frames; then one of 72 MB, more than the whole budget, which it takes alone.
+  const Walked walks[] = {{"k", 2400, kBudget}, {"h", 4900, 2 * kBudget}};
+  for (const Walked& w : walks) {
+    for (int n = 1; n <= 12; ++n) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%s%02d.bmp", w.prefix, n);
+      ASSERT_TRUE(dir.AddFile(name, test::ShortBmp(n % 3 == 0 ? w.largeSide : 8, n % 3 == 0 ? w.largeSide : 8, n)));
+    }
+    for (int readers : {1, 2, 8, 64}) {
+      SCOPED_TRACE(std::string(w.prefix) + " with " + std::to_string(readers));
+      char path[kPathSize];
+      std::snprintf(path, sizeof path, "%s/%s01.bmp", dir.path().c_str(), w.prefix);
+      ReadAheadFeed feed(Walk(path, 1, 12, 12), readers, 16, kBudget);
+      for (int n = 1; n <= 12; ++n) {
+        const FrameRead frame = feed.Take(path);
+        ASSERT_TRUE(frame) << n;
+        EXPECT_EQ(frame.image.pixels()[0], n);
+        NextFrameName(path, 1, 12);
+      }
+      EXPECT_LE(feed.MostReserved(), w.mostHeld);
+    }
+  }
 }
 
 }  // namespace

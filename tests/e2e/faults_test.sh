@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Hostile input and bad luck against the Linux program: broken files as a frame in the
-# middle of a sequence, frames that change while the job runs, outputs that cannot be
-# written, a killed process, long and non-ASCII names, frames of every size and depth.
+# middle of a sequence, frames that change while the job runs, a pipe in place of a frame,
+# frames that declare gigabytes, a memory limit, outputs that cannot be written, a folder
+# renamed under the job, every signal that ends a process, a killed process, standard
+# output that cannot be written, long and non-ASCII names, frames of every size and depth.
 # The rule throughout: the job names the problem, leaves no partial file, and an older
 # output is byte for byte what it was.
 set -u
@@ -133,6 +135,7 @@ for k in range(300):
         f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data)
 PY
 older_stands() { [ "$(cat "$1/v.avi")" = older ] && no_temporaries "$1"; }
+older_stands_at() { [ "$(cat "$1/$2")" = older ] && no_temporaries "$1"; }
 for how in delete truncate garbage; do
   cp -r "$work/live" "$work/live-$how"
   d="$work/live-$how"
@@ -150,6 +153,204 @@ for how in delete truncate garbage; do
   r=$?
   check "a frame ${how}d during the job ends it (exit 1) naming the frame" test $r -eq 1 -a -n "$(grep 'v0250.bmp' "$d/err")"
   check "after the frame was ${how}d the older output stands, no temporary" older_stands "$d"
+done
+
+# --- a pipe in place of a frame: named at once, never waited on ------------------------
+# A pipe with no writer would hold a plain open forever; the job names it as no file. A
+# watchdog ends a program that waits all the same, so the check fails instead of hanging.
+pipe_job() {  # pipe_job FOLDER FIRST-FRAME FRAME-TO-REPLACE: runs the job, exit status
+  local d=$1 first=$2 replace=$3 pid watchdog r
+  "$zelvo" -y -c dib "$first" </dev/null 2>"$d/err" &
+  pid=$!
+  stop_when_writing $pid "$d"
+  rm "$replace"
+  mkfifo "$replace"
+  kill -CONT $pid
+  (sleep 30; kill -KILL $pid 2>/dev/null) &
+  watchdog=$!
+  wait $pid
+  r=$?
+  kill $watchdog 2>/dev/null
+  wait $watchdog 2>/dev/null
+  return $r
+}
+cp -r "$work/live" "$work/live-pipe"
+d="$work/live-pipe"
+printf 'older' >"$d/v.avi"
+pipe_job "$d" "$d/v0000.bmp" "$d/v0250.bmp"
+check "a frame replaced by a pipe during the job ends it (exit 1, not a hang)" test $? -eq 1
+check "... naming the frame as no regular file" \
+  test -n "$(grep -F "$d/v0250.bmp" "$d/err")" -a -n "$(grep -x 'not a regular file' "$d/err")"
+check "... the older output stands, no temporary" older_stands "$d"
+
+# --- frames that declare gigabytes, and a memory limit ----------------------------------
+# Three files of 118 bytes that declare 20000x13000 in a run of 64x48: read in their place
+# (black, the canvas's size), within the memory of a few frames whatever the readers.
+d="$work/huge"
+mkdir "$d"
+python3 - "$d" <<'PY'
+import struct, sys
+def bmp(w, h, data):
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, 0, 0, 0, 0, 0)
+    return struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data
+for i in range(1, 11):
+    big = i in (3, 5, 7)
+    with open("%s/h%02d.bmp" % (sys.argv[1], i), "wb") as f:
+        f.write(bmp(20000, 13000, b"\x55" * 64) if big else bmp(64, 48, bytes([i * 20, 90, 200]) * (64 * 48)))
+PY
+for threads in 1 2 8 64; do
+  /usr/bin/time -f %M -o "$d/peak" "$zelvo" -y -c dib --threads $threads -o "$d/h.avi" "$d/h01.bmp" </dev/null 2>"$d/err"
+  r=$?
+  check "frames declaring 20000x13000, --threads $threads: converted (exit 0), all 10 frames" \
+    test $r -eq 0 -a "$(probe_field "$d/h.avi" nb_read_frames)" = 10
+  check "... at a peak of $(($(cat "$d/peak") / 1024)) MiB, below 200 MiB" test "$(cat "$d/peak")" -lt 204800
+done
+# Frames that decode to 64 MiB each from 66 KB (like the issue's) under a 1 GiB address
+# space limit: whether the job succeeds does not depend on --threads.
+d="$work/dense"
+mkdir "$d"
+python3 - "$d" <<'PY'
+import struct, sys, zlib
+def chunk(t, d): return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d) & 0xffffffff)
+w, h = 4096, 5461
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
+png += chunk(b"IDAT", zlib.compress((b"\0" + b"\x40" * (w * 3)) * h, 9)) + chunk(b"IEND", b"")
+for i in range(1, 13):
+    open("%s/d%02d.png" % (sys.argv[1], i), "wb").write(png)
+PY
+for threads in 1 8 64; do
+  (ulimit -v 1048576; exec "$zelvo" -y -c dib --threads $threads -o "$d/d.avi" "$d/d01.png" </dev/null 2>"$d/err")
+  r=$?
+  check "12 frames of 64 MiB under ulimit -v 1G, --threads $threads: converted (exit 0), all 12" \
+    test $r -eq 0 -a "$(probe_field "$d/d.avi" nb_read_frames)" = 12
+  rm -f "$d/d.avi"
+done
+# A frame that cannot fit the memory at all: the job names it and says so, and nothing
+# ends the process.
+python3 - "$d" <<'PY'
+import struct, sys
+info = struct.pack("<IiiHHIIiiII", 40, 20000, 15000, 1, 24, 0, 0, 0, 0, 0, 0)
+open("%s/m1.bmp" % sys.argv[1], "wb").write(struct.pack("<2sIHHI", b"BM", 118, 0, 0, 54) + info + b"\x55" * 64)
+PY
+cp "$sample/frame0001.bmp" "$d/m2.bmp"
+printf 'older' >"$d/m.avi"
+for threads in 1 4; do
+  (ulimit -v 700000; exec "$zelvo" -y -c dib --threads $threads "$d/m1.bmp" </dev/null 2>"$d/err")
+  r=$?
+  check "a 900 MB frame under ulimit -v 700M, --threads $threads: the job fails (exit 1), no crash" test $r -eq 1
+  check "... naming the frame and saying there is not enough memory" \
+    test -n "$(grep -F "$d/m1.bmp" "$d/err")" -a -n "$(grep -x 'not enough memory' "$d/err")"
+  check "... the older output stands, no temporary" older_stands_at "$d" m.avi
+done
+
+# --- every signal that ends a process ------------------------------------------------------
+# Each removes the temporary file, then ends the process by that signal (the exit status
+# shows it); SIGXFSZ sent by someone else as well. SIGINT, SIGTERM and SIGHUP abort the
+# job (output_test.sh); a second SIGINT or SIGTERM ends the program at once.
+d="$work/live"
+printf 'older' >"$d/v.avi"
+for sig in QUIT USR1 USR2 ALRM VTALRM PROF XCPU XFSZ; do
+  "$zelvo" -y -c dib "$d/v0000.bmp" </dev/null 2>/dev/null &
+  pid=$!
+  signal_when_writing $pid "$d" $sig
+  wait $pid
+  r=$?
+  check "SIG$sig during a job ends the program by that signal (exit $((128 + $(kill -l $sig))))" \
+    test $r -eq $((128 + $(kill -l $sig)))
+  check "... the older output stands, no temporary" older_stands "$d"
+  rm -f "$d"/core*
+done
+# The second may come while the first is still stopping the job, or after it has: either
+# way nothing is left behind.
+for sig in INT TERM; do
+  "$zelvo" -y -c dib "$d/v0000.bmp" </dev/null 2>/dev/null &
+  pid=$!
+  signal_when_writing $pid "$d" $sig
+  kill -$sig $pid 2>/dev/null
+  wait $pid
+  r=$?
+  check "a second SIG$sig ends the program (by the signal, or exit 1 when the first had)" \
+    test $r -eq $((128 + $(kill -l $sig))) -o $r -eq 1
+  check "... the older output stands, no temporary" older_stands "$d"
+done
+# A CPU time limit (ulimit -t, the soft one: the hard one kills outright) sends SIGXCPU:
+# the same end, without a temporary file.
+d="$work/dense"
+(ulimit -St 1; exec "$zelvo" -y -c ffv1 --threads 1 -o "$d/d.avi" "$d/d01.png" </dev/null 2>/dev/null)
+r=$?
+check "a CPU time limit ends the job by SIGXCPU (exit $((128 + $(kill -l XCPU))))" test $r -eq $((128 + $(kill -l XCPU)))
+check "... no output and no temporary file" test ! -e "$d/d.avi" -a -z "$(ls -A "$d" | grep '^~')"
+d="$work/live"
+# The program's own write past the file size limit (ulimit -f): SIGXFSZ then only fails
+# that write, and the job says so.
+(ulimit -f 2048; exec "$zelvo" -y -c dib "$d/v0000.bmp" </dev/null 2>"$d/err")
+r=$?
+check "a write past ulimit -f fails the job (exit 1) with the system's reason" \
+  test $r -eq 1 -a -n "$(grep -x 'File too large' "$d/err")"
+check "... the older output stands, no temporary" older_stands "$d"
+
+# --- the output folder renamed during the job ----------------------------------------------
+# Every step after the start works in the folder the job found, wherever it went: the movie
+# completes into it, an abort leaves the older output in it, and frames that went along
+# with it end the job, naming one; never is a temporary file left there.
+for how in complete abort frames; do
+  rm -rf "$work/moving" "$work/moved"
+  mkdir "$work/moving"
+  printf 'older' >"$work/moving/v.avi"
+  if [ $how = frames ]; then
+    cp "$work"/live/v0*.bmp "$work/moving/"
+    "$zelvo" -y -c dib "$work/moving/v0000.bmp" </dev/null 2>"$work/err" &
+  else
+    "$zelvo" -y -c dib -o "$work/moving/v.avi" "$work/live/v0000.bmp" </dev/null 2>"$work/err" &
+  fi
+  pid=$!
+  stop_when_writing $pid "$work/moving"
+  mv "$work/moving" "$work/moved"
+  [ $how = abort ] && kill -INT $pid
+  kill -CONT $pid
+  wait $pid
+  r=$?
+  case $how in
+    complete)
+      check "the output's folder renamed during the job: the movie completes in it (exit 0, 300 frames)" \
+        test $r -eq 0 -a "$(probe_field "$work/moved/v.avi" nb_read_frames)" = 300 ;;
+    abort)
+      check "the output's folder renamed, then Ctrl-C: the older output stands in it (exit 1)" \
+        test $r -eq 1 -a "$(cat "$work/moved/v.avi")" = older ;;
+    frames)
+      check "the folder of frames and output renamed: the job names a missing frame (exit 1)" \
+        test $r -eq 1 -a -n "$(grep -F "$work/moving/v0" "$work/err")" -a "$(cat "$work/moved/v.avi")" = older ;;
+  esac
+  check "... no temporary file is left in the renamed folder" no_temporaries "$work/moved"
+done
+
+# --- an older output is replaced only once the new one is on the disk ----------------------
+# The data is flushed before the rename and the folder after it; a new output needs neither.
+d="$work/flush"
+mkdir "$d"
+cp "$sample"/frame000[1-3].bmp "$d/"
+flushes() {  # the calls in order: "data", "rename", "folder"
+  strace -f -qq -y -e trace=fsync,fdatasync,rename,renameat,renameat2 -o "$d/trace" \
+    "$zelvo" -y -c dib "$d/frame0001.bmp" </dev/null >/dev/null 2>&1
+  sed -n -e 's/.*fsync([0-9]*<[^>]*~zelvo[^>]*>).*/data/p' -e 's/.*rename.*/rename/p' \
+    -e "s|.*fsync([0-9]*<$d>).*|folder|p" "$d/trace" | tr '\n' ' '
+}
+if command -v strace >/dev/null && strace -qq -o /dev/null true 2>/dev/null; then
+  printf 'older' >"$d/frame.avi"
+  check "replacing an older output: the data flushed, then the rename, then the folder flushed" \
+    test "$(flushes)" = "data rename folder "
+  rm "$d/frame.avi"
+  check "a new output is renamed into place without a flush" test "$(flushes)" = "rename "
+else
+  echo "skip: strace cannot trace here (the flushes before and after a replacement)"
+fi
+
+# --- standard output that cannot be written ------------------------------------------------
+for option in --help --version --list-codecs; do
+  "$zelvo" $option >/dev/full 2>"$work/err"
+  r=$?
+  check "zelvo $option into a full disk: exit 1, saying the write failed" \
+    test $r -eq 1 -a -n "$(grep '^zelvo: write error: No space left on device$' "$work/err")"
 done
 
 # --- a killed process never replaces the older file -------------------------------------

@@ -398,12 +398,12 @@ TEST(FrameReader, ChoosesTheReaderByContent) {
   s.payload.assign(24, 5);
   std::string bmpNamedPng = WriteTempFile("frame.png", BuildBmp(s));
   EXPECT_EQ(ProbeFrame(bmpNamedPng.c_str()), FrameFormat::kBmp);
-  PackedDib header = ReadFrameHeader(bmpNamedPng.c_str());
+  const FrameRead header = ReadFrameHeader(bmpNamedPng.c_str());
   ASSERT_TRUE(header);
-  EXPECT_EQ(GetDibWidth(header), 3);
-  PackedDib full = ReadFrame(bmpNamedPng.c_str());
+  EXPECT_EQ(GetDibWidth(header.image), 3);
+  const FrameRead full = ReadFrame(bmpNamedPng.c_str());
   ASSERT_TRUE(full);
-  EXPECT_EQ(full.pixels()[0], 5);
+  EXPECT_EQ(full.image.pixels()[0], 5);
   std::string text = WriteTempFile("frame.bmp", std::vector<std::uint8_t>(100, 'x'));
   EXPECT_EQ(ProbeFrame(text.c_str()), FrameFormat::kNone);
   EXPECT_FALSE(ReadFrameHeader(text.c_str()));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "image/bmp_reader.h"
@@ -27,11 +28,12 @@ struct RleCase {
   std::vector<std::uint8_t> area;  // the expected pixel area, stride * height bytes
 };
 
-// Expands into a buffer with a guard region after the pixel area and its spare byte, so
-// a write past either shows up even without a sanitizer.
+// Expands into a zeroed area (as the reader's fresh block is) followed by a guard region
+// after its spare byte, so a write past either shows up even without a sanitizer.
 std::vector<std::uint8_t> Expand(int bits, const RleCase& c, bool* ok) {
   const std::size_t total = static_cast<std::size_t>(DibStride(c.width, bits)) * c.height;
   std::vector<std::uint8_t> buffer(total + 1 + 16, kGuard);
+  std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(total), 0);
   DibHeader h = RleHeader(c.width, c.height, bits);
   *ok = bits == 8 ? ExpandRle8(c.stream.data(), c.stream.size(), buffer.data(), h)
                   : ExpandRle4(c.stream.data(), c.stream.size(), buffer.data(), h);

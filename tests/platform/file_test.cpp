@@ -34,10 +34,10 @@ TEST(TemporaryFile, IsCreatedBesideTheOutputWithinTheLimit) {
     SCOPED_TRACE(c.nameLength);
     const std::string name = c.nameLength >= 4 ? std::string(c.nameLength - 4, 'n') + ".avi" : std::string(c.nameLength, 'n');
     const std::string output = folder + name;
-    int error = -1;
-    const std::string temporary = CreateTemporaryBeside(output.c_str(), &error);
-    ASSERT_FALSE(temporary.empty()) << error;
-    EXPECT_EQ(error, 0);
+    FileResult result = FileResult::System(-1);
+    const std::string temporary = CreateTemporaryBeside(output.c_str(), &result);
+    ASSERT_FALSE(temporary.empty()) << result.error;
+    EXPECT_TRUE(result);
     EXPECT_TRUE(PathExists(temporary.c_str()));
     EXPECT_LT(temporary.size(), static_cast<std::size_t>(kPathSize));
     EXPECT_EQ(temporary.compare(0, folder.size(), folder), 0);
@@ -99,11 +99,12 @@ TEST(TemporaryFile, OneByteOfRoomTriesEveryName) {
       if (taken == free) continue;
       ASSERT_TRUE(dir.AddFile(folder.substr(dir.path().size() + 1) + taken, "older"));
     }
-    int error = -1;
-    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &error), folder + free);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &error), "");
-    EXPECT_EQ(error, EEXIST);
+    FileResult result = FileResult::System(-1);
+    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &result), folder + free);
+    EXPECT_TRUE(result);
+    EXPECT_EQ(CreateTemporaryBeside((folder + "a").c_str(), &result), "");
+    EXPECT_EQ(result.kind, FileFailure::kSystem);
+    EXPECT_EQ(result.error, EEXIST);
   }
 }
 

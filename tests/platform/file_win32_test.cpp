@@ -76,10 +76,10 @@ TEST(TemporaryFileWin32, RacingCreatorsNeverShareAName) {
   const std::string output = folder + "a";
   ASSERT_EQ(output.size(), static_cast<std::size_t>(kPathSize) - 1);
   std::vector<std::string> taken[2];
-  int lastError[2] = {0, 0};
+  FileResult last[2];
   auto creator = [&](int who) {
     for (;;) {
-      const std::string name = CreateTemporaryBeside(output.c_str(), &lastError[who]);
+      const std::string name = CreateTemporaryBeside(output.c_str(), &last[who]);
       if (name.empty()) return;
       taken[who].push_back(name);
     }
@@ -91,8 +91,8 @@ TEST(TemporaryFileWin32, RacingCreatorsNeverShareAName) {
   all.insert(taken[1].begin(), taken[1].end());
   EXPECT_EQ(all.size(), taken[0].size() + taken[1].size()) << "a name was handed out twice";
   EXPECT_EQ(all.size(), 35u);
-  EXPECT_EQ(lastError[0], EEXIST);
-  EXPECT_EQ(lastError[1], EEXIST);
+  EXPECT_EQ(last[0].error, EEXIST);
+  EXPECT_EQ(last[1].error, EEXIST);
   for (const std::string& name : all) {
     EXPECT_EQ(name.size(), output.size()) << name;
     EXPECT_TRUE(PathExists(name.c_str())) << name;

@@ -105,5 +105,30 @@ TEST(Messages, InitMessagesTakesTheUsersLanguageButKeepsNumbersInC) {
   }
 }
 
+// Names reach the terminal as GNU tools print them: what a terminal would obey is shown
+// escaped, whatever is printable UTF-8 is kept, and no two names look the same.
+TEST(TerminalSafe, EscapesWhatATerminalWouldObeyAndKeepsPrintableText) {
+  struct Case {
+    const char* name;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"shot0001.bmp", "shot0001.bmp"},
+      {"\x1b]0;pwned\a0001.bmp", "\\033]0;pwned\\a0001.bmp"},
+      {"\x1b[2J0001.bmp", "\\033[2J0001.bmp"},
+      {"a\rb\nc\td\be\ff\vg", "a\\rb\\nc\\td\\be\\ff\\vg"},
+      {"\x01\x1f\x7f", "\\001\\037\\177"},
+      {"back\\slash", "back\\\\slash"},
+      {"ショット 001.bmp", "ショット 001.bmp"},
+      {"Séquence ünïcödé 😀", "Séquence ünïcödé 😀"},
+      {"\xc2\x9b" "2J", "\\302\\2332J"},       // U+009B, the one-byte CSI
+      {"bad\xff\xfe", "bad\\377\\376"},          // no UTF-8 at all
+      {"\xc0\xaf", "\\300\\257"},                  // an overlong '/'
+      {"\xed\xa0\x80", "\\355\\240\\200"},      // a surrogate
+      {"cut\xe3\x82", "cut\\343\\202"},            // a sequence cut off by the end
+  };
+  for (const Case& c : cases) EXPECT_EQ(TerminalSafe(c.name), c.shown) << c.shown;
+}
+
 }  // namespace
 }  // namespace zelvo

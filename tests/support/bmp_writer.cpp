@@ -135,5 +135,15 @@ std::vector<std::uint8_t> RenderRgb(const PackedDib& dib) {
   return rgb;
 }
 
+std::string ShortBmp(int width, int height, int mark) {
+  BmpDescription d;
+  d.width = width;
+  d.height = height;
+  d.bitCount = 24;
+  d.payload.assign(16, static_cast<std::uint8_t>(mark));
+  const std::vector<std::uint8_t> bytes = BuildBmp(d);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 }  // namespace test
 }  // namespace zelvo

@@ -34,6 +34,10 @@ std::vector<std::uint8_t> BuildBmp(const BmpDescription& desc);
 // Rows of `bytesPerRow` meaningful bytes padded with `pad` to the 4-byte stride.
 std::vector<std::uint8_t> PadRows(const std::vector<std::vector<std::uint8_t>>& rows, std::uint8_t pad = 0);
 
+// A 24-bit BMP that declares width x height and holds only 16 bytes of pixels, each
+// `mark`: a file far shorter than its header claims.
+std::string ShortBmp(int width, int height, int mark);
+
 // A fresh file in the test's temporary folder holding `bytes`; returns its path.
 std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
