@@ -35,18 +35,23 @@ namespace {
 constexpr int kFfv1Slices = 4;
 constexpr int kFfv1MinSlicedSide = 32;
 
+constexpr unsigned In(Container c) { return 1u << static_cast<unsigned>(c); }
+constexpr unsigned kEveryContainer = In(Container::kAvi) | In(Container::kMkv) | In(Container::kMp4) | In(Container::kMov);
+constexpr unsigned kNotMp4 = kEveryContainer & ~In(Container::kMp4);
+
 struct CodecEntry {
   CodecInfo info;
   AVCodecID id;
+  unsigned containers;  // In(...) of each container that holds the codec
 };
 
 const CodecEntry kCodecs[] = {
-    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true}, AV_CODEC_ID_NONE},
-    {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG},
-    {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1},
-    {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV},
-    {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4},
-    {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264},
+    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true}, AV_CODEC_ID_NONE, In(Container::kAvi) | In(Container::kMov)},
+    {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG, kEveryContainer},
+    {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1, kNotMp4},
+    {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV, kNotMp4},
+    {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4, kEveryContainer},
+    {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264, kEveryContainer},
 };
 
 const CodecEntry* FindEntry(const std::string& name) {
@@ -137,9 +142,25 @@ Answer AskNumber(std::FILE* in, std::FILE* out, const char* prompt, long low, lo
 
 }  // namespace
 
-std::vector<CodecInfo> ListCodecs() {
+bool CodecFitsContainer(const std::string& codec, Container container) {
+  const CodecEntry* entry = FindEntry(codec);
+  return entry && (entry->containers & In(container)) != 0;
+}
+
+bool CodecWantsEvenSize(const std::string& codec) { return codec == "mpeg4" || codec == "h264"; }
+
+bool PadToCodecSize(const std::string& codec, int* width, int* height) {
+  if (!CodecWantsEvenSize(codec) || ((*width & 1) == 0 && (*height & 1) == 0)) return false;
+  // INT_MAX is odd: such a side is refused later as too large, not wrapped here.
+  if (*width < INT_MAX) *width += *width & 1;
+  if (*height < INT_MAX) *height += *height & 1;
+  return true;
+}
+
+std::vector<CodecInfo> ListCodecs(Container container) {
   std::vector<CodecInfo> list;
   for (const CodecEntry& e : kCodecs) {
+    if ((e.containers & In(container)) == 0) continue;
     if (e.id == AV_CODEC_ID_NONE || avcodec_find_encoder(e.id)) list.push_back(e.info);
   }
   return list;
@@ -160,21 +181,31 @@ bool ParseCodecName(const std::string& text, std::string* name) {
   return false;
 }
 
-bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
-  const std::vector<CodecInfo> codecs = ListCodecs();
+bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, Container container) {
+  const std::vector<CodecInfo> codecs = ListCodecs(container);
+  if (codecs.empty()) return false;
   std::fprintf(out, "%s\n", Tr("Choose a codec:"));
   for (std::size_t i = 0; i < codecs.size(); ++i) {
     std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
                  Tr(codecs[i].description));
   }
   CodecChoice result;
+  // Full frames first, as the dialog preselects them; a container without them offers its
+  // first codec instead.
+  const bool fullFrames = std::string(codecs[0].name) == "dib";
   for (;;) {
-    std::fputs(Tr("Number (Enter = full frames, q = cancel): "), out);
+    if (fullFrames)
+      std::fputs(Tr("Number (Enter = full frames, q = cancel): "), out);
+    else
+      std::fputs(FormatText(Tr("Number (Enter = %s, q = cancel): "), codecs[0].name).c_str(), out);
     std::fflush(out);
     std::string line;
     if (!ReadLine(in, &line)) return false;
     line = Trim(line);
-    if (line.empty()) break;  // full frames, as the dialog preselects them
+    if (line.empty()) {
+      result.codec = codecs[0].name;
+      break;
+    }
     if (Lower(line) == "q") return false;
     long number = 0;
     if (ParseNumber(line, 1, static_cast<long>(codecs.size()), &number)) {
@@ -244,6 +275,7 @@ VideoEncoder::~VideoEncoder() = default;
 void VideoEncoder::Close() {
   state_.reset();
   fourcc_ = 0;
+  container_ = Container::kAvi;
 }
 
 namespace {
@@ -371,7 +403,7 @@ SwsContext* MakeScaler(int width, int height, AVPixelFormat format, int threads)
 }  // namespace
 
 bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int scale, int rate,
-                        std::string* error) {
+                        std::string* error, Container container) {
   Close();
   std::string dummy;
   if (!error) error = &dummy;
@@ -410,6 +442,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   c->height = height;
   c->pix_fmt = format;
   ConfigureContext(c, *entry, choice, scale, rate);
+  if (container != Container::kAvi) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (!OpenWithOptions(c, codec, *entry, choice.options, error)) return false;
 
   const int pictureBytes = av_image_get_buffer_size(format, width, height, kPictureAlign);
@@ -431,6 +464,13 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   }
   state_ = std::move(state);
   fourcc_ = EntryFourcc(*entry);
+  container_ = container;
+  return true;
+}
+
+bool VideoEncoder::FillParameters(AVCodecParameters* parameters) const {
+  if (!state_ || !parameters || avcodec_parameters_from_context(parameters, state_->context.get()) < 0) return false;
+  parameters->codec_tag = 0;
   return true;
 }
 
@@ -453,22 +493,36 @@ std::vector<std::uint8_t> VideoEncoder::StreamFormat() const {
 namespace {
 
 // Moves every finished packet from the encoder to the sink. EAGAIN / EOF end the loop.
-bool Collect(AVCodecContext* c, AVPacket* packet, const VideoEncoder::PacketSink& sink) {
+bool Collect(AVCodecContext* c, AVPacket* packet, const VideoEncoder::TimedPacketSink& sink) {
   for (;;) {
     const int r = avcodec_receive_packet(c, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return false;
-    const bool ok = sink(packet->data, static_cast<std::size_t>(packet->size),
-                         (packet->flags & AV_PKT_FLAG_KEY) != 0);
+    EncodedPacket out;
+    out.data = packet->data;
+    out.size = static_cast<std::size_t>(packet->size);
+    out.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    out.pts = packet->pts;
+    out.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    const bool ok = sink(out);
     av_packet_unref(packet);
     if (!ok) return false;
   }
 }
 
+VideoEncoder::TimedPacketSink Untimed(const VideoEncoder::PacketSink& sink) {
+  return [&sink](const EncodedPacket& p) { return sink(p.data, p.size, p.key); };
+}
+
 }  // namespace
 
-bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
-                          const PacketSink& sink) {
+bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const PacketSink& sink) {
+  return Encode(bottomUpBgr, stride, Untimed(sink));
+}
+
+bool VideoEncoder::Drain(const PacketSink& sink) { return Drain(Untimed(sink)); }
+
+bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const TimedPacketSink& sink) {
   if (!state_ || state_->drained || !bottomUpBgr || stride > INT_MAX) return false;
   AVCodecContext* c = state_->context.get();
   AVFrame* f = state_->frame.get();
@@ -495,7 +549,7 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
   return Collect(c, state_->packet.get(), sink);
 }
 
-bool VideoEncoder::Drain(const PacketSink& sink) {
+bool VideoEncoder::Drain(const TimedPacketSink& sink) {
   if (!state_ || state_->drained) return false;
   state_->drained = true;
   if (avcodec_send_frame(state_->context.get(), nullptr) < 0) return false;
