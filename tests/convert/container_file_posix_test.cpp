@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -230,6 +232,36 @@ TEST(ContainerFile, RefusalsAndFailuresSayWhy) {
     }
     if (c.error != 0) {
       EXPECT_EQ(movie.result.error, c.error) << movie.result.message;
+    }
+  }
+}
+
+// The terminal menu offers what the container holds: Enter takes the first of them, and a
+// codec the container cannot hold is asked again.
+TEST(ContainerFile, TheCodecMenuOffersWhatTheContainerHolds) {
+  struct Case { Container container; std::string input; bool chosen; const char* codec; } cases[] = {
+      {Container::kMp4, "\n\n\n\n", true, "mjpeg"}, {Container::kMov, "\n", true, "dib"},
+      {Container::kMkv, "\n\n\n\n", true, "mjpeg"}, {Container::kMp4, "ffv1\n", false, ""},
+      {Container::kMkv, "huffyuv\n\n\n\n", true, "huffyuv"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(std::string(ContainerName(c.container)) + " " + c.input);
+    FILE* in = fmemopen(&c.input[0], c.input.size(), "r");
+    char* shownText = nullptr;
+    std::size_t shownSize = 0;
+    FILE* out = open_memstream(&shownText, &shownSize);
+    ASSERT_TRUE(in && out);
+    CodecChoice choice;
+    EXPECT_EQ(ChooseCodecOnTerminal(in, out, &choice, c.container), c.chosen);
+    std::fclose(in);
+    std::fclose(out);
+    const std::string shown(shownText, shownSize);
+    std::free(shownText);
+    if (c.chosen) {
+      EXPECT_EQ(choice.codec, c.codec);
+    }
+    for (const char* codec : {"dib", "ffv1", "huffyuv"}) {
+      EXPECT_EQ(shown.find(std::string(") ") + codec) != std::string::npos, CodecFitsContainer(codec, c.container));
     }
   }
 }
