@@ -454,10 +454,11 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     *error = Tr("The encoder ran out of memory.");
     return false;
   }
-  // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
-  // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
-  // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
-  state->scaler.reset(MakeScaler(width, height, format, entry->info.lossless ? 1 : ThreadCount(choice)));
+  // The colour conversion runs on every core, in horizontal bands: into 4:2:0 it costs as
+  // much as a fast encoder, and even the lossless codecs' byte reordering is time during
+  // which the encoder's own threads wait (FFV1's slices) or the next frame does. Each band
+  // takes the same exact unscaled path as the whole picture would.
+  state->scaler.reset(MakeScaler(width, height, format, ThreadCount(choice)));
   if (!state->scaler) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
