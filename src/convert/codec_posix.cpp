@@ -21,6 +21,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "convert/av_owners_posix.h"
 #include "convert/avi_file_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
@@ -73,30 +74,6 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct DictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-struct PoolFree {
-  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
-};
 
 // Reads one line; false at the end of the input. Overlong lines are consumed whole.
 bool ReadLine(std::FILE* in, std::string* line) {
@@ -259,12 +236,12 @@ struct VideoEncoder::State {
   // Picture buffers come back here when the encoder lets go of them: an encoder on frame
   // threads, or one that keeps its last input as a reference, still holds the previous
   // picture when the next canvas arrives.
-  std::unique_ptr<AVBufferPool, PoolFree> pictures;
-  std::unique_ptr<AVCodecContext, CodecContextFree> context;
-  std::unique_ptr<AVFrame, FrameFree> frame;
-  std::unique_ptr<AVFrame, FrameFree> source;  // the canvas, lent to the scaler
-  std::unique_ptr<AVPacket, PacketFree> packet;
-  std::unique_ptr<SwsContext, SwsFree> scaler;
+  AvOwner<AVBufferPool> pictures;
+  AvOwner<AVCodecContext> context;
+  AvOwner<AVFrame> frame;
+  AvOwner<AVFrame> source;  // the canvas, lent to the scaler
+  AvOwner<AVPacket> packet;
+  AvOwner<SwsContext> scaler;
   std::int64_t nextPts = 0;
   bool drained = false;
 };
@@ -374,9 +351,9 @@ bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& 
     return false;
   }
   const int opened = avcodec_open2(c, codec, &rawOptions);
-  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  AvOwner<AVDictionary> options(rawOptions);
   if (opened < 0) {
-    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvError(opened).c_str());
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvErrorText(opened).c_str());
     return false;
   }
   if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {

@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "convert/av_owners_posix.h"
 #include "convert/descriptor_io_posix.h"
 #include "platform/messages_posix.h"
 
@@ -48,21 +49,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string AvText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-struct FormatFree {
-  void operator()(AVFormatContext* f) const { avformat_free_context(f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct DictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
 
 // errno values stay below this; libavformat's own codes are tags far beyond it.
 constexpr int kLargestErrno = 4096;
@@ -102,8 +88,8 @@ bool ContainerFromPath(const std::string& path, Container* container) {
 struct ContainerFile::State {
   ReadBack readBack;
   DescriptorIo io;  // outlives the muxer, which writes through it until freed
-  std::unique_ptr<AVFormatContext, FormatFree> format;
-  std::unique_ptr<AVPacket, PacketFree> packet;
+  AvOutput format;
+  AvOwner<AVPacket> packet;
   AVRational frameTime = {1, 1};  // one frame, in seconds
   AVRational soundTime = {1, 1};  // one sample
   int videoStream = -1;
@@ -154,7 +140,7 @@ ContainerResult ContainerFile::Failed(ContainerFailure failure, int code) {
   // AVERROR(e) is -e: such a code is the system's errno as well.
   if (error == 0 && code < 0 && code > -kLargestErrno) error = -code;
   result.error = error != 0 ? error : code;
-  const std::string reason = error != 0 ? std::strerror(error) : AvText(code);
+  const std::string reason = error != 0 ? std::strerror(error) : AvErrorText(code);
   const char* display = EntryOf(container_).display;
   switch (failure) {
     case ContainerFailure::kUnsupported:
@@ -235,7 +221,7 @@ ContainerResult ContainerFile::Open(int fd, Container container, const Container
   if (FaststartContainer(container)) av_dict_set(&rawOptions, "movflags", "+faststart", 0);
   state_ = std::move(state);
   const int r = avformat_write_header(format, &rawOptions);
-  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  AvOwner<AVDictionary> options(rawOptions);
   if (r < 0) {
     ContainerResult result = Failed(ContainerFailure::kSetup, r);
     Discard();

@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "convert/av_owners_posix.h"
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -29,9 +31,6 @@ bool ParseSide(const std::string& text, int* side) {
   return true;
 }
 
-struct ScalerFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 }  // namespace
 
@@ -63,7 +62,7 @@ FitBox FitInside(int width, int height, int boxWidth, int boxHeight) {
 }
 
 struct FrameFitter::State {
-  std::unique_ptr<SwsContext, ScalerFree> scaler;
+  AvOwner<SwsContext> scaler;
   FrameCanvas converted;           // an image of another depth, as 24 bits
   std::vector<std::uint8_t> from;  // three planes (B, G, R) of the image, top-down
   std::vector<std::uint8_t> to;    // the same, scaled

@@ -20,6 +20,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "convert/av_owners_posix.h"
 #include "convert/descriptor_io_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
@@ -43,30 +44,6 @@ struct Descriptor {
     if (fd >= 0) close(fd);
   }
 };
-struct FormatClose {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ResamplerFree {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct FifoFree {
-  void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
-};
-
-std::string AvText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 // A demuxer that names more files (playlists, segment lists) gets none of them: the sound
 // is the one file the user named.
@@ -77,21 +54,21 @@ int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**
 struct SoundInput {
   Descriptor file;
   DescriptorIo io;
-  std::unique_ptr<AVFormatContext, FormatClose> format;
+  AvInput format;
   int stream = -1;
-  std::unique_ptr<AVCodecContext, CodecFree> decoder;
+  AvOwner<AVCodecContext> decoder;
 };
 
 }  // namespace
 
 struct SoundSource::State {
   SoundInput input;
-  std::unique_ptr<AVCodecContext, CodecFree> encoder;  // null for PCM
-  std::unique_ptr<SwrContext, ResamplerFree> resampler;
-  std::unique_ptr<AVAudioFifo, FifoFree> fifo;
-  std::unique_ptr<AVPacket, PacketFree> packet;
-  std::unique_ptr<AVFrame, FrameFree> decoded;
-  std::unique_ptr<AVFrame, FrameFree> converted;
+  AvOwner<AVCodecContext> encoder;  // null for PCM
+  AvOwner<SwrContext> resampler;
+  AvOwner<AVAudioFifo> fifo;
+  AvOwner<AVPacket> packet;
+  AvOwner<AVFrame> decoded;
+  AvOwner<AVFrame> converted;
   AVChannelLayout layout = {};
   AVSampleFormat sampleFormat = AV_SAMPLE_FMT_S16;
   std::vector<std::uint8_t> pcm;
@@ -146,7 +123,7 @@ SoundResult OpenInput(const char* path, SoundInput* state) {
   if (r < 0) {
     return Failure(SoundFailure::kNotReadable, r,
                    FormatText(Tr("The sound file %s is in no format this system reads: %s"), name.c_str(),
-                              AvText(r).c_str()));
+                              AvErrorText(r).c_str()));
   }
   const AVCodec* codec = nullptr;
   state->stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -166,7 +143,7 @@ SoundResult OpenInput(const char* path, SoundInput* state) {
   if (r < 0 || state->decoder->sample_rate <= 0 || state->decoder->ch_layout.nb_channels <= 0) {
     return Failure(SoundFailure::kCannotDecode, r < 0 ? r : AVERROR_INVALIDDATA,
                    FormatText(Tr("The sound of %s cannot be decoded: %s"), name.c_str(),
-                              AvText(r < 0 ? r : AVERROR_INVALIDDATA).c_str()));
+                              AvErrorText(r < 0 ? r : AVERROR_INVALIDDATA).c_str()));
   }
   return SoundResult();
 }
@@ -200,10 +177,10 @@ SoundResult SoundSource::Fail(SoundFailure failure, int error) {
       return Failure(failure, error, FormatText(Tr("The sound file %s needs more memory than there is."), name.c_str()));
     case SoundFailure::kCannotEncode:
       return Failure(failure, error,
-                     FormatText(Tr("The sound of %s cannot be encoded: %s"), name.c_str(), AvText(error).c_str()));
+                     FormatText(Tr("The sound of %s cannot be encoded: %s"), name.c_str(), AvErrorText(error).c_str()));
     default:
       return Failure(SoundFailure::kCannotDecode, error,
-                     FormatText(Tr("The sound of %s cannot be decoded: %s"), name.c_str(), AvText(error).c_str()));
+                     FormatText(Tr("The sound of %s cannot be decoded: %s"), name.c_str(), AvErrorText(error).c_str()));
   }
 }
 
@@ -375,7 +352,7 @@ bool SoundSource::Collect(const Sink& sink, SoundResult* result) {
 // takes no short last frame) and hands out what the encoder finished.
 bool SoundSource::EncodeFrom(std::int64_t count, const Sink& sink, SoundResult* result) {
   AVCodecContext* e = state_->encoder.get();
-  std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+  AvOwner<AVFrame> frame(av_frame_alloc());
   const bool padded = count < e->frame_size && !(e->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
   int r = frame ? 0 : AVERROR(ENOMEM);
   if (r == 0) {

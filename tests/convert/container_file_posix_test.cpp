@@ -75,6 +75,7 @@ bool CopyOut(int fd, const std::string& path) {
 struct Movie {
   ContainerResult result;
   std::string frames;  // every canvas, top-down
+  std::string path;    // a copy of the file, for ffprobe and ffmpeg
 };
 
 // Writes `count` frames of Paint through a ContainerMovie on `fd`.
@@ -93,6 +94,22 @@ Movie WriteMovie(int fd, Container container, const std::string& codec, int widt
     movie.result = writer.WriteFrame(canvas.data(), canvas.stride());
   }
   if (movie.result) movie.result = writer.Finish();
+  return movie;
+}
+
+// WriteMovie on a nameless file in `dir`, copied out to `name` there when written.
+Movie WriteNameless(const test::TempDir& dir, const std::string& name, Container container, const std::string& codec,
+                    int width, int height, int scale, int rate, int count, const char* sound = nullptr) {
+  const int fd = NamelessFile(dir);
+  if (fd < 0) {
+    Movie none;
+    none.result.failure = ContainerFailure::kSetup;
+    return none;
+  }
+  Movie movie = WriteMovie(fd, container, codec, width, height, scale, rate, count, sound);
+  movie.path = dir.Join(name);
+  if (movie.result && !CopyOut(fd, movie.path)) movie.result.failure = ContainerFailure::kFinish;
+  close(fd);
   return movie;
 }
 
@@ -118,13 +135,10 @@ TEST(ContainerFile, EveryCodecOfEachContainerIsReadBackWithItsExactRate) {
       SCOPED_TRACE(std::string(ContainerName(c.container)) + " " + codec.name);
       // Lossless codecs at an odd size: the rows of full frames are stored unpadded.
       const int width = codec.lossless ? 33 : 64, height = codec.lossless ? 17 : 48;
-      const int fd = NamelessFile(dir);
-      ASSERT_GE(fd, 0);
-      const Movie movie = WriteMovie(fd, c.container, codec.name, width, height, 1001, 30000, 7);
+      const Movie movie = WriteNameless(dir, std::string("movie.") + ContainerName(c.container), c.container,
+                                        codec.name, width, height, 1001, 30000, 7);
       ASSERT_TRUE(movie.result) << movie.result.message;
-      const std::string path = dir.Join(std::string("movie.") + ContainerName(c.container));
-      ASSERT_TRUE(CopyOut(fd, path));
-      close(fd);
+      const std::string& path = movie.path;
       auto probe = ProbeStream(path, "v:0", "codec_name,width,height,r_frame_rate,nb_read_frames");
       EXPECT_EQ(probe["format_name"], c.format);
       EXPECT_EQ(probe["codec_name"], codec.probed);
@@ -149,9 +163,10 @@ TEST(ContainerFile, Mp4AndMovKeepTheirIndexAtTheFront) {
   test::TempDir dir;
   for (Container container : {Container::kMp4, Container::kMov}) {
     SCOPED_TRACE(ContainerName(container));
-    const int fd = NamelessFile(dir);
+    const Movie movie = WriteNameless(dir, "front", container, "mjpeg", 32, 16, 1, 15, 3);
+    ASSERT_TRUE(movie.result) << movie.result.message;
+    const int fd = open(movie.path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(WriteMovie(fd, container, "mjpeg", 32, 16, 1, 15, 3).result);
     std::vector<std::string> atoms;
     std::uint8_t head[8];
     for (off_t at = 0; pread(fd, head, 8, at) == 8;) {
@@ -178,14 +193,11 @@ TEST(ContainerFile, SoundIsStoredInEachContainersCodecAndEndsWithTheVideo) {
   for (const Case& c : cases) {
     if (!Encodable(c.codec, c.container)) continue;
     SCOPED_TRACE(ContainerName(c.container));
-    const int fd = NamelessFile(dir);
-    ASSERT_GE(fd, 0);
     const int frames = 45;  // 1.5015 s at 30000/1001
-    const Movie movie = WriteMovie(fd, c.container, c.codec, 32, 16, 1001, 30000, frames, wav.c_str());
+    const Movie movie = WriteNameless(dir, std::string("sound.") + ContainerName(c.container), c.container, c.codec,
+                                      32, 16, 1001, 30000, frames, wav.c_str());
     ASSERT_TRUE(movie.result) << movie.result.message;
-    const std::string path = dir.Join(std::string("sound.") + ContainerName(c.container));
-    ASSERT_TRUE(CopyOut(fd, path));
-    close(fd);
+    const std::string& path = movie.path;
     auto probe = ProbeStream(path, "a:0", "codec_name,channels,sample_rate");
     EXPECT_EQ(probe["codec_name"], c.sound);
     EXPECT_EQ(probe["channels"], "2");
