@@ -71,6 +71,7 @@ TEST(SoundSource, EachContainerGetsItsCodecRateAndChannels) {
       {"odd.wav", "-ac 2 -ar 12345", Container::kMp4, 48000, 2},       // AAC has no 12345 Hz
       {"odd2.wav", "-ac 1 -ar 12345", Container::kMkv, 12345, 1},     // FLAC has
       {"deep.wav", "-ac 2 -ar 44100 -c:a pcm_s24le", Container::kMov, 44100, 2},
+      {"deep2.wav", "-ac 2 -ar 44100 -c:a pcm_s24le", Container::kMkv, 44100, 2},  // 24-bit FLAC
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
