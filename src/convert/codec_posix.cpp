@@ -55,6 +55,23 @@ const CodecEntry kCodecs[] = {
     {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264, kEveryContainer},
 };
 
+struct ContainerNames {
+  Container container;
+  const char* name;   // -f and the extension
+  const char* label;  // in sentences
+};
+
+const ContainerNames kContainerNames[] = {
+    {Container::kAvi, "avi", "AVI"}, {Container::kMkv, "mkv", "MKV"}, {Container::kMp4, "mp4", "MP4"},
+    {Container::kMov, "mov", "MOV"}};
+
+const ContainerNames& NamesOf(Container container) {
+  for (const ContainerNames& e : kContainerNames) {
+    if (e.container == container) return e;
+  }
+  return kContainerNames[0];
+}
+
 const CodecEntry* FindEntry(const std::string& name) {
   for (const CodecEntry& e : kCodecs) {
     if (name == e.info.name) return &e;
@@ -118,6 +135,28 @@ Answer AskNumber(std::FILE* in, std::FILE* out, const char* prompt, long low, lo
 }
 
 }  // namespace
+
+const char* ContainerName(Container container) { return NamesOf(container).name; }
+const char* ContainerLabel(Container container) { return NamesOf(container).label; }
+
+bool ParseContainerName(const std::string& text, Container* container) {
+  const std::string t = Lower(text);
+  for (const ContainerNames& e : kContainerNames) {
+    if (t == e.name) {
+      *container = e.container;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ContainerFromPath(const std::string& path, Container* container) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  // A dot that starts the name (".mkv") makes a hidden file, not an extension.
+  if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot <= slash + 1)) return false;
+  return ParseContainerName(path.substr(dot + 1), container);
+}
 
 bool CodecFitsContainer(const std::string& codec, Container container) {
   const CodecEntry* entry = FindEntry(codec);
@@ -534,24 +573,31 @@ bool VideoEncoder::Drain(const TimedPacketSink& sink) {
   return Collect(state_->context.get(), state_->packet.get(), sink);
 }
 
-bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why) {
+bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why,
+                      Container container) {
   std::string unused;
   if (!why) why = &unused;
+  if (!CodecFitsContainer(choice.codec, container)) {
+    *why = FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str());
+    return false;
+  }
   if (choice.codec == "dib") {
     if (choice.options.empty()) return true;
     *why = Tr("Full frames (dib) take no encoder options.");
     return false;
   }
   VideoEncoder encoder;
-  if (encoder.Open(choice, width, height, scale, rate, why)) return true;
+  if (encoder.Open(choice, width, height, scale, rate, why, container)) return true;
   // The size is to blame when the same settings open at the next even size.
   const bool odd = (width & 1) != 0 || (height & 1) != 0;
-  if (!odd || !encoder.Open(choice, width + (width & 1), height + (height & 1), scale, rate, nullptr)) return false;
+  if (!odd || !encoder.Open(choice, width + (width & 1), height + (height & 1), scale, rate, nullptr, container)) {
+    return false;
+  }
   std::string others;
-  for (const CodecInfo& info : ListCodecs()) {
+  for (const CodecInfo& info : ListCodecs(container)) {
     CodecChoice plain;
     plain.codec = info.name;
-    if (plain.codec != "dib" && !encoder.Open(plain, width, height, scale, rate, nullptr)) continue;
+    if (plain.codec != "dib" && !encoder.Open(plain, width, height, scale, rate, nullptr, container)) continue;
     others += others.empty() ? info.name : std::string(", ") + info.name;
   }
   *why += " " + FormatText(Tr("Codecs that take any size: %s."), others.c_str());

@@ -19,6 +19,16 @@ namespace zelvo {
 // The files the Linux program writes: its own AVI writer, or libavformat's muxers.
 enum class Container { kAvi, kMkv, kMp4, kMov };
 
+// "avi", "mkv", "mp4" or "mov", as -f and the extensions name them.
+const char* ContainerName(Container container);
+// "AVI", "MKV", "MP4" or "MOV", as sentences name them.
+const char* ContainerLabel(Container container);
+// The container a name of -f gives (any case); false for others.
+bool ParseContainerName(const std::string& text, Container* container);
+// The container a file name's extension gives (.avi, .mkv, .mp4, .mov, any case); false for
+// any other extension or none.
+bool ContainerFromPath(const std::string& path, Container* container);
+
 // Whether `codec` (a canonical name) can go into `container`. AVI takes every codec.
 // Matroska takes all but full frames: it has no raw RGB track of its own, and the AVI-style
 // one (a bottom-up DIB in a VfW header) is shown upside down by libavformat. MP4 takes
@@ -65,8 +75,9 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice,
 // found by opening its encoder once, before any question is asked or file created. False
 // with the reason in the user's language in *why: full frames given encoder options, an
 // option the encoder does not know or a value it refuses, or a frame size it cannot take
-// (then *why also names the codecs that take that size).
-bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why);
+// (then *why also names the codecs that take that size), or a codec `container` cannot hold.
+bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why,
+                      Container container = Container::kAvi);
 
 // One compressed frame with its place in time, counted in frames from 0: presentation
 // (pts) and decoding (dts) order are the same while no B-frames are coded.

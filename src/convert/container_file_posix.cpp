@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -23,32 +22,6 @@ namespace zelvo {
 
 namespace {
 
-struct ContainerEntry {
-  Container container;
-  const char* name;      // -f and the extension
-  const char* muxer;     // libavformat's name
-  const char* display;   // in sentences
-};
-
-const ContainerEntry kContainers[] = {
-    {Container::kAvi, "avi", nullptr, "AVI"},
-    {Container::kMkv, "mkv", "matroska", "MKV"},
-    {Container::kMp4, "mp4", "mp4", "MP4"},
-    {Container::kMov, "mov", "mov", "MOV"},
-};
-
-const ContainerEntry& EntryOf(Container container) {
-  for (const ContainerEntry& e : kContainers) {
-    if (e.container == container) return e;
-  }
-  return kContainers[0];
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 
 // errno values stay below this; libavformat's own codes are tags far beyond it.
 constexpr int kLargestErrno = 4096;
@@ -62,28 +35,6 @@ struct ReadBack {
 };
 
 }  // namespace
-
-const char* ContainerName(Container container) { return EntryOf(container).name; }
-const char* ContainerLabel(Container container) { return EntryOf(container).display; }
-
-bool ParseContainerName(const std::string& text, Container* container) {
-  const std::string t = Lower(text);
-  for (const ContainerEntry& e : kContainers) {
-    if (t == e.name) {
-      *container = e.container;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool ContainerFromPath(const std::string& path, Container* container) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  // A dot that starts the name (".mkv") makes a hidden file, not an extension.
-  if (dot == std::string::npos || (slash != std::string::npos && dot <= slash + 1) || dot == 0) return false;
-  return ParseContainerName(path.substr(dot + 1), container);
-}
 
 struct ContainerFile::State {
   ReadBack readBack;
@@ -141,7 +92,7 @@ ContainerResult ContainerFile::Failed(ContainerFailure failure, int code) {
   if (error == 0 && code < 0 && code > -kLargestErrno) error = -code;
   result.error = error != 0 ? error : code;
   const std::string reason = error != 0 ? std::strerror(error) : AvErrorText(code);
-  const char* display = EntryOf(container_).display;
+  const char* display = ContainerLabel(container_);
   switch (failure) {
     case ContainerFailure::kUnsupported:
       result.message = FormatText(Tr("A %s file cannot hold this codec."), display);
@@ -162,8 +113,11 @@ ContainerResult ContainerFile::Failed(ContainerFailure failure, int code) {
 ContainerResult ContainerFile::Open(int fd, Container container, const ContainerVideo& video, const SoundSource* sound) {
   Discard();
   container_ = container;
-  const ContainerEntry& entry = EntryOf(container);
-  const AVOutputFormat* muxer = entry.muxer ? av_guess_format(entry.muxer, nullptr, nullptr) : nullptr;
+  const char* muxerName = container == Container::kMkv   ? "matroska"
+                          : container == Container::kMp4 ? "mp4"
+                          : container == Container::kMov ? "mov"
+                                                         : nullptr;  // AVI has the project's own writer
+  const AVOutputFormat* muxer = muxerName ? av_guess_format(muxerName, nullptr, nullptr) : nullptr;
   if (!muxer) return Failed(ContainerFailure::kUnsupported, AVERROR_MUXER_NOT_FOUND);
   if (video.encoder ? video.encoder->container() != container : !CodecFitsContainer("dib", container)) {
     return Failed(ContainerFailure::kUnsupported, AVERROR(EINVAL));

@@ -17,16 +17,6 @@
 
 namespace zelvo {
 
-// "avi", "mkv", "mp4" or "mov", as -f and the extensions name them.
-const char* ContainerName(Container container);
-// "AVI", "MKV", "MP4" or "MOV", as sentences name them.
-const char* ContainerLabel(Container container);
-// The container a name of -f gives (any case); false for others.
-bool ParseContainerName(const std::string& text, Container* container);
-// The container a file name's extension gives (.avi, .mkv, .mp4, .mov, any case); false for
-// any other extension or none.
-bool ContainerFromPath(const std::string& path, Container* container);
-
 enum class ContainerFailure {
   kNone,
   kUnsupported,  // the container cannot hold this codec, or is AVI (the project's own writer)

@@ -278,6 +278,25 @@ TEST(ContainerFile, TheCodecMenuOffersWhatTheContainerHolds) {
   }
 }
 
+// The check the command line makes before anything is written refuses what the container
+// cannot hold, with the reason, and opens the encoder as that container wants it.
+TEST(ContainerFile, CodecChecksKnowTheContainer) {
+  struct Case { const char* codec; Container container; bool ok; } cases[] = {
+      {"dib", Container::kMp4, false}, {"huffyuv", Container::kMp4, false}, {"dib", Container::kMkv, false},
+      {"dib", Container::kMov, true},  {"h264", Container::kMp4, true},     {"ffv1", Container::kMkv, true},
+  };
+  for (const Case& c : cases) {
+    if (!Encodable(c.codec, Container::kAvi)) continue;
+    CodecChoice choice;
+    choice.codec = c.codec;
+    std::string why;
+    EXPECT_EQ(CheckCodecChoice(choice, 32, 16, 1, 25, &why, c.container), c.ok) << c.codec << ": " << why;
+    if (!c.ok) {
+      EXPECT_NE(why.find(ContainerLabel(c.container)), std::string::npos) << why;
+    }
+  }
+}
+
 TEST(ContainerFile, ExtensionsAndNamesGiveTheContainer) {
   struct Case { const char* path; bool known; Container container; } cases[] = {
       {"a/clip.mp4", true, Container::kMp4}, {"CLIP.MKV", true, Container::kMkv}, {"x.Mov", true, Container::kMov},
