@@ -38,7 +38,8 @@ constexpr int kFfv1Slices = 4;
 constexpr int kFfv1MinSlicedSide = 32;
 
 constexpr unsigned In(Container c) { return 1u << static_cast<unsigned>(c); }
-constexpr unsigned kEveryContainer = In(Container::kAvi) | In(Container::kMkv) | In(Container::kMp4) | In(Container::kMov);
+constexpr unsigned kEveryContainer =
+    In(Container::kAvi) | In(Container::kMkv) | In(Container::kMp4) | In(Container::kMov);
 constexpr unsigned kNotMp4 = kEveryContainer & ~In(Container::kMp4);
 
 struct CodecEntry {
@@ -48,7 +49,9 @@ struct CodecEntry {
 };
 
 const CodecEntry kCodecs[] = {
-    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true}, AV_CODEC_ID_NONE, In(Container::kAvi) | In(Container::kMov)},
+    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true},
+     AV_CODEC_ID_NONE,
+     In(Container::kAvi) | In(Container::kMov)},
     {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG, kEveryContainer},
     {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1, kNotMp4},
     {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV, kNotMp4},
@@ -91,7 +94,6 @@ std::string Trim(const std::string& s) {
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
 }
-
 
 // Reads one line; false at the end of the input. Overlong lines are consumed whole.
 bool ReadLine(std::FILE* in, std::string* line) {

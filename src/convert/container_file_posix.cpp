@@ -22,7 +22,6 @@ namespace zelvo {
 
 namespace {
 
-
 // errno values stay below this; libavformat's own codes are tags far beyond it.
 constexpr int kLargestErrno = 4096;
 
@@ -103,14 +102,13 @@ ContainerResult ContainerFile::Failed(ContainerFailure failure, int code) {
     case ContainerFailure::kWrite:
       result.message = FormatText(Tr("The %s file could not be written: %s"), display, reason.c_str());
       break;
-    default:
-      result.message = FormatText(Tr("The %s file could not be completed: %s"), display, reason.c_str());
-      break;
+    default: result.message = FormatText(Tr("The %s file could not be completed: %s"), display, reason.c_str()); break;
   }
   return result;
 }
 
-ContainerResult ContainerFile::Open(int fd, Container container, const ContainerVideo& video, const SoundSource* sound) {
+ContainerResult ContainerFile::Open(int fd, Container container, const ContainerVideo& video,
+                                    const SoundSource* sound) {
   Discard();
   container_ = container;
   const char* muxerName = container == Container::kMkv   ? "matroska"
@@ -128,7 +126,8 @@ ContainerResult ContainerFile::Open(int fd, Container container, const Container
   const int mode = fcntl(fd, F_GETFL);
   if (mode < 0) return Failed(ContainerFailure::kSetup, AVERROR(errno));
   // The faststart pass reads what was written.
-  if (FaststartContainer(container) && (mode & O_ACCMODE) != O_RDWR) return Failed(ContainerFailure::kSetup, AVERROR(EBADF));
+  if (FaststartContainer(container) && (mode & O_ACCMODE) != O_RDWR)
+    return Failed(ContainerFailure::kSetup, AVERROR(EBADF));
 
   auto state = std::make_unique<State>();
   state->readBack.fd = fd;
@@ -211,7 +210,8 @@ ContainerResult ContainerFile::WriteVideo(const EncodedPacket& encoded) {
 }
 
 ContainerResult ContainerFile::WriteFullFrame(const std::uint8_t* bottomUpBgr, std::size_t stride) {
-  if (!state_ || state_->failed || !state_->fullFrames || !bottomUpBgr) return Failed(ContainerFailure::kWrite, AVERROR(EINVAL));
+  if (!state_ || state_->failed || !state_->fullFrames || !bottomUpBgr)
+    return Failed(ContainerFailure::kWrite, AVERROR(EINVAL));
   const AVCodecParameters* p = state_->format->streams[state_->videoStream]->codecpar;
   const std::size_t row = static_cast<std::size_t>(p->width) * 3;
   const std::size_t height = static_cast<std::size_t>(p->height);

@@ -38,9 +38,9 @@ struct ContainerResult {
 };
 
 struct ContainerVideo {
-  int width = 0;   // the frames' size
+  int width = 0;  // the frames' size
   int height = 0;
-  int scale = 1;   // rate / scale frames per second, stored exactly (30000/1001 stays so)
+  int scale = 1;  // rate / scale frames per second, stored exactly (30000/1001 stays so)
   int rate = 15;
   // Opened with VideoEncoder::Open(..., container); null for full frames (WriteFullFrame).
   const VideoEncoder* encoder = nullptr;

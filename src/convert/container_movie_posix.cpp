@@ -36,14 +36,16 @@ ContainerResult ContainerMovie::Open(int fd, Container container, const CodecCho
   Discard();
   failure_ = ContainerResult();
   if (!CodecFitsContainer(choice.codec, container)) {
-    return Result(ContainerFailure::kUnsupported, 0,
-                  FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str()));
+    return Result(
+        ContainerFailure::kUnsupported, 0,
+        FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str()));
   }
   fullFrames_ = choice.codec == "dib";
   if (!fullFrames_) {
     std::string why;
     if (!encoder_.Open(choice, width, height, scale, rate, &why, container)) {
-      return Result(ContainerFailure::kEncode, 0, std::string(Tr("Could not create the compressed stream.")) + "\n" + why);
+      return Result(ContainerFailure::kEncode, 0,
+                    std::string(Tr("Could not create the compressed stream.")) + "\n" + why);
     }
   }
   if (soundPath) {
@@ -96,7 +98,8 @@ ContainerResult ContainerMovie::WriteFrame(const std::uint8_t* bottomUpBgr, std:
       written = file_.WriteVideo(packet);
       return static_cast<bool>(written);
     });
-    if (!encoded && written) written = Result(ContainerFailure::kEncode, 0, Tr("Could not create the compressed stream."));
+    if (!encoded && written)
+      written = Result(ContainerFailure::kEncode, 0, Tr("Could not create the compressed stream."));
   }
   ++frames_;
   if (written) written = PassSound(false);
@@ -112,7 +115,8 @@ ContainerResult ContainerMovie::Finish() {
       result = file_.WriteVideo(packet);
       return static_cast<bool>(result);
     });
-    if (!drained && result) result = Result(ContainerFailure::kEncode, 0, Tr("Could not create the compressed stream."));
+    if (!drained && result)
+      result = Result(ContainerFailure::kEncode, 0, Tr("Could not create the compressed stream."));
   }
   if (result) result = PassSound(true);
   if (result) result = file_.Finish();

@@ -31,7 +31,6 @@ bool ParseSide(const std::string& text, int* side) {
   return true;
 }
 
-
 }  // namespace
 
 bool ParseFrameSize(const std::string& text, int* width, int* height) {
@@ -91,9 +90,11 @@ int FrameFitter::Draw(FrameCanvas& canvas, const PackedDib& image) {
   State& s = *state_;
   if (view.header.bitCount == 24) {
     top = view.topDown ? view.pixels : view.pixels + (view.geometry.rows - 1) * view.geometry.stride;
-    step = view.topDown ? static_cast<std::ptrdiff_t>(view.geometry.stride) : -static_cast<std::ptrdiff_t>(view.geometry.stride);
+    step = view.topDown ? static_cast<std::ptrdiff_t>(view.geometry.stride)
+                        : -static_cast<std::ptrdiff_t>(view.geometry.stride);
   } else {
-    if ((s.converted.width() != width || s.converted.height() != height) && !s.converted.Create(width, height)) return 1;
+    if ((s.converted.width() != width || s.converted.height() != height) && !s.converted.Create(width, height))
+      return 1;
     if (DrawPackedDib(s.converted, image) != 0) return 1;
     top = s.converted.data() + (height - 1) * s.converted.stride();
     step = -static_cast<std::ptrdiff_t>(s.converted.stride());
@@ -101,8 +102,9 @@ int FrameFitter::Draw(FrameCanvas& canvas, const PackedDib& image) {
 
   const std::size_t fromPlane = static_cast<std::size_t>(width) * height;
   const std::size_t toPlane = static_cast<std::size_t>(box.width) * box.height;
-  SwsContext* scaler = sws_getCachedContext(s.scaler.release(), width, height, AV_PIX_FMT_GRAY8, box.width, box.height,
-                                            AV_PIX_FMT_GRAY8, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  SwsContext* scaler =
+      sws_getCachedContext(s.scaler.release(), width, height, AV_PIX_FMT_GRAY8, box.width, box.height, AV_PIX_FMT_GRAY8,
+                           SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
   s.scaler.reset(scaler);
   if (!scaler) return 1;
   try {

@@ -102,7 +102,8 @@ SoundResult OpenInput(const char* path, SoundInput* state) {
   // A FIFO or a device would block or never end; the non-blocking open above kept a FIFO
   // without a writer from hanging here.
   if (fstat(state->file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    return Failure(SoundFailure::kCannotOpen, 0, FormatText(Tr("The sound file %s is not a regular file."), name.c_str()));
+    return Failure(SoundFailure::kCannotOpen, 0,
+                   FormatText(Tr("The sound file %s is not a regular file."), name.c_str()));
   }
   fcntl(state->file.fd, F_SETFL, fcntl(state->file.fd, F_GETFL) & ~O_NONBLOCK);
   state->io.reset(OpenDescriptorIo(state->file.fd, false));
@@ -174,7 +175,8 @@ SoundResult SoundSource::Fail(SoundFailure failure, int error) {
   const std::string name = path_;
   switch (failure) {
     case SoundFailure::kNoMemory:
-      return Failure(failure, error, FormatText(Tr("The sound file %s needs more memory than there is."), name.c_str()));
+      return Failure(failure, error,
+                     FormatText(Tr("The sound file %s needs more memory than there is."), name.c_str()));
     case SoundFailure::kCannotEncode:
       return Failure(failure, error,
                      FormatText(Tr("The sound of %s cannot be encoded: %s"), name.c_str(), AvErrorText(error).c_str()));
@@ -189,7 +191,8 @@ SoundResult SoundSource::Open(const char* path, Container container, int scale, 
   sampleRate_ = channels_ = 0;
   taken_ = 0;
   path_ = path ? path : "";
-  if (scale <= 0 || rate <= 0) return Failure(SoundFailure::kCannotDecode, AVERROR(EINVAL), Tr("The frame rate is not valid."));
+  if (scale <= 0 || rate <= 0)
+    return Failure(SoundFailure::kCannotDecode, AVERROR(EINVAL), Tr("The frame rate is not valid."));
   auto state = std::make_unique<State>();
   SoundResult opened = OpenInput(path, &state->input);
   if (!opened) return opened;
@@ -239,7 +242,8 @@ SoundResult SoundSource::Open(const char* path, Container container, int scale, 
   state->packet.reset(av_packet_alloc());
   state->decoded.reset(av_frame_alloc());
   state->converted.reset(av_frame_alloc());
-  if (!state->fifo || !state->packet || !state->decoded || !state->converted) return Fail(SoundFailure::kNoMemory, ENOMEM);
+  if (!state->fifo || !state->packet || !state->decoded || !state->converted)
+    return Fail(SoundFailure::kNoMemory, ENOMEM);
   sampleRate_ = sampleRate;
   channels_ = channels;
   state_ = std::move(state);
@@ -314,7 +318,8 @@ bool SoundSource::FillFifo(std::int64_t samples, SoundResult* result) {
     r = swr_convert_frame(s.resampler.get(), out, in);
     if (in) av_frame_unref(in);
     if (r >= 0 && out->nb_samples > 0 &&
-        av_audio_fifo_write(s.fifo.get(), reinterpret_cast<void**>(out->extended_data), out->nb_samples) < out->nb_samples) {
+        av_audio_fifo_write(s.fifo.get(), reinterpret_cast<void**>(out->extended_data), out->nb_samples) <
+            out->nb_samples) {
       r = AVERROR(ENOMEM);
     }
     av_frame_unref(out);
@@ -386,8 +391,8 @@ SoundResult SoundSource::ReadUntilFrame(std::int64_t frames, const Sink& sink) {
   State& s = *state_;
   // Sample count at the end of the frame, rounded to the nearest: the sound ends within
   // half a sample of the video.
-  const std::int64_t limit = av_rescale_rnd(frames, static_cast<std::int64_t>(scale_) * sampleRate_, rate_,
-                                            AV_ROUND_NEAR_INF);
+  const std::int64_t limit =
+      av_rescale_rnd(frames, static_cast<std::int64_t>(scale_) * sampleRate_, rate_, AV_ROUND_NEAR_INF);
   if (limit <= s.limit) return result;
   s.limit = limit;
   if (!FillFifo(limit - taken_, &result)) return result;
@@ -425,13 +430,11 @@ SoundResult SoundSource::Finish(const Sink& sink) {
   s.finished = true;
   if (!s.encoder) return result;
   const std::int64_t rest = std::min<std::int64_t>(s.limit - taken_, av_audio_fifo_size(s.fifo.get()));
-  const bool ok = (rest <= 0 || EncodeFrom(rest, sink, &result)) &&
-                  [&] {
-                    const int r = avcodec_send_frame(s.encoder.get(), nullptr);
-                    if (r < 0) result = Fail(SoundFailure::kCannotEncode, r);
-                    return r >= 0;
-                  }() &&
-                  Collect(sink, &result);
+  const bool ok = (rest <= 0 || EncodeFrom(rest, sink, &result)) && [&] {
+    const int r = avcodec_send_frame(s.encoder.get(), nullptr);
+    if (r < 0) result = Fail(SoundFailure::kCannotEncode, r);
+    return r >= 0;
+  }() && Collect(sink, &result);
   if (!ok && result) return Stopped();
   return result;
 }

@@ -26,7 +26,7 @@ enum class SoundFailure {
   kCannotDecode,  // decoding or resampling failed (error: AVERROR)
   kCannotEncode,  // the container's sound encoder refused (error: AVERROR)
   kNoMemory,
-  kStopped,       // the sink refused a piece; its own failure says why (no message here)
+  kStopped,  // the sink refused a piece; its own failure says why (no message here)
 };
 
 struct SoundResult {

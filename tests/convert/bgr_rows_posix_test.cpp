@@ -1,18 +1,21 @@
 // The lossless layouts' rows for every width around the sixteen-byte steps: each pixel
 // reordered, nothing written past the row.
+#include "convert/bgr_rows_posix.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "convert/bgr_rows_posix.h"
-
 namespace zelvo {
 namespace {
 
 TEST(BgrRows, EveryWidthIsReorderedWithinItsRow) {
-  struct Layout { const char* name; void (*convert)(const std::uint8_t*, std::uint8_t*, int); int bytes; } layouts[] = {
-      {"RGB24", BgrRowToRgb24, 3}, {"BGR0", BgrRowToBgr0, 4}};
+  struct Layout {
+    const char* name;
+    void (*convert)(const std::uint8_t*, std::uint8_t*, int);
+    int bytes;
+  } layouts[] = {{"RGB24", BgrRowToRgb24, 3}, {"BGR0", BgrRowToBgr0, 4}};
   for (const Layout& layout : layouts) {
     for (int width = 0; width <= 41; ++width) {
       std::vector<std::uint8_t> src(3 * width);

@@ -2,15 +2,14 @@
 // exact rate, pixels and sound. Each movie is written to a descriptor whose name is removed
 // before writing starts, so a writer that opened the output by name (movenc's faststart
 // pass does by default) would fail.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -122,12 +121,18 @@ bool Encodable(const std::string& codec, Container container) {
 
 TEST(ContainerFile, EveryCodecOfEachContainerIsReadBackWithItsExactRate) {
   REQUIRE_FFMPEG_TOOLS();
-  struct Case { Container container; const char* format; } containers[] = {
-      {Container::kMkv, "matroska,webm"}, {Container::kMp4, "mov,mp4,m4a,3gp,3g2,mj2"},
-      {Container::kMov, "mov,mp4,m4a,3gp,3g2,mj2"}};
-  struct Codec { const char* name; const char* probed; bool lossless; } codecs[] = {
-      {"dib", "rawvideo", true}, {"mjpeg", "mjpeg", false}, {"ffv1", "ffv1", true},
-      {"huffyuv", "huffyuv", true}, {"mpeg4", "mpeg4", false}, {"h264", "h264", false}};
+  struct Case {
+    Container container;
+    const char* format;
+  } containers[] = {{Container::kMkv, "matroska,webm"},
+                    {Container::kMp4, "mov,mp4,m4a,3gp,3g2,mj2"},
+                    {Container::kMov, "mov,mp4,m4a,3gp,3g2,mj2"}};
+  struct Codec {
+    const char* name;
+    const char* probed;
+    bool lossless;
+  } codecs[] = {{"dib", "rawvideo", true},    {"mjpeg", "mjpeg", false}, {"ffv1", "ffv1", true},
+                {"huffyuv", "huffyuv", true}, {"mpeg4", "mpeg4", false}, {"h264", "h264", false}};
   test::TempDir dir;
   for (const Case& c : containers) {
     for (const Codec& codec : codecs) {
@@ -188,14 +193,17 @@ TEST(ContainerFile, SoundIsStoredInEachContainersCodecAndEndsWithTheVideo) {
   test::TempDir dir;
   const std::string wav = dir.Join("tone.wav");
   RunCommand("ffmpeg -v error -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 2 '" + wav + "'");
-  struct Case { Container container; const char* codec; const char* sound; } cases[] = {
-      {Container::kMkv, "ffv1", "flac"}, {Container::kMp4, "h264", "aac"}, {Container::kMov, "mpeg4", "aac"}};
+  struct Case {
+    Container container;
+    const char* codec;
+    const char* sound;
+  } cases[] = {{Container::kMkv, "ffv1", "flac"}, {Container::kMp4, "h264", "aac"}, {Container::kMov, "mpeg4", "aac"}};
   for (const Case& c : cases) {
     if (!Encodable(c.codec, c.container)) continue;
     SCOPED_TRACE(ContainerName(c.container));
     const int frames = 45;  // 1.5015 s at 30000/1001
-    const Movie movie = WriteNameless(dir, std::string("sound.") + ContainerName(c.container), c.container, c.codec,
-                                      32, 16, 1001, 30000, frames, wav.c_str());
+    const Movie movie = WriteNameless(dir, std::string("sound.") + ContainerName(c.container), c.container, c.codec, 32,
+                                      16, 1001, 30000, frames, wav.c_str());
     ASSERT_TRUE(movie.result) << movie.result.message;
     const std::string& path = movie.path;
     auto probe = ProbeStream(path, "a:0", "codec_name,channels,sample_rate");
@@ -251,9 +259,14 @@ TEST(ContainerFile, RefusalsAndFailuresSayWhy) {
 // The terminal menu offers what the container holds: Enter takes the first of them, and a
 // codec the container cannot hold is asked again.
 TEST(ContainerFile, TheCodecMenuOffersWhatTheContainerHolds) {
-  struct Case { Container container; std::string input; bool chosen; const char* codec; } cases[] = {
-      {Container::kMp4, "\n\n\n\n", true, "mjpeg"}, {Container::kMov, "\n", true, "dib"},
-      {Container::kMkv, "\n\n\n\n", true, "mjpeg"}, {Container::kMp4, "ffv1\n", false, ""},
+  struct Case {
+    Container container;
+    std::string input;
+    bool chosen;
+    const char* codec;
+  } cases[] = {
+      {Container::kMp4, "\n\n\n\n", true, "mjpeg"},          {Container::kMov, "\n", true, "dib"},
+      {Container::kMkv, "\n\n\n\n", true, "mjpeg"},          {Container::kMp4, "ffv1\n", false, ""},
       {Container::kMkv, "huffyuv\n\n\n\n", true, "huffyuv"},
   };
   for (Case& c : cases) {
@@ -281,7 +294,11 @@ TEST(ContainerFile, TheCodecMenuOffersWhatTheContainerHolds) {
 // The check the command line makes before anything is written refuses what the container
 // cannot hold, with the reason, and opens the encoder as that container wants it.
 TEST(ContainerFile, CodecChecksKnowTheContainer) {
-  struct Case { const char* codec; Container container; bool ok; } cases[] = {
+  struct Case {
+    const char* codec;
+    Container container;
+    bool ok;
+  } cases[] = {
       {"dib", Container::kMp4, false}, {"huffyuv", Container::kMp4, false}, {"dib", Container::kMkv, false},
       {"dib", Container::kMov, true},  {"h264", Container::kMp4, true},     {"ffv1", Container::kMkv, true},
   };
@@ -298,10 +315,16 @@ TEST(ContainerFile, CodecChecksKnowTheContainer) {
 }
 
 TEST(ContainerFile, ExtensionsAndNamesGiveTheContainer) {
-  struct Case { const char* path; bool known; Container container; } cases[] = {
-      {"a/clip.mp4", true, Container::kMp4}, {"CLIP.MKV", true, Container::kMkv}, {"x.Mov", true, Container::kMov},
-      {"x.avi", true, Container::kAvi},      {"x.webm", false, Container::kAvi},  {"mp4", false, Container::kAvi},
-      {".mp4", false, Container::kAvi},      {"dir.mkv/clip", false, Container::kAvi}, {"clip.", false, Container::kAvi},
+  struct Case {
+    const char* path;
+    bool known;
+    Container container;
+  } cases[] = {
+      {"a/clip.mp4", true, Container::kMp4}, {"CLIP.MKV", true, Container::kMkv},
+      {"x.Mov", true, Container::kMov},      {"x.avi", true, Container::kAvi},
+      {"x.webm", false, Container::kAvi},    {"mp4", false, Container::kAvi},
+      {".mp4", false, Container::kAvi},      {"dir.mkv/clip", false, Container::kAvi},
+      {"clip.", false, Container::kAvi},
   };
   for (const Case& c : cases) {
     Container container = Container::kAvi;

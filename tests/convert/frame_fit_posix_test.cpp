@@ -1,12 +1,13 @@
 // Frames scaled to one size: where they go, that flat colours stay exact and the bars stay
 // black, and the odd sizes that 4:2:0 codecs get padded.
+#include "convert/frame_fit_posix.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "convert/codec_posix.h"
-#include "convert/frame_fit_posix.h"
 
 namespace zelvo {
 namespace {
@@ -46,12 +47,15 @@ const std::uint8_t* At(const FrameCanvas& canvas, int x, int y) {
 }
 
 TEST(FrameFit, BoxesKeepTheAspectRatioCentred) {
-  struct Case { int w, h, bw, bh; FitBox box; } cases[] = {
-      {1920, 1080, 1280, 720, {0, 0, 1280, 720}},   // the same shape
-      {640, 480, 1280, 720, {160, 0, 960, 720}},    // pillar-boxed
-      {1920, 800, 1280, 720, {0, 93, 1280, 533}},   // letter-boxed, rounded
-      {33, 17, 64, 64, {0, 15, 64, 33}},            // scaled up; the odd row left below
-      {4000, 1, 100, 100, {0, 49, 100, 1}},         // never thinner than one pixel
+  struct Case {
+    int w, h, bw, bh;
+    FitBox box;
+  } cases[] = {
+      {1920, 1080, 1280, 720, {0, 0, 1280, 720}},  // the same shape
+      {640, 480, 1280, 720, {160, 0, 960, 720}},   // pillar-boxed
+      {1920, 800, 1280, 720, {0, 93, 1280, 533}},  // letter-boxed, rounded
+      {33, 17, 64, 64, {0, 15, 64, 33}},           // scaled up; the odd row left below
+      {4000, 1, 100, 100, {0, 49, 100, 1}},        // never thinner than one pixel
       {7, 5, 7, 5, {0, 0, 7, 5}},
   };
   for (const Case& c : cases) {
@@ -65,7 +69,9 @@ TEST(FrameFit, BoxesKeepTheAspectRatioCentred) {
 
 TEST(FrameFit, FlatColoursStayExactOnBlack) {
   const std::uint8_t a[3] = {10, 200, 30}, b[3] = {250, 5, 128};
-  struct Case { int w, h, bits, cw, ch; } cases[] = {
+  struct Case {
+    int w, h, bits, cw, ch;
+  } cases[] = {
       {40, 20, 24, 64, 64},    // up, bars above and below
       {300, 100, 24, 64, 64},  // down
       {40, 20, 8, 30, 40},     // a palette image
@@ -108,10 +114,14 @@ TEST(FrameFit, FramesOfTheCanvasSizeAreCopiedAsTheyAre) {
 }
 
 TEST(FrameFit, SizesParseAsWidthByHeight) {
-  struct Case { const char* text; bool ok; int w, h; } cases[] = {
-      {"1280x720", true, 1280, 720}, {"33X17", true, 33, 17}, {"65535x1", true, 65535, 1},
-      {"0x720", false, 0, 0},        {"65536x2", false, 0, 0}, {"1280*720", false, 0, 0},
-      {"x720", false, 0, 0},         {"12x", false, 0, 0},     {"-1x5", false, 0, 0}, {" 8x8", false, 0, 0},
+  struct Case {
+    const char* text;
+    bool ok;
+    int w, h;
+  } cases[] = {
+      {"1280x720", true, 1280, 720}, {"33X17", true, 33, 17},   {"65535x1", true, 65535, 1}, {"0x720", false, 0, 0},
+      {"65536x2", false, 0, 0},      {"1280*720", false, 0, 0}, {"x720", false, 0, 0},       {"12x", false, 0, 0},
+      {"-1x5", false, 0, 0},         {" 8x8", false, 0, 0},
   };
   for (const Case& c : cases) {
     int w = 0, h = 0;
@@ -126,8 +136,13 @@ TEST(FrameFit, SizesParseAsWidthByHeight) {
 // Odd sizes get one black column or row more where the codec takes only even ones, and the
 // padded size opens the encoder that refused the odd one.
 TEST(FrameFit, OddSizesArePaddedForTheCodecsThatWantEvenOnes) {
-  struct Case { const char* codec; int w, h; bool padded; int pw, ph; } cases[] = {
-      {"h264", 33, 17, true, 34, 18}, {"mpeg4", 32, 17, true, 32, 18}, {"h264", 32, 18, false, 32, 18},
+  struct Case {
+    const char* codec;
+    int w, h;
+    bool padded;
+    int pw, ph;
+  } cases[] = {
+      {"h264", 33, 17, true, 34, 18},   {"mpeg4", 32, 17, true, 32, 18}, {"h264", 32, 18, false, 32, 18},
       {"mjpeg", 33, 17, false, 33, 17}, {"ffv1", 33, 17, false, 33, 17}, {"dib", 33, 17, false, 33, 17},
   };
   for (const Case& c : cases) {

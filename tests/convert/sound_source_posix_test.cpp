@@ -1,14 +1,14 @@
 // The sound source against files ffmpeg makes: which files are refused before anything is
 // converted, what each container's sound becomes, and PCM that is exactly the file's.
-#include <gtest/gtest.h>
+#include "convert/sound_source_posix.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
 #include <string>
 
-#include "convert/sound_source_posix.h"
 #include "support/media_probe_posix.h"
 #include "support/temp_dir.h"
 
@@ -29,7 +29,11 @@ TEST(SoundSource, FilesWithoutReadableSoundAreRefusedBeforeConverting) {
   REQUIRE_FFMPEG_TOOLS();
   test::TempDir dir;
   const std::string tone = "sine=frequency=300:sample_rate=22050:duration=0.5";
-  struct Case { std::string path; SoundFailure failure; int error; } cases[] = {
+  struct Case {
+    std::string path;
+    SoundFailure failure;
+    int error;
+  } cases[] = {
       {Make(dir, "tone.wav", tone), SoundFailure::kNone, 0},
       {Make(dir, "tone.flac", tone), SoundFailure::kNone, 0},
       {Make(dir, "tone.ogg", tone, "-c:a vorbis -strict -2 -ac 2"), SoundFailure::kNone, 0},
@@ -66,10 +70,10 @@ TEST(SoundSource, EachContainerGetsItsCodecRateAndChannels) {
     int channels;
   } cases[] = {
       {"mono.wav", "-ac 1 -ar 22050", Container::kAvi, 22050, 1},
-      {"six.wav", "-ac 6 -ar 48000", Container::kAvi, 48000, 2},       // mixed down
+      {"six.wav", "-ac 6 -ar 48000", Container::kAvi, 48000, 2},  // mixed down
       {"six.flac", "-ac 6 -ar 96000", Container::kMkv, 96000, 2},
-      {"odd.wav", "-ac 2 -ar 12345", Container::kMp4, 48000, 2},       // AAC has no 12345 Hz
-      {"odd2.wav", "-ac 1 -ar 12345", Container::kMkv, 12345, 1},     // FLAC has
+      {"odd.wav", "-ac 2 -ar 12345", Container::kMp4, 48000, 2},   // AAC has no 12345 Hz
+      {"odd2.wav", "-ac 1 -ar 12345", Container::kMkv, 12345, 1},  // FLAC has
       {"deep.wav", "-ac 2 -ar 44100 -c:a pcm_s24le", Container::kMov, 44100, 2},
       {"deep2.wav", "-ac 2 -ar 44100 -c:a pcm_s24le", Container::kMkv, 44100, 2},  // 24-bit FLAC
   };
@@ -109,10 +113,16 @@ TEST(SoundSource, PcmChunksAreTheFilesSamplesUpToTheVideosEnd) {
   const std::string path = Make(dir, "noise.wav", "anoisesrc=sample_rate=44100:duration=1.2:seed=7", "-ac 2");
   const std::string whole = RunCommand("ffmpeg -v error -i '" + path + "' -f s16le -");
   ASSERT_EQ(whole.size(), 44100u * 12 / 10 * 4);
-  struct Case { int scale; int rate; int frames; std::size_t samples; int pieces; } cases[] = {
+  struct Case {
+    int scale;
+    int rate;
+    int frames;
+    std::size_t samples;
+    int pieces;
+  } cases[] = {
       {1001, 30000, 30, 44144, 30},  // 30 * 1001 / 30000 s = 44144.1 samples
       {1, 25, 7, 12348, 7},
-      {1, 15, 30, 52920, 18},        // two seconds asked, 1.2 s there: 18 frames' worth
+      {1, 15, 30, 52920, 18},  // two seconds asked, 1.2 s there: 18 frames' worth
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.frames);

@@ -12,8 +12,8 @@ namespace zelvo {
 namespace test {
 
 inline bool HaveFfmpegTools() {
-  static const bool have = std::system("ffprobe -version >/dev/null 2>&1") == 0 &&
-                           std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+  static const bool have =
+      std::system("ffprobe -version >/dev/null 2>&1") == 0 && std::system("ffmpeg -version >/dev/null 2>&1") == 0;
   return have;
 }
 
@@ -32,10 +32,10 @@ inline std::string RunCommand(const std::string& command) {
 // ffprobe's key=value lines for `entries` of the streams `select` picks (v:0, a:0), and the
 // container's format_name.
 inline std::map<std::string, std::string> ProbeStream(const std::string& path, const std::string& select,
-                                                     const std::string& entries) {
-  const std::string text = RunCommand("ffprobe -v error -count_frames -select_streams " + select +
-                                      " -show_entries stream=" + entries + ":format=format_name" +
-                                      " -of default=noprint_wrappers=1 '" + path + "' 2>&1");
+                                                      const std::string& entries) {
+  const std::string text =
+      RunCommand("ffprobe -v error -count_frames -select_streams " + select + " -show_entries stream=" + entries +
+                 ":format=format_name" + " -of default=noprint_wrappers=1 '" + path + "' 2>&1");
   std::map<std::string, std::string> fields;
   std::size_t start = 0;
   while (start < text.size()) {
