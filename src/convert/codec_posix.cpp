@@ -21,7 +21,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "convert/av_owners_posix.h"
 #include "convert/avi_file_posix.h"
+#include "convert/bgr_rows_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
 
@@ -35,19 +37,44 @@ namespace {
 constexpr int kFfv1Slices = 4;
 constexpr int kFfv1MinSlicedSide = 32;
 
+constexpr unsigned In(Container c) { return 1u << static_cast<unsigned>(c); }
+constexpr unsigned kEveryContainer =
+    In(Container::kAvi) | In(Container::kMkv) | In(Container::kMp4) | In(Container::kMov);
+constexpr unsigned kNotMp4 = kEveryContainer & ~In(Container::kMp4);
+
 struct CodecEntry {
   CodecInfo info;
   AVCodecID id;
+  unsigned containers;  // In(...) of each container that holds the codec
 };
 
 const CodecEntry kCodecs[] = {
-    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true}, AV_CODEC_ID_NONE},
-    {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG},
-    {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1},
-    {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV},
-    {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4},
-    {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264},
+    {{"dib", "DIB ", N_("Full frames (uncompressed)"), true},
+     AV_CODEC_ID_NONE,
+     In(Container::kAvi) | In(Container::kMov)},
+    {{"mjpeg", "MJPG", "Motion JPEG", false}, AV_CODEC_ID_MJPEG, kEveryContainer},
+    {{"ffv1", "FFV1", N_("FFV1 (lossless)"), true}, AV_CODEC_ID_FFV1, kNotMp4},
+    {{"huffyuv", "HFYU", N_("HuffYUV (lossless)"), true}, AV_CODEC_ID_HUFFYUV, kNotMp4},
+    {{"mpeg4", "FMP4", "MPEG-4 Part 2", false}, AV_CODEC_ID_MPEG4, kEveryContainer},
+    {{"h264", "H264", "H.264", false}, AV_CODEC_ID_H264, kEveryContainer},
 };
+
+struct ContainerNames {
+  Container container;
+  const char* name;   // -f and the extension
+  const char* label;  // in sentences
+};
+
+const ContainerNames kContainerNames[] = {
+    {Container::kAvi, "avi", "AVI"}, {Container::kMkv, "mkv", "MKV"}, {Container::kMp4, "mp4", "MP4"},
+    {Container::kMov, "mov", "MOV"}};
+
+const ContainerNames& NamesOf(Container container) {
+  for (const ContainerNames& e : kContainerNames) {
+    if (e.container == container) return e;
+  }
+  return kContainerNames[0];
+}
 
 const CodecEntry* FindEntry(const std::string& name) {
   for (const CodecEntry& e : kCodecs) {
@@ -67,31 +94,6 @@ std::string Trim(const std::string& s) {
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
 }
-
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct DictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-struct PoolFree {
-  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
-};
 
 // Reads one line; false at the end of the input. Overlong lines are consumed whole.
 bool ReadLine(std::FILE* in, std::string* line) {
@@ -137,9 +139,47 @@ Answer AskNumber(std::FILE* in, std::FILE* out, const char* prompt, long low, lo
 
 }  // namespace
 
-std::vector<CodecInfo> ListCodecs() {
+const char* ContainerName(Container container) { return NamesOf(container).name; }
+const char* ContainerLabel(Container container) { return NamesOf(container).label; }
+
+bool ParseContainerName(const std::string& text, Container* container) {
+  const std::string t = Lower(text);
+  for (const ContainerNames& e : kContainerNames) {
+    if (t == e.name) {
+      *container = e.container;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ContainerFromPath(const std::string& path, Container* container) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  // A dot that starts the name (".mkv") makes a hidden file, not an extension.
+  if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot <= slash + 1)) return false;
+  return ParseContainerName(path.substr(dot + 1), container);
+}
+
+bool CodecFitsContainer(const std::string& codec, Container container) {
+  const CodecEntry* entry = FindEntry(codec);
+  return entry && (entry->containers & In(container)) != 0;
+}
+
+bool CodecWantsEvenSize(const std::string& codec) { return codec == "mpeg4" || codec == "h264"; }
+
+bool PadToCodecSize(const std::string& codec, int* width, int* height) {
+  if (!CodecWantsEvenSize(codec) || ((*width & 1) == 0 && (*height & 1) == 0)) return false;
+  // INT_MAX is odd: such a side is refused later as too large, not wrapped here.
+  if (*width < INT_MAX) *width += *width & 1;
+  if (*height < INT_MAX) *height += *height & 1;
+  return true;
+}
+
+std::vector<CodecInfo> ListCodecs(Container container) {
   std::vector<CodecInfo> list;
   for (const CodecEntry& e : kCodecs) {
+    if ((e.containers & In(container)) == 0) continue;
     if (e.id == AV_CODEC_ID_NONE || avcodec_find_encoder(e.id)) list.push_back(e.info);
   }
   return list;
@@ -160,21 +200,31 @@ bool ParseCodecName(const std::string& text, std::string* name) {
   return false;
 }
 
-bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice) {
-  const std::vector<CodecInfo> codecs = ListCodecs();
+bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, Container container) {
+  const std::vector<CodecInfo> codecs = ListCodecs(container);
+  if (codecs.empty()) return false;
   std::fprintf(out, "%s\n", Tr("Choose a codec:"));
   for (std::size_t i = 0; i < codecs.size(); ++i) {
     std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
                  Tr(codecs[i].description));
   }
   CodecChoice result;
+  // Full frames first, as the dialog preselects them; a container without them offers its
+  // first codec instead.
+  const bool fullFrames = std::string(codecs[0].name) == "dib";
   for (;;) {
-    std::fputs(Tr("Number (Enter = full frames, q = cancel): "), out);
+    if (fullFrames)
+      std::fputs(Tr("Number (Enter = full frames, q = cancel): "), out);
+    else
+      std::fputs(FormatText(Tr("Number (Enter = %s, q = cancel): "), codecs[0].name).c_str(), out);
     std::fflush(out);
     std::string line;
     if (!ReadLine(in, &line)) return false;
     line = Trim(line);
-    if (line.empty()) break;  // full frames, as the dialog preselects them
+    if (line.empty()) {
+      result.codec = codecs[0].name;
+      break;
+    }
     if (Lower(line) == "q") return false;
     long number = 0;
     if (ParseNumber(line, 1, static_cast<long>(codecs.size()), &number)) {
@@ -228,12 +278,13 @@ struct VideoEncoder::State {
   // Picture buffers come back here when the encoder lets go of them: an encoder on frame
   // threads, or one that keeps its last input as a reference, still holds the previous
   // picture when the next canvas arrives.
-  std::unique_ptr<AVBufferPool, PoolFree> pictures;
-  std::unique_ptr<AVCodecContext, CodecContextFree> context;
-  std::unique_ptr<AVFrame, FrameFree> frame;
-  std::unique_ptr<AVFrame, FrameFree> source;  // the canvas, lent to the scaler
-  std::unique_ptr<AVPacket, PacketFree> packet;
-  std::unique_ptr<SwsContext, SwsFree> scaler;
+  AvOwner<AVBufferPool> pictures;
+  AvOwner<AVCodecContext> context;
+  AvOwner<AVFrame> frame;
+  AvOwner<AVFrame> source;  // the canvas, lent to the scaler
+  AvOwner<AVPacket> packet;
+  AvOwner<SwsContext> scaler;  // null where the rows are only reordered
+  void (*reorderRow)(const std::uint8_t*, std::uint8_t*, int) = nullptr;
   std::int64_t nextPts = 0;
   bool drained = false;
 };
@@ -244,6 +295,7 @@ VideoEncoder::~VideoEncoder() = default;
 void VideoEncoder::Close() {
   state_.reset();
   fourcc_ = 0;
+  container_ = Container::kAvi;
 }
 
 namespace {
@@ -342,9 +394,9 @@ bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& 
     return false;
   }
   const int opened = avcodec_open2(c, codec, &rawOptions);
-  std::unique_ptr<AVDictionary, DictFree> options(rawOptions);
+  AvOwner<AVDictionary> options(rawOptions);
   if (opened < 0) {
-    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvError(opened).c_str());
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvErrorText(opened).c_str());
     return false;
   }
   if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
@@ -371,7 +423,7 @@ SwsContext* MakeScaler(int width, int height, AVPixelFormat format, int threads)
 }  // namespace
 
 bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int scale, int rate,
-                        std::string* error) {
+                        std::string* error, Container container) {
   Close();
   std::string dummy;
   if (!error) error = &dummy;
@@ -410,6 +462,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   c->height = height;
   c->pix_fmt = format;
   ConfigureContext(c, *entry, choice, scale, rate);
+  if (container != Container::kAvi) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (!OpenWithOptions(c, codec, *entry, choice.options, error)) return false;
 
   const int pictureBytes = av_image_get_buffer_size(format, width, height, kPictureAlign);
@@ -421,16 +474,26 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     *error = Tr("The encoder ran out of memory.");
     return false;
   }
+  // The lossless codecs' layouts only reorder the canvas's bytes, which bgr_rows_posix does
+  // several times faster than libswscale: that time runs beside the encoder on every frame.
   // The colour conversion into 4:2:0 costs as much as a fast encoder, so it runs on every
-  // core too, in horizontal bands. The lossless codecs' conversions only reorder bytes and
-  // stay on one thread, which keeps them on libswscale's exact byte-shuffling path.
-  state->scaler.reset(MakeScaler(width, height, format, entry->info.lossless ? 1 : ThreadCount(choice)));
-  if (!state->scaler) {
+  // core, in horizontal bands.
+  if (format == AV_PIX_FMT_RGB24) state->reorderRow = BgrRowToRgb24;
+  if (format == AV_PIX_FMT_BGR0) state->reorderRow = BgrRowToBgr0;
+  if (!state->reorderRow) state->scaler.reset(MakeScaler(width, height, format, ThreadCount(choice)));
+  if (!state->reorderRow && !state->scaler) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
   state_ = std::move(state);
   fourcc_ = EntryFourcc(*entry);
+  container_ = container;
+  return true;
+}
+
+bool VideoEncoder::FillParameters(AVCodecParameters* parameters) const {
+  if (!state_ || !parameters || avcodec_parameters_from_context(parameters, state_->context.get()) < 0) return false;
+  parameters->codec_tag = 0;
   return true;
 }
 
@@ -453,22 +516,52 @@ std::vector<std::uint8_t> VideoEncoder::StreamFormat() const {
 namespace {
 
 // Moves every finished packet from the encoder to the sink. EAGAIN / EOF end the loop.
-bool Collect(AVCodecContext* c, AVPacket* packet, const VideoEncoder::PacketSink& sink) {
+bool Collect(AVCodecContext* c, AVPacket* packet, const VideoEncoder::TimedPacketSink& sink) {
   for (;;) {
     const int r = avcodec_receive_packet(c, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return false;
-    const bool ok = sink(packet->data, static_cast<std::size_t>(packet->size),
-                         (packet->flags & AV_PKT_FLAG_KEY) != 0);
+    EncodedPacket out;
+    out.data = packet->data;
+    out.size = static_cast<std::size_t>(packet->size);
+    out.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    out.pts = packet->pts;
+    out.dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    const bool ok = sink(out);
     av_packet_unref(packet);
     if (!ok) return false;
   }
 }
 
+// The bottom-up canvas through the scaler into `picture`. The scaler wants a counted
+// reference; one that frees nothing lends it the canvas for this call.
+bool Convert(SwsContext* scaler, AVFrame* source, const std::uint8_t* bottomUpBgr, std::size_t stride,
+             AVFrame* picture) {
+  source->format = AV_PIX_FMT_BGR24;
+  source->width = picture->width;
+  source->height = picture->height;
+  source->data[0] = const_cast<std::uint8_t*>(bottomUpBgr) + (picture->height - 1) * stride;
+  source->linesize[0] = -static_cast<int>(stride);
+  source->buf[0] = av_buffer_create(const_cast<std::uint8_t*>(bottomUpBgr), stride * picture->height,
+                                    [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+  const bool converted = source->buf[0] != nullptr && sws_scale_frame(scaler, picture, source) >= 0;
+  av_frame_unref(source);
+  return converted;
+}
+
+VideoEncoder::TimedPacketSink Untimed(const VideoEncoder::PacketSink& sink) {
+  return [&sink](const EncodedPacket& p) { return sink(p.data, p.size, p.key); };
+}
+
 }  // namespace
 
-bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
-                          const PacketSink& sink) {
+bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const PacketSink& sink) {
+  return Encode(bottomUpBgr, stride, Untimed(sink));
+}
+
+bool VideoEncoder::Drain(const PacketSink& sink) { return Drain(Untimed(sink)); }
+
+bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const TimedPacketSink& sink) {
   if (!state_ || state_->drained || !bottomUpBgr || stride > INT_MAX) return false;
   AVCodecContext* c = state_->context.get();
   AVFrame* f = state_->frame.get();
@@ -476,50 +569,53 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride,
   // free one from the pool instead of being copied (av_frame_make_writable would copy it).
   if (!av_frame_is_writable(f) && !NewPicture(state_->pictures.get(), c, f)) return false;
   // The canvas is bottom-up: start at its last stored row and step backwards, so the
-  // encoder sees the picture top row first without an extra copy. The scaler wants a
-  // counted reference; one that frees nothing lends it the canvas for this call.
-  AVFrame* source = state_->source.get();
-  source->format = AV_PIX_FMT_BGR24;
-  source->width = c->width;
-  source->height = c->height;
-  source->data[0] = const_cast<std::uint8_t*>(bottomUpBgr) + (c->height - 1) * stride;
-  source->linesize[0] = -static_cast<int>(stride);
-  source->buf[0] = av_buffer_create(const_cast<std::uint8_t*>(bottomUpBgr), stride * c->height,
-                                    [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
-  const bool converted = source->buf[0] != nullptr && sws_scale_frame(state_->scaler.get(), f, source) >= 0;
-  av_frame_unref(source);
-  if (!converted) return false;
+  // encoder sees the picture top row first without an extra copy.
+  if (state_->reorderRow) {
+    for (int y = 0; y < c->height; ++y) {
+      state_->reorderRow(bottomUpBgr + static_cast<std::size_t>(c->height - 1 - y) * stride,
+                         f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], c->width);
+    }
+  } else if (!Convert(state_->scaler.get(), state_->source.get(), bottomUpBgr, stride, f)) {
+    return false;
+  }
   f->pts = state_->nextPts++;
   if (c->flags & AV_CODEC_FLAG_QSCALE) f->quality = c->global_quality;
   if (avcodec_send_frame(c, f) < 0) return false;
   return Collect(c, state_->packet.get(), sink);
 }
 
-bool VideoEncoder::Drain(const PacketSink& sink) {
+bool VideoEncoder::Drain(const TimedPacketSink& sink) {
   if (!state_ || state_->drained) return false;
   state_->drained = true;
   if (avcodec_send_frame(state_->context.get(), nullptr) < 0) return false;
   return Collect(state_->context.get(), state_->packet.get(), sink);
 }
 
-bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why) {
+bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scale, int rate, std::string* why,
+                      Container container) {
   std::string unused;
   if (!why) why = &unused;
+  if (!CodecFitsContainer(choice.codec, container)) {
+    *why = FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str());
+    return false;
+  }
   if (choice.codec == "dib") {
     if (choice.options.empty()) return true;
     *why = Tr("Full frames (dib) take no encoder options.");
     return false;
   }
   VideoEncoder encoder;
-  if (encoder.Open(choice, width, height, scale, rate, why)) return true;
+  if (encoder.Open(choice, width, height, scale, rate, why, container)) return true;
   // The size is to blame when the same settings open at the next even size.
   const bool odd = (width & 1) != 0 || (height & 1) != 0;
-  if (!odd || !encoder.Open(choice, width + (width & 1), height + (height & 1), scale, rate, nullptr)) return false;
+  if (!odd || !encoder.Open(choice, width + (width & 1), height + (height & 1), scale, rate, nullptr, container)) {
+    return false;
+  }
   std::string others;
-  for (const CodecInfo& info : ListCodecs()) {
+  for (const CodecInfo& info : ListCodecs(container)) {
     CodecChoice plain;
     plain.codec = info.name;
-    if (plain.codec != "dib" && !encoder.Open(plain, width, height, scale, rate, nullptr)) continue;
+    if (plain.codec != "dib" && !encoder.Open(plain, width, height, scale, rate, nullptr, container)) continue;
     others += others.empty() ? info.name : std::string(", ") + info.name;
   }
   *why += " " + FormatText(Tr("Codecs that take any size: %s."), others.c_str());

@@ -1,0 +1,15 @@
+#include "convert/av_owners_posix.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+namespace zelvo {
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace zelvo
