@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "container_bench: %s is not .mkv, .mp4 or .mov\n", argv[1]);
     return 2;
   }
-  zelvo::PackedDib first = zelvo::ReadFrame(argv[4]);
+  zelvo::PackedDib first = zelvo::ReadFrame(argv[4]).image;
   zelvo::FrameCanvas canvas;
   const int height = zelvo::GetDibHeight(first);
   if (!first || !canvas.Create(zelvo::GetDibWidth(first), height < 0 ? -height : height)) {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   zelvo::ContainerResult result =
       movie.Open(fd, container, choice, canvas.width(), canvas.height(), 1000, 15000, argv[3]);
   for (int i = 4; i < argc && result; ++i) {
-    const zelvo::PackedDib frame = i == 4 ? std::move(first) : zelvo::ReadFrame(argv[i]);
+    const zelvo::PackedDib frame = i == 4 ? std::move(first) : zelvo::ReadFrame(argv[i]).image;
     if (zelvo::DrawPackedDib(canvas, frame) != 0) {
       std::fprintf(stderr, "container_bench: %s cannot be drawn\n", argv[i]);
       return 1;
