@@ -1,0 +1,272 @@
+#include "app/command_line_posix.h"
+
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/messages_posix.h"
+#include "platform/path_buffer.h"
+#include "platform/file.h"
+
+namespace zelvo {
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "zelvo: %s\n%s\n", text.c_str(), Tr("Try 'zelvo --help'."));
+  return kUsageError;
+}
+
+int UsageError(const char* form, const char* value, const std::string& allowed) {
+  return UsageError(FormatText(form, TerminalSafe(value).c_str()) + " (" + allowed + ")");
+}
+
+namespace {
+
+// --help in parts, each a text of the catalog; "" is an empty line.
+const char* const kHelp[] = {
+    N_("usage: zelvo [options] FRAME...\n"
+       "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
+       "into one AVI file, by default the folder and the name without its number, plus .avi.\n"),
+    "",
+    N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
+       "                         (15 by default), or an exact fraction such as 30000/1001\n"
+       "      --first N          first frame number (default: the first of the run on disk)\n"
+       "      --last N           last frame number; below --first writes the run backwards\n"
+       "  -o, --output PATH      the AVI file to write\n"
+       "  -c, --codec NAME       dib (full frames), mjpeg, ffv1, huffyuv, mpeg4, h264\n"),
+    N_("      --quality Q        picture quality from 0 (smallest file) to 100 (best):\n"
+       "                         MJPEG and MPEG-4 map it onto the fixed quantiser 31 to 2\n"
+       "                         (default: quantiser 3), H.264 onto CRF 51 to 0 (default:\n"
+       "                         CRF 18); full frames and the lossless codecs ignore it\n"),
+    N_("      --keyint N         a key frame every N frames\n"
+       "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
+       "      --codec-options S  codec settings as key=value:key=value\n"),
+    N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
+       "                         core); 1 reads each frame when it is written. They hold\n"
+       "                         at most two frames or 256 MiB, whichever is more\n"),
+    N_("      --list-codecs      list the codecs this build offers and exit\n"
+       "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
+       "  -h, --help             show this help and exit\n"
+       "      --version          show the version and exit\n"),
+    "",
+    N_("Without --codec the codec is asked for on the terminal when standard input is one,\n"
+       "else full frames are written. Ctrl-C aborts after the current frame; a second Ctrl-C\n"
+       "ends at once. Nothing partial is left behind, and an existing file is replaced only\n"
+       "by a complete one.\n"),
+};
+
+void PrintUsage(std::FILE* out) {
+  for (const char* part : kHelp) std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+}
+
+// "0 to 99999": an allowed range, for a usage error.
+std::string Range(long low, long high) { return FormatText(Tr("%ld to %ld"), low, high); }
+
+bool ParseInt(const char* text, long low, long high, int* out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+// "a/b" keeps the exact fraction as rate a over scale b, within the decimal form's range:
+// compared in integers, so that 1/1001 (just below 0.001) is refused.
+bool ParseFraction(const char* text, const char* slash, int* rate, int* scale) {
+  std::string num(text, slash);
+  int a = 0, b = 0;
+  if (!ParseInt(num.c_str(), 1, INT_MAX, &a) || !ParseInt(slash + 1, 1, INT_MAX, &b)) return false;
+  const long long rateTimes1000 = 1000LL * a;
+  if (rateTimes1000 < b || a > 120LL * b) return false;
+  *rate = a;
+  *scale = b;
+  return true;
+}
+
+// A decimal with up to three places gives thousandths over scale 1000, as the Windows
+// dialog stores it; "a/b" an exact fraction.
+bool ParseRate(const char* text, int* rate, int* scale) {
+  if (const char* slash = std::strchr(text, '/')) return ParseFraction(text, slash, rate, scale);
+  long whole = 0;
+  int thousandths = 0;
+  const char* p = text;
+  if (!std::isdigit(static_cast<unsigned char>(*p)) && *p != '.') return false;
+  int digits = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p))) {
+    whole = whole * 10 + (*p - '0');
+    if (whole > 1000) return false;
+    ++p;
+    ++digits;
+  }
+  if (*p == '.') {
+    ++p;
+    int places = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+      if (++places > 3) return false;
+      thousandths = thousandths * 10 + (*p - '0');
+      ++p;
+    }
+    while (places < 3) {
+      thousandths *= 10;
+      ++places;
+    }
+  } else if (digits == 0) {
+    return false;
+  }
+  if (*p != '\0') return false;
+  long value = whole * 1000 + thousandths;
+  if (value < 1 || value > 120000) return false;
+  *rate = static_cast<int>(value);
+  *scale = 1000;
+  return true;
+}
+
+std::string AvailableCodecNames() {
+  std::string names;
+  for (const CodecInfo& info : ListCodecs()) {
+    if (!names.empty()) names += ", ";
+    names += info.name;
+  }
+  return names;
+}
+
+// A codec name or FOURCC that this build can write.
+bool SetCodec(const char* text, CodecChoice* choice) {
+  std::string name;
+  if (!ParseCodecName(text, &name)) return false;
+  for (const CodecInfo& info : ListCodecs()) {
+    if (name == info.name) {
+      choice->codec = name;
+      return true;
+    }
+  }
+  return false;
+}
+
+void PrintCodecList(std::FILE* out) {
+  for (const CodecInfo& info : ListCodecs())
+    std::fprintf(out, "%-8s %-4s  %s\n", info.name, info.fourcc, Tr(info.description));
+}
+
+enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
+
+const struct option kOptions[] = {
+    {"rate", required_argument, nullptr, 'r'},       {"first", required_argument, nullptr, kFirst},
+    {"last", required_argument, nullptr, kLast},     {"output", required_argument, nullptr, 'o'},
+    {"codec", required_argument, nullptr, 'c'},      {"quality", required_argument, nullptr, kQuality},
+    {"keyint", required_argument, nullptr, kKeyint}, {"bitrate", required_argument, nullptr, kBitrate},
+    {"codec-options", required_argument, nullptr, kCodecOptions},
+    {"list-codecs", no_argument, nullptr, kListCodecs}, {"yes", no_argument, nullptr, 'y'},
+    {"help", no_argument, nullptr, 'h'},             {"version", no_argument, nullptr, kVersion},
+    {"threads", required_argument, nullptr, kThreads}, {nullptr, 0, nullptr, 0}};
+
+// Takes one option `c` with its value `arg`: kGoOn, or the exit status when it ends the
+// program (a usage error, or an option that only prints).
+int TakeOption(int c, const char* arg, const char* given, Options* o) {
+  switch (c) {
+    case 'r':
+      if (!ParseRate(arg, &o->rate, &o->scale))
+        return UsageError(Tr("invalid frame rate '%s'"), arg,
+                          Tr("0.001 to 120 frames per second with up to three decimals, or a fraction such as 30000/1001"));
+      return kGoOn;
+    case kFirst:
+      if (!ParseInt(arg, 0, 99999, &o->first)) return UsageError(Tr("invalid first frame number '%s'"), arg, Range(0, 99999));
+      return kGoOn;
+    case kLast:
+      if (!ParseInt(arg, 0, 99999, &o->last)) return UsageError(Tr("invalid last frame number '%s'"), arg, Range(0, 99999));
+      return kGoOn;
+    case 'o':
+      if (std::strlen(arg) >= static_cast<std::size_t>(kPathSize))
+        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), kPathSize - 1));
+      o->output = arg;
+      return kGoOn;
+    case 'c':
+      if (!SetCodec(arg, &o->codec)) return UsageError(Tr("unknown codec '%s'"), arg, AvailableCodecNames());
+      o->codecGiven = true;
+      return kGoOn;
+    case kQuality:
+      if (!ParseInt(arg, 0, 100, &o->codec.quality)) return UsageError(Tr("invalid quality '%s'"), arg, Range(0, 100));
+      return kGoOn;
+    case kKeyint:
+      if (!ParseInt(arg, 0, 100000, &o->codec.keyFrameEvery))
+        return UsageError(Tr("invalid key frame interval '%s'"), arg, Range(0, 100000));
+      return kGoOn;
+    case kBitrate:
+      if (!ParseInt(arg, 0, 2000000, &o->codec.dataRate))
+        return UsageError(Tr("invalid data rate '%s'"), arg, Tr("0 to 2000000 kilobytes per second"));
+      return kGoOn;
+    case kCodecOptions:
+      o->codec.options = arg;
+      return kGoOn;
+    case kThreads:
+      if (!ParseInt(arg, 1, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(1, 64));
+      o->codec.threads = o->readers;  // the encoder takes as many; 1 runs everything on one
+      return kGoOn;
+    case kListCodecs:
+      PrintCodecList(stdout);
+      return 0;
+    case 'y':
+      o->assumeYes = true;
+      return kGoOn;
+    case 'h':
+      PrintUsage(stdout);
+      return 0;
+    case kVersion:
+      std::printf("zelvo %s\n", ZELVO_VERSION);
+      return 0;
+    case ':':
+      return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(given).c_str()));
+    default:
+      return UsageError(FormatText(Tr("unknown option '%s'"), TerminalSafe(given).c_str()));
+  }
+}
+
+// The output -o names: a file (new or to be replaced) in an existing folder.
+int CheckOutput(const char* output) {
+  if (output[0] == '\0') return UsageError(Tr("the output path (-o) is empty"));
+  if (ProbeOutput(output) == OutputKind::kOther)
+    return UsageError(FormatText(Tr("the output '%s' is a folder or device, not a file"), TerminalSafe(output).c_str()));
+  const char* slash = std::strrchr(output, '/');
+  const std::string folder = slash == nullptr ? "." : slash == output ? "/" : std::string(output, slash);
+  struct stat st;
+  const int error = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (error != 0)
+    return UsageError(FormatText(Tr("the output's folder '%s' cannot be used: %s"), TerminalSafe(folder.c_str()).c_str(),
+                                 std::strerror(error)));
+  return kGoOn;
+}
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, Options* o) {
+  int c;
+  opterr = 0;
+  while ((c = getopt_long(argc, argv, ":r:o:c:yh", kOptions, nullptr)) != -1) {
+    const int status = TakeOption(c, optarg, argv[optind - 1], o);
+    if (status != kGoOn) return status;
+  }
+  for (int i = optind; i < argc; ++i) o->frames.push_back(argv[i]);
+  if (o->frames.empty()) {
+    PrintUsage(stderr);
+    return kUsageError;
+  }
+  if (o->output) {
+    if (o->frames.size() > 1) {
+      // Each sequence would replace the one before in the same file.
+      return UsageError(FormatText(Tr("-o names one output file, but %d frames were given"),
+                                   static_cast<int>(o->frames.size())) +
+                        " (" + Tr("convert one sequence per -o") + ")");
+    }
+    return CheckOutput(o->output);
+  }
+  return kGoOn;
+}
+
+}  // namespace zelvo
