@@ -21,6 +21,7 @@ constexpr std::uint32_t kAviifKeyFrame = 0x10;
 constexpr std::uint32_t kIndexEntryNotKey = 0x80000000u;
 constexpr std::uint32_t kDmlhSize = 248;
 constexpr std::uint32_t kFrameChunk = MakeFourcc('0', '0', 'd', 'c');
+constexpr std::uint32_t kSoundChunk = MakeFourcc('0', '1', 'w', 'b');
 
 // Little-endian field writer over a byte vector.
 class Bytes {
@@ -61,7 +62,30 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
+void AviFile::AddSuperIndex(std::vector<std::uint8_t>* out, const Track& track) const {
+  Bytes b(out);
+  const std::size_t indx = b.Begin("indx");
+  b.U16(4);  // wLongsPerEntry
+  b.U8(0);   // bIndexSubType
+  b.U8(0);   // bIndexType: AVI_INDEX_OF_INDEXES
+  b.U32(static_cast<std::uint32_t>(track.segments.size()));
+  b.U32(track.chunkId);
+  b.Zeros(12);
+  for (std::uint32_t i = 0; i < kSuperIndexEntries; ++i) {
+    if (i < track.segments.size()) {
+      b.U64(track.segments[i].indexPosition);
+      b.U32(track.segments[i].indexSize);
+      b.U32(track.segments[i].duration);
+    } else {
+      b.Zeros(16);
+    }
+  }
+  b.End(indx);
+}
+
 std::vector<std::uint8_t> AviFile::BuildHeader() const {
+  const Track& video = tracks_[kVideo];
+  const Track& sound = tracks_[kSound];
   std::vector<std::uint8_t> out;
   Bytes b(&out);
   b.Tag("RIFF");
@@ -74,15 +98,16 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   const std::uint64_t microSeconds =
       stream_.rate ? (std::uint64_t{stream_.scale} * 1000000 + stream_.rate / 2) / stream_.rate : 0;
   b.U32(microSeconds > 0xffffffffu ? 0xffffffffu : static_cast<std::uint32_t>(microSeconds));
-  const std::uint64_t bytesPerSecond =
-      stream_.scale ? std::uint64_t{largestChunk_} * stream_.rate / stream_.scale : 0;
+  std::uint64_t bytesPerSecond =
+      stream_.scale ? std::uint64_t{video.largestChunk} * stream_.rate / stream_.scale : 0;
+  if (hasSound_) bytesPerSecond += std::uint64_t{sound_.sampleRate} * sound_.blockAlign;
   b.U32(bytesPerSecond > 0xffffffffu ? 0xffffffffu : static_cast<std::uint32_t>(bytesPerSecond));
   b.U32(0);  // dwPaddingGranularity
   b.U32(hasIdx1_ ? kAvifHasIndex | kAvifIsInterleaved : 0);
-  b.U32(firstRiffFrames_);  // frames an AVI 1.0 reader finds in the first RIFF
-  b.U32(0);                 // dwInitialFrames
-  b.U32(1);                 // dwStreams
-  b.U32(largestChunk_);     // dwSuggestedBufferSize
+  b.U32(firstRiffFrames_);   // frames an AVI 1.0 reader finds in the first RIFF
+  b.U32(0);                  // dwInitialFrames
+  b.U32(hasSound_ ? 2 : 1);  // dwStreams
+  b.U32(video.largestChunk > sound.largestChunk ? video.largestChunk : sound.largestChunk);  // dwSuggestedBufferSize
   b.U32(static_cast<std::uint32_t>(stream_.width));
   b.U32(static_cast<std::uint32_t>(stream_.height));
   b.Zeros(16);
@@ -99,9 +124,9 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   b.U32(0);  // dwInitialFrames
   b.U32(stream_.scale);
   b.U32(stream_.rate);
-  b.U32(0);  // dwStart
-  b.U32(totalFrames_);  // dwLength
-  b.U32(largestChunk_);
+  b.U32(0);            // dwStart
+  b.U32(video.ticks);  // dwLength
+  b.U32(video.largestChunk);
   b.U32(0xffffffffu);  // dwQuality: the codec's default
   b.U32(0);            // dwSampleSize
   b.U16(0);            // rcFrame: left, top, right, bottom
@@ -113,36 +138,43 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   const std::size_t strf = b.Begin("strf");
   b.Raw(stream_.format.data(), stream_.format.size());
   b.End(strf);
-
-  // The super index always has its full reserved size, so the header keeps its length
-  // whatever number of segments the file ends with.
-  const std::size_t indx = b.Begin("indx");
-  b.U16(4);  // wLongsPerEntry
-  b.U8(0);   // bIndexSubType
-  b.U8(0);   // bIndexType: AVI_INDEX_OF_INDEXES
-  b.U32(static_cast<std::uint32_t>(segments_.size()));
-  b.U32(kFrameChunk);
-  b.Zeros(12);
-  for (std::uint32_t i = 0; i < kSuperIndexEntries; ++i) {
-    if (i < segments_.size()) {
-      b.U64(segments_[i].indexPosition);
-      b.U32(segments_[i].indexSize);
-      b.U32(segments_[i].frames);
-    } else {
-      b.Zeros(16);
-    }
-  }
-  b.End(indx);
+  AddSuperIndex(&out, video);
 
   const std::size_t strn = b.Begin("strn");
   b.Raw(stream_.name.c_str(), stream_.name.size() + 1);
   b.End(strn);
   b.End(strl);
 
+  if (hasSound_) {
+    const std::size_t soundStrl = b.Begin("LIST");
+    b.Tag("strl");
+    const std::size_t soundStrh = b.Begin("strh");
+    b.Tag("auds");
+    b.U32(sound_.formatTag);
+    b.U32(0);  // dwFlags
+    b.U16(0);  // wPriority
+    b.U16(0);  // wLanguage
+    b.U32(0);  // dwInitialFrames
+    b.U32(1);  // dwScale: one tick per sample
+    b.U32(sound_.sampleRate);
+    b.U32(0);            // dwStart
+    b.U32(sound.ticks);  // dwLength in samples
+    b.U32(sound.largestChunk);
+    b.U32(0xffffffffu);        // dwQuality
+    b.U32(sound_.blockAlign);  // dwSampleSize
+    b.Zeros(8);                // rcFrame
+    b.End(soundStrh);
+    const std::size_t soundStrf = b.Begin("strf");
+    b.Raw(sound_.format.data(), sound_.format.size());
+    b.End(soundStrf);
+    AddSuperIndex(&out, sound);
+    b.End(soundStrl);
+  }
+
   const std::size_t odml = b.Begin("LIST");
   b.Tag("odml");
   const std::size_t dmlh = b.Begin("dmlh");
-  b.U32(totalFrames_);
+  b.U32(video.ticks);
   b.Zeros(kDmlhSize - 4);
   b.End(dmlh);
   b.End(odml);
@@ -154,17 +186,24 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   return out;
 }
 
-WriteResult AviFile::Create(int fd, const AviVideoStream& stream) {
+WriteResult AviFile::Create(int fd, const AviVideoStream& stream, const AviSoundStream* sound) {
   Discard();
   if (fd < 0 || stream.width <= 0 || stream.height <= 0 || stream.scale == 0 || stream.rate == 0 ||
-      stream.format.size() > 0x10000 || stream.name.size() > 0x10000) {
+      stream.format.size() > 0x10000 || stream.name.size() > 0x10000 ||
+      (sound && (sound->sampleRate == 0 || sound->blockAlign == 0 || sound->format.size() > 0x10000))) {
     return WriteResult::Failed(WriteFailure::kSystem, EINVAL);
   }
   stream_ = stream;
+  hasSound_ = sound != nullptr;
+  sound_ = sound ? *sound : AviSoundStream();
   failure_ = WriteResult();
-  segments_.clear();
   entries_.clear();
-  firstRiffFrames_ = firstRiffSize_ = firstMoviSize_ = totalFrames_ = largestChunk_ = 0;
+  tracks_[kVideo] = Track();
+  tracks_[kVideo].chunkId = kFrameChunk;
+  tracks_[kSound] = Track();
+  tracks_[kSound].chunkId = kSoundChunk;
+  closedSegments_ = 0;
+  firstRiffFrames_ = firstRiffSize_ = firstMoviSize_ = 0;
   hasIdx1_ = false;
   flushed_ = committed_ = 0;
   try {
@@ -251,38 +290,63 @@ bool AviFile::WriteAt(std::uint64_t position, const void* data, std::size_t size
   return true;
 }
 
+std::uint64_t AviFile::IndexBytesWith(Stream stream) const {
+  std::uint64_t counts[2] = {0, 0};
+  for (const Entry& e : entries_) ++counts[e.stream];
+  ++counts[stream];
+  std::uint64_t bytes = 0;
+  for (std::uint64_t n : counts) {
+    if (n > 0) bytes += 8 + 24 + 8 * n;  // ix0N
+  }
+  if (closedSegments_ == 0) bytes += 8 + 16 * (counts[0] + counts[1]);  // idx1
+  return bytes;
+}
+
 bool AviFile::CloseSegment() {
-  const bool first = segments_.empty() && riffStart_ == 0;
+  const bool first = closedSegments_ == 0;
   std::vector<std::uint8_t> tail;
   Bytes b(&tail);
   const std::uint64_t here = flushed_ + buffer_.size();
-  if (!entries_.empty()) {
-    if (segments_.size() >= kSuperIndexEntries) return false;
-    const std::size_t ix = b.Begin("ix00");
+  for (Stream stream : {kVideo, kSound}) {
+    Track& track = tracks_[stream];
+    std::uint32_t count = 0;
+    std::uint64_t duration = 0;
+    for (const Entry& e : entries_) {
+      if (e.stream != stream) continue;
+      ++count;
+      duration += stream == kVideo ? 1 : e.size / sound_.blockAlign;
+    }
+    if (count == 0) continue;
+    if (track.segments.size() >= kSuperIndexEntries) return false;
+    const std::size_t at = tail.size();
+    const std::size_t ix = b.Begin(stream == kVideo ? "ix00" : "ix01");
     b.U16(2);  // wLongsPerEntry
     b.U8(0);   // bIndexSubType
     b.U8(1);   // bIndexType: AVI_INDEX_OF_CHUNKS
-    b.U32(static_cast<std::uint32_t>(entries_.size()));
-    b.U32(kFrameChunk);
+    b.U32(count);
+    b.U32(track.chunkId);
     b.U64(moviFourcc_);  // qwBaseOffset
     b.U32(0);
     for (const Entry& e : entries_) {
+      if (e.stream != stream) continue;
       b.U32(static_cast<std::uint32_t>(e.position + 8 - moviFourcc_));  // points at the data
       b.U32(e.size | (e.key ? 0 : kIndexEntryNotKey));
     }
     b.End(ix);
-    segments_.push_back({here, static_cast<std::uint32_t>(tail.size()),
-                         static_cast<std::uint32_t>(entries_.size())});
+    track.segments.push_back(
+        {here + at, static_cast<std::uint32_t>(tail.size() - at), static_cast<std::uint32_t>(duration)});
   }
   const std::uint64_t moviEnd = here + tail.size();
   const std::uint32_t moviSize = static_cast<std::uint32_t>(moviEnd - (moviFourcc_ - 4) - 4);
+  std::uint32_t frames = 0;
   if (first) {
     const std::size_t idx1 = b.Begin("idx1");
     for (const Entry& e : entries_) {
-      b.U32(kFrameChunk);
+      b.U32(tracks_[e.stream].chunkId);
       b.U32(e.key ? kAviifKeyFrame : 0);
       b.U32(static_cast<std::uint32_t>(e.position - moviFourcc_));
       b.U32(e.size);
+      if (e.stream == kVideo) ++frames;
     }
     b.End(idx1);
   }
@@ -290,7 +354,7 @@ bool AviFile::CloseSegment() {
   const std::uint32_t riffSize = static_cast<std::uint32_t>(flushed_ - riffStart_ - 8);
   if (first) {
     // Written with the final header, after everything else.
-    firstRiffFrames_ = static_cast<std::uint32_t>(entries_.size());
+    firstRiffFrames_ = frames;
     firstRiffSize_ = riffSize;
     firstMoviSize_ = moviSize;
     hasIdx1_ = true;
@@ -302,6 +366,7 @@ bool AviFile::CloseSegment() {
     if (!WriteAt(moviFourcc_ - 4, size, 4)) return false;
   }
   entries_.clear();
+  ++closedSegments_;
   return true;
 }
 
@@ -320,32 +385,44 @@ bool AviFile::StartExtensionSegment() {
 }
 
 WriteResult AviFile::WriteFrame(const std::uint8_t* data, std::size_t size, bool keyFrame) {
+  return WriteChunk(kVideo, data, size, keyFrame, 1);
+}
+
+WriteResult AviFile::WriteSound(const std::uint8_t* data, std::size_t size) {
+  if (fd_ >= 0 && (!hasSound_ || size % sound_.blockAlign != 0)) return WriteResult::Failed(WriteFailure::kSystem, EINVAL);
+  return WriteChunk(kSound, data, size, true, hasSound_ ? static_cast<std::uint32_t>(size / sound_.blockAlign) : 0);
+}
+
+WriteResult AviFile::WriteChunk(Stream stream, const std::uint8_t* data, std::size_t size, bool key,
+                                std::uint32_t ticks) {
   if (fd_ < 0) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
   if (!failure_) return failure_;
-  // An index entry holds the size in 31 bits; a segment must hold at least one frame.
-  if (size > 0x7fffffffu || (size > 0 && !data)) return Fail(WriteFailure::kSizeLimit);
+  Track& track = tracks_[stream];
+  // An index entry holds the size in 31 bits, a stream's length its ticks in 32; a segment
+  // must hold at least one chunk.
+  if (size > 0x7fffffffu || (size > 0 && !data) || ticks > 0xffffffffu - track.ticks) {
+    return Fail(WriteFailure::kSizeLimit);
+  }
   const std::uint64_t padded = size + (size & 1);
   const std::uint64_t here = flushed_ + buffer_.size();
-  const std::uint64_t indexes =
-      24 + 8 * std::uint64_t{entries_.size() + 1} + (segments_.empty() ? 16 * std::uint64_t{entries_.size() + 1} : 0);
-  if (!entries_.empty() && here - riffStart_ + 8 + padded + indexes + 16 > segmentLimit_) {
-    if (segments_.size() + 1 >= kSuperIndexEntries) return Fail(WriteFailure::kSizeLimit);  // the super index is full
+  if (!entries_.empty() && here - riffStart_ + 8 + padded + IndexBytesWith(stream) > segmentLimit_) {
+    if (closedSegments_ + 1 >= kSuperIndexEntries) return Fail(WriteFailure::kSizeLimit);  // the super index is full
     if (!CloseSegment() || !StartExtensionSegment()) return Fail();
   }
   std::uint8_t head[8];
-  PutU32(head, kFrameChunk);
+  PutU32(head, track.chunkId);
   PutU32(head + 4, static_cast<std::uint32_t>(size));
   const std::uint64_t position = flushed_ + buffer_.size();
   static const std::uint8_t pad = 0;
   if (!Put(head, 8) || (size > 0 && !Put(data, size)) || ((size & 1) && !Put(&pad, 1))) return Fail();
   try {
-    entries_.push_back({position, static_cast<std::uint32_t>(size), keyFrame});
+    entries_.push_back({position, static_cast<std::uint32_t>(size), key, stream});
   } catch (const std::bad_alloc&) {
     return Fail(WriteFailure::kNoMemory);
   }
   committed_ = position + 8 + padded;
-  ++totalFrames_;
-  if (size > largestChunk_) largestChunk_ = static_cast<std::uint32_t>(size);
+  track.ticks += ticks;
+  if (size > track.largestChunk) track.largestChunk = static_cast<std::uint32_t>(size);
   return WriteResult();
 }
 

@@ -1,6 +1,7 @@
 #include "convert/avi_saver_posix.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +34,8 @@ void AviSaver::PrintMessage(const char* /*caption*/, const char* text) {
   std::fprintf(stderr, "AviSaver: %s\n", text);
 }
 
-AviSaver::AviSaver(Chooser chooser, MessageSink messages)
-    : chooser_(std::move(chooser)), messages_(std::move(messages)) {}
+AviSaver::AviSaver(Chooser chooser, MessageSink messages, MovieOptions options)
+    : chooser_(std::move(chooser)), messages_(std::move(messages)), options_(std::move(options)) {}
 
 AviSaver::~AviSaver() { Finish(); }
 
@@ -53,34 +54,44 @@ WriteResult AviSaver::Begin(int width, int height, const OutputFile& output, int
   const WriteResult started = Start(width, height, output.descriptor(), scale, rate);
   if (!started) {
     encoder_.Close();
-    canvas_.Reset();
+    sound_.reset();
+    picture_.Reset();
   }
   return started;
 }
 
+bool AviSaver::OpenSound(int scale, int rate, AviSoundStream* stream) {
+  sound_ = std::make_unique<SoundSource>();
+  const SoundResult opened = sound_->Open(options_.soundPath.c_str(), Container::kAvi, scale, rate);
+  if (!opened) {
+    if (messages_) messages_(kCaption, opened.message.c_str());
+    return false;
+  }
+  stream->sampleRate = static_cast<std::uint32_t>(sound_->sampleRate());
+  stream->blockAlign = static_cast<std::uint32_t>(sound_->channels()) * 2;
+  stream->format = sound_->WaveFormat();
+  return true;
+}
+
 WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) {
   const WriteResult stopped = WriteResult::Failed(WriteFailure::kStopped);
-  // A top-down first frame reports a negative height; the video is as tall as the frame,
-  // stored bottom-up like every canvas.
-  const long long absHeight = height < 0 ? -static_cast<long long>(height) : height;
-  if (width <= 0 || absHeight <= 0 || absHeight > 0x7fffffff || scale <= 0 || rate <= 0) {
+  if (width <= 0 || height == 0 || height == INT_MIN || scale <= 0 || rate <= 0) {
     Message(kCannotSetFormat);
     return stopped;
   }
-  const int frameHeight = static_cast<int>(absHeight);
-  // The canvas's size check comes first: it also bounds every size written to the file.
+  // The picture's size check comes first: it also bounds every size written to the file.
   // The canvas itself is made when a frame needs drawing: frames of its exact shape are
   // written from their own blocks and never need it.
-  if (!CheckedDibGeometry(width, frameHeight, 24, &frame_)) {
+  if (!picture_.Start(width, height, options_.fitWidth, options_.fitHeight, choice_.codec, options_.notice)) {
     Message(kCannotMakeCanvas);
     return stopped;
   }
-  frameWidth_ = width;
-  frameHeight_ = frameHeight;
+  const int pictureWidth = picture_.width();
+  const int pictureHeight = picture_.height();
 
   AviVideoStream stream;
-  stream.width = width;
-  stream.height = frameHeight;
+  stream.width = pictureWidth;
+  stream.height = pictureHeight;
   stream.scale = static_cast<std::uint32_t>(scale);
   stream.rate = static_cast<std::uint32_t>(rate);
   compressed_ = choice_.codec != "dib";
@@ -88,7 +99,7 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
     // Prepared before anything is written, so a codec that refuses the frame size or an
     // option leaves the file empty.
     std::string detail;
-    if (!encoder_.Open(choice_, width, frameHeight, scale, rate, &detail)) {
+    if (!encoder_.Open(choice_, pictureWidth, pictureHeight, scale, rate, &detail)) {
       Message(kCannotCompress, detail);
       return stopped;
     }
@@ -96,11 +107,13 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
     stream.format = encoder_.StreamFormat();
   } else {
     stream.handler = MakeFourcc('D', 'I', 'B', ' ');
-    stream.format = FullFrameFormat(width, frameHeight, frame_.bytes);
+    stream.format = FullFrameFormat(pictureWidth, pictureHeight, picture_.bytes());
   }
+  AviSoundStream sound;
+  if (!options_.soundPath.empty() && !OpenSound(scale, rate, &sound)) return stopped;
 
   file_.set_segment_limit(segmentLimit_);
-  const WriteResult created = file_.Create(fd, stream);
+  const WriteResult created = file_.Create(fd, stream, sound_ ? &sound : nullptr);
   if (created.kind == WriteFailure::kSystem && created.error == EINVAL) {
     Message(kCannotSetFormat);
     return stopped;
@@ -112,49 +125,57 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
   return WriteResult();
 }
 
-bool AviSaver::EnsureCanvas() { return !canvas_.empty() || (open_ && canvas_.Create(frameWidth_, frameHeight_)); }
-
-FrameCanvas& AviSaver::canvas() {
-  EnsureCanvas();
-  return canvas_;
-}
+FrameCanvas& AviSaver::canvas() { return picture_.canvas(); }
 
 WriteResult AviSaver::Append(const PackedDib& image) {
   if (!open_) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
-  DibView view;
-  const bool canvasShaped = ViewDrawableDib(image, &view) == DibDrawable::kYes && view.header.bitCount == 24 &&
-                            !view.topDown && view.header.width == frameWidth_ &&
-                            view.geometry.rows == static_cast<std::uint64_t>(frameHeight_);
-  // Drawing such a frame would copy every byte of it onto the canvas unchanged.
-  if (canvasShaped) return WriteRows(view.pixels);
-  if (!EnsureCanvas()) {
-    ++nextFrame_;
-    if (failure_) failure_ = WriteResult::Failed(WriteFailure::kNoMemory);
-    return failure_;
-  }
-  if (zelvo::DrawPackedDib(canvas_, image) != 0) {
-    ++nextFrame_;
-    return WriteResult::Failed(WriteFailure::kNotDrawn);
-  }
-  return WriteRows(canvas_.data());
+  const std::uint8_t* rows = nullptr;
+  const WriteFailure painted = picture_.Paint(image, &rows);
+  if (painted == WriteFailure::kNone) return WriteRows(rows);
+  ++nextFrame_;
+  if (painted == WriteFailure::kNotDrawn) return WriteResult::Failed(WriteFailure::kNotDrawn);
+  if (failure_) failure_ = WriteResult::Failed(painted);
+  return failure_;
 }
 
-// Appends `rows` (bottom-up rows of the canvas's shape) as the next frame.
+WriteResult AviSaver::PassSound(bool last) {
+  if (!sound_) return WriteResult();
+  WriteResult written;
+  const SoundSource::Sink sink = [this, &written](const SoundPacket& piece) {
+    written = file_.WriteSound(piece.data, piece.size);
+    return static_cast<bool>(written);
+  };
+  SoundResult sound = sound_->ReadUntilFrame(file_.frames(), sink);
+  if (sound && last) sound = sound_->Finish(sink);
+  if (!written) return written;  // the job names the output and the system's reason
+  if (sound) return WriteResult();
+  if (messages_) messages_(kCaption, sound.message.c_str());
+  return WriteResult::Failed(WriteFailure::kStopped);  // its message has been sent
+}
+
+WriteResult AviSaver::WriteVideo(const std::uint8_t* data, std::size_t size, bool key) {
+  const WriteResult written = file_.WriteFrame(data, size, key);
+  // The sound follows each frame in the file, not each frame handed to an encoder that
+  // holds some back: the two streams stay about one frame apart.
+  return written ? PassSound(false) : written;
+}
+
+// Appends `rows` (bottom-up rows of the picture's shape) as the next frame.
 WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (!failure_) return failure_;
   // The container's verdict on a compressed frame's packets; the encoder only learns yes or no.
   WriteResult written;
   auto sink = [this, &written](const std::uint8_t* data, std::size_t size, bool key) {
-    written = file_.WriteFrame(data, size, key);
+    written = WriteVideo(data, size, key);
     return static_cast<bool>(written);
   };
   if (compressed_) {
-    if (!encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride), sink) && written) {
+    if (!encoder_.Encode(rows, picture_.stride(), sink) && written) {
       written = WriteResult::Failed(WriteFailure::kSystem);  // the encoder's own failure: no reason to tell
     }
   } else {
-    written = file_.WriteFrame(rows, static_cast<std::size_t>(frame_.bytes), true);
+    written = WriteVideo(rows, picture_.bytes(), true);
   }
   failure_ = written;
   return written;
@@ -166,15 +187,17 @@ WriteResult AviSaver::Finish() {
   if (compressed_ && finished) {
     WriteResult written;
     const bool drained = encoder_.Drain([this, &written](const std::uint8_t* data, std::size_t size, bool key) {
-      written = file_.WriteFrame(data, size, key);
+      written = WriteVideo(data, size, key);
       return static_cast<bool>(written);
     });
     finished = !drained && written ? WriteResult::Failed(WriteFailure::kSystem) : written;
   }
+  if (finished) finished = PassSound(true);
   if (finished) finished = file_.Finish();
   file_.Discard();  // the headers keep claiming no frames when the movie failed
   encoder_.Close();
-  canvas_.Reset();
+  sound_.reset();
+  picture_.Reset();
   open_ = false;
   compressed_ = false;
   nextFrame_ = 0;

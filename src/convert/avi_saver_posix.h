@@ -1,8 +1,9 @@
 #pragma once
 // The Linux AVI writer behind the conversion job: a codec choice in place of the
-// compressor dialog, the project's own AVI container, libavcodec for compressed streams
-// and the portable 24-bit canvas. Messages carry the Windows writer's sentences, in the
-// user's language through the message catalog, and caption "AviSaver".
+// compressor dialog, the project's own AVI container, libavcodec for compressed streams,
+// the portable 24-bit canvas, and a sound track of 16-bit PCM interleaved with the frames.
+// Messages carry the Windows writer's sentences, in the user's language through the
+// message catalog, and caption "AviSaver".
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 #include "convert/codec_posix.h"
 #include "convert/frame_canvas.h"
 #include "convert/frame_writer.h"
+#include "convert/movie_options_posix.h"
+#include "convert/movie_picture_posix.h"
+#include "convert/sound_source_posix.h"
 
 namespace zelvo {
 
@@ -23,22 +27,26 @@ class AviSaver : public FrameWriter {
   // Prints "AviSaver: <text>" on standard error.
   static void PrintMessage(const char* caption, const char* text);
 
-  explicit AviSaver(Chooser chooser, MessageSink messages = PrintMessage);
+  // `options` adds a sound track and one size for every frame (its container is AVI).
+  explicit AviSaver(Chooser chooser, MessageSink messages = PrintMessage, MovieOptions options = MovieOptions());
   ~AviSaver() override;  // completes a movie still under way
   AviSaver(const AviSaver&) = delete;
   AviSaver& operator=(const AviSaver&) = delete;
 
-  // Completes any earlier movie, asks the chooser, prepares the encoder and starts the
-  // movie in the output's temporary file, through its descriptor. A negative height is
-  // taken as its absolute value (rows stay bottom-up). kStopped when cancelled (silently)
-  // or when a step failed (its message has been sent).
+  // Completes any earlier movie, asks the chooser, prepares the encoder and the sound and
+  // starts the movie in the output's temporary file, through its descriptor. A negative
+  // height is taken as its absolute value (rows stay bottom-up). The picture is sized as
+  // MoviePicture says. kStopped when cancelled (silently) or when a step failed (its
+  // message has been sent).
   WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
-  // Draws the image onto the canvas and appends the canvas; a frame exactly the canvas's
-  // shape is encoded or written from its own block. The frame index advances also when
-  // the write fails, and after a failure every later frame fails the same way.
+  // Draws the image onto the canvas and appends the canvas, then the sound up to the end of
+  // the frames in the file; a frame exactly the canvas's shape is encoded or written from
+  // its own block. The frame index advances also when the write fails, and after a
+  // failure every later frame fails the same way.
   WriteResult Append(const PackedDib& image) override;
-  // Completes the movie; nothing to do when none is under way. On a failure of a frame or
-  // the completion the file claims no frames and is to be removed.
+  // Completes the movie, the sound cut at the video's end; nothing to do when none is under
+  // way. On a failure of a frame or the completion the file claims no frames and is to be
+  // removed.
   WriteResult Finish() override;
 
   // The canvas, made on first use (frames of its exact shape never need it).
@@ -51,24 +59,27 @@ class AviSaver : public FrameWriter {
  private:
   // Writes the movie into `fd`; Begin's work once the chooser has been asked.
   WriteResult Start(int width, int height, int fd, int scale, int rate);
+  // Opens the sound track into *stream; false when it failed (its message has been sent).
+  bool OpenSound(int scale, int rate, AviSoundStream* stream);
   WriteResult WriteRows(const std::uint8_t* rows);
-  // Makes the canvas if it is not there yet; false when there is no memory for it.
-  bool EnsureCanvas();
+  // Writes a compressed frame's packet, then the sound up to the frames in the file.
+  WriteResult WriteVideo(const std::uint8_t* data, std::size_t size, bool key);
+  // The sound up to the end of the frames in the file; at the end also what is left.
+  WriteResult PassSound(bool last);
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   void Message(const char* msgid, const std::string& detail = std::string());
 
   Chooser chooser_;
   MessageSink messages_;
+  MovieOptions options_;
   CodecChoice choice_;
   AviFile file_;
   VideoEncoder encoder_;
+  std::unique_ptr<SoundSource> sound_;
   bool compressed_ = false;
   bool open_ = false;
   WriteResult failure_;  // the first failed frame's; every later one fails alike
-  FrameCanvas canvas_;
-  DibGeometry frame_;  // the canvas's rows, stride and bytes
-  int frameWidth_ = 0;
-  int frameHeight_ = 0;
+  MoviePicture picture_;
   int nextFrame_ = 0;
   std::uint64_t segmentLimit_ = AviFile::kDefaultSegmentLimit;
 };

@@ -23,6 +23,7 @@
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
 #include "platform/output_file.h"
+#include "support/media_probe_posix.h"
 
 namespace zelvo {
 namespace {
@@ -352,29 +353,75 @@ TEST(AviSaverPosix, FramesOfTheCanvasShapeWriteAsIfDrawn) {
   }
 }
 
-TEST(AviSaverPosix, OddSizeFor420CodecsIsRefusedBeforeAnyFile) {
+// `image` drawn on `canvas` (at its top left, black around it) as a bottom-up 24-bit image.
+PackedDib DibOf(FrameCanvas& canvas, const PackedDib& image) {
+  EXPECT_EQ(DrawPackedDib(canvas, image), 0);
+  PackedDib dib = PackedDib::Allocate(40 + canvas.bytes());
+  DibHeader h;
+  InitDibHeader(&h);
+  h.width = canvas.width();
+  h.height = canvas.height();
+  h.bitCount = 24;
+  dib.set_header(h);
+  std::memcpy(dib.data() + 40, canvas.data(), canvas.bytes());
+  return dib;
+}
+
+// Odd frames are padded with black to the even size the 4:2:0 encoders take, and the
+// user is told; an odd size the user asked for every frame is refused before any file.
+TEST(AviSaverPosix, OddSizeFor420CodecsIsPaddedUnlessItIsTheUsersSize) {
+  REQUIRE_FFMPEG();
   TempDir dir;
   for (const char* codec : {"mpeg4", "h264"}) {
-    if (!Available(codec)) continue;
-    SCOPED_TRACE(codec);
-    std::vector<std::string> messages;
-    CodecChoice choice;
-    choice.codec = codec;
-    AviSaver saver(Choose(choice), [&](const char* caption, const char* text) {
-      EXPECT_STREQ(caption, "AviSaver");
-      messages.push_back(text);
-    });
-    const std::string path = dir.File("odd420.avi");
-    {
+    for (const bool fitted : {false, true}) {
+      if (!Available(codec)) continue;
+      SCOPED_TRACE(std::string(codec) + (fitted ? " with --size 33x18" : ""));
+      std::vector<std::string> messages;
+      std::vector<std::string> notices;
+      CodecChoice choice;
+      choice.codec = codec;
+      MovieOptions options;
+      options.fitWidth = fitted ? 33 : 0;
+      options.fitHeight = fitted ? 18 : 0;
+      options.notice = [&](const std::string& text) { notices.push_back(text); };
+      AviSaver saver(
+          Choose(choice),
+          [&](const char* caption, const char* text) {
+            EXPECT_STREQ(caption, "AviSaver");
+            messages.push_back(text);
+          },
+          options);
+      const std::string path = dir.File("odd420.avi");
+      const PackedDib image = TestImage(63, 47, 0);
       Movie movie(saver, path);
-      EXPECT_EQ(movie.Begin(33, 18).kind, WriteFailure::kStopped);
-      EXPECT_EQ(movie.output().descriptor() >= 0 ? lseek(movie.output().descriptor(), 0, SEEK_END) : -1, 0);
+      if (fitted) {
+        EXPECT_EQ(movie.Begin(63, 47).kind, WriteFailure::kStopped);
+        EXPECT_EQ(lseek(movie.output().descriptor(), 0, SEEK_END), 0);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].rfind("Could not create the compressed stream.", 0), 0u) << messages[0];
+        EXPECT_NE(messages[0].find("33x18"), std::string::npos) << messages[0];
+        EXPECT_FALSE(saver.Append(image));
+        continue;
+      }
+      ASSERT_TRUE(movie.Begin(63, 47));
+      ASSERT_EQ(notices.size(), 1u);
+      EXPECT_NE(notices[0].find("63x47"), std::string::npos) << notices[0];
+      EXPECT_NE(notices[0].find("64x48"), std::string::npos) << notices[0];
+      EXPECT_TRUE(saver.Append(image));
+      ASSERT_TRUE(movie.Finish());
+      EXPECT_TRUE(messages.empty());
+      auto probe = Probe(path);
+      EXPECT_EQ(probe["width"] + "x" + probe["height"], "64x48");
+      // The movie of the picture drawn at the top left of a black 64x48 one: the same frames.
+      AviSaver even(Choose(choice));
+      Movie evenMovie(even, dir.File("even420.avi"));
+      ASSERT_TRUE(evenMovie.Begin(64, 48));
+      EXPECT_TRUE(even.Append(DibOf(even.canvas(), image)));
+      ASSERT_TRUE(evenMovie.Finish());
+      const std::string decoded = Decode(path);
+      EXPECT_FALSE(decoded.empty());
+      EXPECT_TRUE(decoded == Decode(dir.File("even420.avi")));
     }
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rfind("Could not create the compressed stream.", 0), 0u) << messages[0];
-    EXPECT_NE(messages[0].find("33"), std::string::npos) << messages[0];
-    EXPECT_NE(access(path.c_str(), F_OK), 0);
-    EXPECT_FALSE(saver.Append(TestImage(33, 18, 0)));
   }
 }
 
@@ -445,6 +492,84 @@ TEST(AviSaverPosix, ExtensionSegmentsAreReadAcrossTheirBoundaries) {
     std::string all;
     for (const auto& f : w.frames) all += f;
     EXPECT_TRUE(Decode(path) == all);
+  }
+}
+
+// The id and size of every chunk in the movi lists of every RIFF, in file order.
+std::vector<std::pair<std::string, std::uint32_t>> MoviChunks(const std::vector<std::uint8_t>& b) {
+  std::vector<std::pair<std::string, std::uint32_t>> chunks;
+  for (std::size_t riff = 0; riff + 12 <= b.size(); riff += 8 + U32At(b, riff + 4) + (U32At(b, riff + 4) & 1)) {
+    const std::size_t end = riff + 8 + U32At(b, riff + 4);
+    for (std::size_t at = riff + 12; at + 8 <= end && end <= b.size();) {
+      const std::uint32_t size = U32At(b, at + 4);
+      if (std::memcmp(&b[at], "LIST", 4) == 0 && std::memcmp(&b[at + 8], "movi", 4) == 0) {
+        for (std::size_t c = at + 12; c + 8 <= at + 8 + size; c += 8 + U32At(b, c + 4) + (U32At(b, c + 4) & 1)) {
+          const std::string id(reinterpret_cast<const char*>(&b[c]), 4);
+          if (id == "00dc" || id == "01wb") chunks.emplace_back(id, U32At(b, c + 4));
+        }
+      }
+      at += 8 + size + (size & 1);
+    }
+  }
+  return chunks;
+}
+
+// The sound track in AVI: the file's own samples as 16-bit PCM up to the video's end, in a
+// chunk after each frame, indexed in idx1 and, past the segment limit, in every segment's
+// ix01, so that ffmpeg reads both streams whole across AVIX segments.
+TEST(AviSaverPosix, SoundIsInterleavedIndexedAndCutAtTheVideosEnd) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string wav = dir.File("noise.wav");
+  test::RunCommand("ffmpeg -v error -f lavfi -i anoisesrc=sample_rate=44100:duration=3:seed=3 -ac 2 '" + wav + "'");
+  const std::string whole = test::RunCommand("ffmpeg -v error -i '" + wav + "' -f s16le -");
+  ASSERT_EQ(whole.size(), 44100u * 3 * 4);
+  struct Case {
+    const char* codec;
+    std::uint64_t segmentLimit;
+  } cases[] = {{"dib", AviFile::kDefaultSegmentLimit}, {"dib", 40000}, {"ffv1", 6000}, {"h264", 6000}};
+  for (const Case& c : cases) {
+    if (!Available(c.codec)) continue;
+    SCOPED_TRACE(std::string(c.codec) + ", segments of " + std::to_string(c.segmentLimit));
+    CodecChoice choice;
+    choice.codec = c.codec;
+    MovieOptions options;
+    options.soundPath = wav;
+    AviSaver saver(Choose(choice), AviSaver::PrintMessage, options);
+    saver.set_segment_limit(c.segmentLimit);
+    const std::string path = dir.File("sound.avi");
+    const Written w = WriteMovie(saver, path, 64, 48, 30);  // two seconds at 15 frames a second
+    ASSERT_TRUE(w.closed);
+    const std::vector<std::uint8_t> b = ReadFile(path);
+    if (c.segmentLimit < AviFile::kDefaultSegmentLimit) {
+      EXPECT_NE(Find(b, "AVIX"), std::string::npos);
+      EXPECT_NE(Find(b, "ix01", Find(b, "AVIX")), std::string::npos);  // the sound's index in a later segment
+    }
+    const std::size_t avih = Find(b, "avih");
+    EXPECT_EQ(U32At(b, avih + 8 + 24), 2u);  // dwStreams
+    // After each frame chunk one sound chunk of that frame's samples, across segments; an
+    // encoder that holds frames back is followed, never run ahead of.
+    int frames = 0, pieces = 0;
+    bool alternating = true;
+    for (const auto& chunk : MoviChunks(b)) {
+      const bool sound = chunk.first == "01wb";
+      sound ? ++pieces : ++frames;
+      if (sound) alternating = alternating && chunk.second == 2940u * 4 && pieces <= frames;
+    }
+    EXPECT_EQ(frames, 30);
+    EXPECT_EQ(pieces, 30);
+    EXPECT_TRUE(alternating);
+    const auto sound = test::ProbeStream(path, "a:0", "codec_name,sample_rate,channels,duration_ts");
+    EXPECT_EQ(sound.at("codec_name"), "pcm_s16le");
+    EXPECT_EQ(sound.at("sample_rate"), "44100");
+    EXPECT_EQ(sound.at("channels"), "2");
+    EXPECT_EQ(Probe(path)["nb_read_frames"], "30");
+    const std::string pcm = test::RunCommand("ffmpeg -v error -i '" + path + "' -map 0:a -f s16le -");
+    EXPECT_EQ(pcm.size(), 88200u * 4);  // two seconds, not the file's three
+    EXPECT_TRUE(pcm == whole.substr(0, 88200u * 4));
+    std::string all;
+    for (const auto& f : w.frames) all += f;
+    if (std::strcmp(c.codec, "h264") != 0) EXPECT_TRUE(Decode(path) == all);
   }
 }
 
