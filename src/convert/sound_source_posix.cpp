@@ -92,18 +92,19 @@ SoundResult Failure(SoundFailure failure, int error, std::string message) {
 // Opens the file, its format and the decoder of its best audio stream into *state.
 SoundResult OpenInput(const char* path, SoundInput* state) {
   const std::string name = path ? path : "";
+  const std::string shown = TerminalSafe(name.c_str());  // a name can hold what a terminal obeys
   state->file.fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (state->file.fd < 0) {
     const int error = errno;
     return Failure(SoundFailure::kCannotOpen, error,
-                   FormatText(Tr("The sound file %s cannot be opened: %s"), name.c_str(), std::strerror(error)));
+                   FormatText(Tr("The sound file %s cannot be opened: %s"), shown.c_str(), std::strerror(error)));
   }
   struct stat st;
   // A FIFO or a device would block or never end; the non-blocking open above kept a FIFO
   // without a writer from hanging here.
   if (fstat(state->file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     return Failure(SoundFailure::kCannotOpen, 0,
-                   FormatText(Tr("The sound file %s is not a regular file."), name.c_str()));
+                   FormatText(Tr("The sound file %s is not a regular file."), shown.c_str()));
   }
   fcntl(state->file.fd, F_SETFL, fcntl(state->file.fd, F_GETFL) & ~O_NONBLOCK);
   state->io.reset(OpenDescriptorIo(state->file.fd, false));
@@ -111,7 +112,7 @@ SoundResult OpenInput(const char* path, SoundInput* state) {
   if (!state->io || !format) {
     avformat_free_context(format);
     return Failure(SoundFailure::kNoMemory, ENOMEM,
-                   FormatText(Tr("The sound file %s needs more memory than there is."), name.c_str()));
+                   FormatText(Tr("The sound file %s needs more memory than there is."), shown.c_str()));
   }
   format->pb = state->io.get();
   format->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -123,27 +124,27 @@ SoundResult OpenInput(const char* path, SoundInput* state) {
   }
   if (r < 0) {
     return Failure(SoundFailure::kNotReadable, r,
-                   FormatText(Tr("The sound file %s is in no format this system reads: %s"), name.c_str(),
+                   FormatText(Tr("The sound file %s is in no format this system reads: %s"), shown.c_str(),
                               AvErrorText(r).c_str()));
   }
   const AVCodec* codec = nullptr;
   state->stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (state->stream < 0 || !codec) {
     return Failure(SoundFailure::kNoAudio, state->stream < 0 ? state->stream : AVERROR_DECODER_NOT_FOUND,
-                   FormatText(Tr("The file %s holds no sound this system can decode."), name.c_str()));
+                   FormatText(Tr("The file %s holds no sound this system can decode."), shown.c_str()));
   }
   const AVStream* stream = format->streams[state->stream];
   state->decoder.reset(avcodec_alloc_context3(codec));
   if (!state->decoder) {
     return Failure(SoundFailure::kNoMemory, ENOMEM,
-                   FormatText(Tr("The sound file %s needs more memory than there is."), name.c_str()));
+                   FormatText(Tr("The sound file %s needs more memory than there is."), shown.c_str()));
   }
   r = avcodec_parameters_to_context(state->decoder.get(), stream->codecpar);
   state->decoder->pkt_timebase = stream->time_base;
   if (r >= 0) r = avcodec_open2(state->decoder.get(), codec, nullptr);
   if (r < 0 || state->decoder->sample_rate <= 0 || state->decoder->ch_layout.nb_channels <= 0) {
     return Failure(SoundFailure::kCannotDecode, r < 0 ? r : AVERROR_INVALIDDATA,
-                   FormatText(Tr("The sound of %s cannot be decoded: %s"), name.c_str(),
+                   FormatText(Tr("The sound of %s cannot be decoded: %s"), shown.c_str(),
                               AvErrorText(r < 0 ? r : AVERROR_INVALIDDATA).c_str()));
   }
   return SoundResult();
@@ -172,7 +173,7 @@ SoundSource::SoundSource() = default;
 SoundSource::~SoundSource() = default;
 
 SoundResult SoundSource::Fail(SoundFailure failure, int error) {
-  const std::string name = path_;
+  const std::string name = TerminalSafe(path_.c_str());
   switch (failure) {
     case SoundFailure::kNoMemory:
       return Failure(failure, error,

@@ -547,6 +547,21 @@ TEST(AviSaverPosix, SoundIsInterleavedIndexedAndCutAtTheVideosEnd) {
     }
     const std::size_t avih = Find(b, "avih");
     EXPECT_EQ(U32At(b, avih + 8 + 24), 2u);  // dwStreams
+    // Each stream's super index lists its own chunk index in every segment, which covers
+    // all of the stream: 30 frames, 88200 samples.
+    std::size_t indx = 0;
+    for (const auto& stream : {std::make_pair("ix00", 30u), std::make_pair("ix01", 88200u)}) {
+      indx = Find(b, "indx", indx + 1);
+      ASSERT_NE(indx, std::string::npos);
+      std::uint32_t ticks = 0;
+      for (std::uint32_t i = 0; i < U32At(b, indx + 12); ++i) {
+        const std::size_t entry = indx + 32 + 16 * i;
+        const std::size_t at = U32At(b, entry);  // small files: the high half is 0
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[at]), 4), stream.first);
+        ticks += U32At(b, entry + 12);
+      }
+      EXPECT_EQ(ticks, stream.second) << stream.first;
+    }
     // After each frame chunk one sound chunk of that frame's samples, across segments; an
     // encoder that holds frames back is followed, never run ahead of.
     int frames = 0, pieces = 0;

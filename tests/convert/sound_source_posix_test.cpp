@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/messages_posix.h"
 #include "support/media_probe_posix.h"
 #include "support/temp_dir.h"
 
@@ -57,6 +58,11 @@ TEST(SoundSource, FilesWithoutReadableSoundAreRefusedBeforeConverting) {
       EXPECT_EQ(result.error, c.error);
     }
   }
+  // A name is shown with what a terminal would obey escaped.
+  const std::string hostile = dir.Join("clear\033[2J.wav");
+  const SoundResult result = CheckSoundFile(hostile.c_str());
+  EXPECT_EQ(result.message.find('\033'), std::string::npos) << result.message;
+  EXPECT_NE(result.message.find(TerminalSafe(hostile.c_str())), std::string::npos) << result.message;
 }
 
 TEST(SoundSource, EachContainerGetsItsCodecRateAndChannels) {
