@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/frame_fit_posix.h"
+#include "convert/sound_source_posix.h"
 #include "platform/messages_posix.h"
 #include "platform/path_buffer.h"
 #include "platform/file.h"
@@ -49,6 +51,13 @@ const char* const kHelp[] = {
     N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
        "                         core); 1 reads each frame when it is written. They hold\n"
        "                         at most two frames or 256 MiB, whichever is more\n"),
+    N_("  -f, --format NAME      the container: avi, mkv, mp4 or mov (default: the extension\n"
+       "                         of -o, which must be one of these four; AVI without -o)\n"
+       "      --audio FILE       a sound track from any audio file (WAV, FLAC, MP3, Ogg...),\n"
+       "                         cut at the video's end: PCM in AVI, FLAC in MKV, AAC in MP4\n"
+       "                         and MOV\n"
+       "      --size WxH         scale every frame to fit inside WxH, keeping its shape,\n"
+       "                         centred on black (mpeg4 and h264 take only even sizes)\n"),
     N_("      --list-codecs      list the codecs this build offers and exit\n"
        "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
        "  -h, --help             show this help and exit\n"
@@ -128,12 +137,20 @@ bool ParseRate(const char* text, int* rate, int* scale) {
   return true;
 }
 
-std::string AvailableCodecNames() {
+std::string AvailableCodecNames(Container container = Container::kAvi) {
   std::string names;
-  for (const CodecInfo& info : ListCodecs()) {
+  for (const CodecInfo& info : ListCodecs(container)) {
     if (!names.empty()) names += ", ";
     names += info.name;
   }
+  return names;
+}
+
+// "avi, mkv, mp4, mov": what -f takes.
+std::string ContainerNames() {
+  std::string names;
+  for (Container c : {Container::kAvi, Container::kMkv, Container::kMp4, Container::kMov})
+    names += std::string(names.empty() ? "" : ", ") + ContainerName(c);
   return names;
 }
 
@@ -156,6 +173,7 @@ void PrintCodecList(std::FILE* out) {
 }
 
 enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
+enum MovieOption { kAudio = 512, kSize };
 
 const struct option kOptions[] = {
     {"rate", required_argument, nullptr, 'r'},       {"first", required_argument, nullptr, kFirst},
@@ -165,7 +183,9 @@ const struct option kOptions[] = {
     {"codec-options", required_argument, nullptr, kCodecOptions},
     {"list-codecs", no_argument, nullptr, kListCodecs}, {"yes", no_argument, nullptr, 'y'},
     {"help", no_argument, nullptr, 'h'},             {"version", no_argument, nullptr, kVersion},
-    {"threads", required_argument, nullptr, kThreads}, {nullptr, 0, nullptr, 0}};
+    {"threads", required_argument, nullptr, kThreads},
+    {"format", required_argument, nullptr, 'f'},     {"audio", required_argument, nullptr, kAudio},
+    {"size", required_argument, nullptr, kSize},     {nullptr, 0, nullptr, 0}};
 
 // Takes one option `c` with its value `arg`: kGoOn, or the exit status when it ends the
 // program (a usage error, or an option that only prints).
@@ -209,6 +229,17 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       if (!ParseInt(arg, 1, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(1, 64));
       o->codec.threads = o->readers;  // the encoder takes as many; 1 runs everything on one
       return kGoOn;
+    case 'f':
+      if (!ParseContainerName(arg, &o->container)) return UsageError(Tr("unknown container '%s'"), arg, ContainerNames());
+      o->containerGiven = true;
+      return kGoOn;
+    case kAudio:
+      o->sound = arg;
+      return kGoOn;
+    case kSize:
+      if (!ParseFrameSize(arg, &o->fitWidth, &o->fitHeight))
+        return UsageError(Tr("invalid frame size '%s'"), arg, Tr("WxH, each from 1 to 65535"));
+      return kGoOn;
     case kListCodecs:
       PrintCodecList(stdout);
       return 0;
@@ -226,6 +257,31 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
     default:
       return UsageError(FormatText(Tr("unknown option '%s'"), TerminalSafe(given).c_str()));
   }
+}
+
+// The movie the options describe: a container that -f or -o's extension names, a codec it
+// can hold (by default full frames, or the first codec it holds), and a sound file that
+// can be read, all known before any frame is looked at.
+int CheckMovie(Options* o) {
+  if (o->output && !o->containerGiven && !ContainerFromPath(o->output, &o->container)) {
+    return UsageError(FormatText(Tr("the output '%s' does not end in .avi, .mkv, .mp4 or .mov"),
+                                 TerminalSafe(o->output).c_str()) +
+                      " (" + Tr("or name the container with -f avi|mkv|mp4|mov") + ")");
+  }
+  if (!CodecFitsContainer(o->codec.codec, o->container)) {
+    if (o->codecGiven) {
+      return UsageError(
+          FormatText(Tr("%s files cannot hold the codec %s"), ContainerLabel(o->container), o->codec.codec.c_str()) +
+          " (" + AvailableCodecNames(o->container) + ")");
+    }
+    const std::vector<CodecInfo> codecs = ListCodecs(o->container);
+    if (!codecs.empty()) o->codec.codec = codecs.front().name;
+  }
+  if (o->sound) {
+    const SoundResult sound = CheckSoundFile(o->sound);
+    if (!sound) return UsageError(sound.message);
+  }
+  return kGoOn;
 }
 
 // The output -o names: a file (new or to be replaced) in an existing folder.
@@ -248,7 +304,7 @@ int CheckOutput(const char* output) {
 int ParseOptions(int argc, char** argv, Options* o) {
   int c;
   opterr = 0;
-  while ((c = getopt_long(argc, argv, ":r:o:c:yh", kOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":r:o:c:f:yh", kOptions, nullptr)) != -1) {
     const int status = TakeOption(c, optarg, argv[optind - 1], o);
     if (status != kGoOn) return status;
   }
@@ -264,9 +320,10 @@ int ParseOptions(int argc, char** argv, Options* o) {
                                    static_cast<int>(o->frames.size())) +
                         " (" + Tr("convert one sequence per -o") + ")");
     }
-    return CheckOutput(o->output);
+    const int usable = CheckOutput(o->output);
+    if (usable != kGoOn) return usable;
   }
-  return kGoOn;
+  return CheckMovie(o);
 }
 
 }  // namespace zelvo

@@ -25,6 +25,13 @@ struct Options {
   CodecChoice codec;
   bool codecGiven = false;
   bool assumeYes = false;
+  // The movie's container (-f, else -o's extension, else AVI), its sound track (--audio)
+  // and one size for every frame (--size; 0 x 0: the first frame's size).
+  Container container = Container::kAvi;
+  bool containerGiven = false;
+  const char* sound = nullptr;
+  int fitWidth = 0;
+  int fitHeight = 0;
   // One reader per core decodes ahead while the main thread draws, encodes and writes.
   int readers = std::thread::hardware_concurrency() > 0 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
   std::vector<const char*> frames;

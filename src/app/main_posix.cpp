@@ -18,8 +18,8 @@
 
 #include "app/command_line_posix.h"
 #include "app/terminal_host_posix.h"
-#include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
+#include "convert/container_saver_posix.h"
 #include "convert/conversion_job.h"
 #include "image/frame_reader.h"
 #include "image/packed_dib.h"
@@ -77,8 +77,10 @@ bool CheckRange(const Options& o, int first, int last) {
 }
 
 // The codec chosen on the command line (full frames when none is given and no terminal
-// can ask) must take the encoder options and the size of the job's first frame.
-bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
+// can ask) must take the encoder options and the size of the movie's pictures: --size, or
+// the job's first frame made even where the codec wants it.
+bool CheckCodec(const Options& o, const JobSettings& settings) {
+  const CodecChoice& codec = o.codec;
   char firstFrame[kPathSize];
   std::memcpy(firstFrame, settings.input, sizeof firstFrame);
   MakeFrameName(firstFrame, settings.first);
@@ -89,10 +91,24 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
     width = GetDibWidth(header.image);
     height = GetDibHeight(header.image);
   }
+  if (height < 0) height = -height;
+  if (o.fitWidth > 0) {
+    width = o.fitWidth;
+    height = o.fitHeight;
+  } else {
+    PadToCodecSize(codec.codec, &width, &height);
+  }
   std::string why;
-  if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, &why)) return true;
+  if (CheckCodecChoice(codec, width, height, settings.scale, settings.rate, &why, o.container)) return true;
   UsageError(FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why.c_str()));
   return false;
+}
+
+// A derived output name ends in .avi; with -f it takes that container's extension.
+void UseContainerExtension(Container container, char* output) {
+  const std::size_t length = std::strlen(output);
+  if (container == Container::kAvi || length < 4 || std::strcmp(output + length - 4, ".avi") != 0) return;
+  std::memcpy(output + length - 3, ContainerName(container), 3);
 }
 
 // Resolves the frame argument into its job's settings and checks what can be checked
@@ -112,9 +128,10 @@ Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const ch
   if (o.first >= 0) settings->first = o.first;
   if (o.last >= 0) settings->last = o.last;
   if (o.output) std::snprintf(settings->output, sizeof settings->output, "%s", o.output);
+  if (!o.output) UseContainerExtension(o.container, settings->output);
   settings->rate = o.rate;
   settings->scale = o.scale;
-  if (codecKnown && !CheckCodec(o.codec, *settings)) return Prepared::kUsageError;
+  if (codecKnown && !CheckCodec(o, *settings)) return Prepared::kUsageError;
   return Prepared::kReady;
 }
 
@@ -149,6 +166,17 @@ int CloseStandardOutput(int status) {
   return 1;
 }
 
+// What the writers take from the options besides the codec.
+MovieOptions MovieOptionsOf(const Options& o) {
+  MovieOptions movie;
+  movie.container = o.container;
+  if (o.sound) movie.soundPath = o.sound;
+  movie.fitWidth = o.fitWidth;
+  movie.fitHeight = o.fitHeight;
+  movie.notice = [](const std::string& text) { std::fprintf(stderr, "zelvo: %s\n", text.c_str()); };
+  return movie;
+}
+
 int Run(int argc, char** argv) {
   // Frames are blocks of megabytes made by reader threads and freed by the main thread.
   // glibc would raise its mmap threshold after the first such free and then keep them in
@@ -180,10 +208,12 @@ int Run(int argc, char** argv) {
       *choice = options.codec;
       return true;
     }
-    return ChooseCodecOnTerminal(stdin, stderr, choice);
+    return ChooseCodecOnTerminal(stdin, stderr, choice, options.container);
   };
-  TerminalHost host(stdin, stderr, options.assumeYes, [&] { return std::make_unique<AviSaver>(chooser); },
+  const MovieOptions movie = MovieOptionsOf(options);
+  TerminalHost host(stdin, stderr, options.assumeYes, [&] { return MakeMovieWriter(movie, chooser); },
                     options.readers);
+  host.set_frames_fitted(options.fitWidth > 0);
 
   // Every frame argument is checked before the first job asks anything: a mistake in the
   // options ends the program before any file is made.

@@ -198,6 +198,7 @@ std::string TerminalHost::ShowName(const char* name) { return TerminalSafe(name)
 const char* TerminalHost::Text(JobText id) { return Tr(EnglishJobText(id)); }
 
 void TerminalHost::Notice(JobNotice notice, const char* framePath) {
+  if (notice == JobNotice::kFrameSizeDiffers && framesFitted_) return;
   if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);  // below the progress line
   const std::string name = TerminalSafe(framePath);
   std::string text;

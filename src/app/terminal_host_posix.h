@@ -43,6 +43,9 @@ class TerminalHost : public JobHost {
   // (EFBIG), which the job reports. SIGPIPE is ignored.
   static void InstallSignalHandlers();
 
+  // Frames fitted to one size (--size) differ in size without harm: nothing is said of it.
+  void set_frames_fitted(bool fitted) { framesFitted_ = fitted; }
+
  private:
   void Draw(bool final);
 
@@ -57,6 +60,7 @@ class TerminalHost : public JobHost {
   double started_ = 0;
   double lastDrawn_ = 0;
   std::string status_;
+  bool framesFitted_ = false;
 };
 
 }  // namespace zelvo

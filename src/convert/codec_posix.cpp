@@ -596,7 +596,7 @@ bool CheckCodecChoice(const CodecChoice& choice, int width, int height, int scal
   std::string unused;
   if (!why) why = &unused;
   if (!CodecFitsContainer(choice.codec, container)) {
-    *why = FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str());
+    *why = FormatText(Tr("%s files cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str());
     return false;
   }
   if (choice.codec == "dib") {

@@ -94,7 +94,7 @@ ContainerResult ContainerFile::Failed(ContainerFailure failure, int code) {
   const char* display = ContainerLabel(container_);
   switch (failure) {
     case ContainerFailure::kUnsupported:
-      result.message = FormatText(Tr("A %s file cannot hold this codec."), display);
+      result.message = FormatText(Tr("%s files cannot hold this codec."), display);
       break;
     case ContainerFailure::kSetup:
       result.message = FormatText(Tr("The %s file could not be started: %s"), display, reason.c_str());

@@ -38,7 +38,7 @@ ContainerResult ContainerMovie::Open(int fd, Container container, const CodecCho
   if (!CodecFitsContainer(choice.codec, container)) {
     return Result(
         ContainerFailure::kUnsupported, 0,
-        FormatText(Tr("A %s file cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str()));
+        FormatText(Tr("%s files cannot hold the codec %s."), ContainerLabel(container), choice.codec.c_str()));
   }
   fullFrames_ = choice.codec == "dib";
   if (!fullFrames_) {
