@@ -53,7 +53,7 @@ fi
 bash_completion=/usr/share/bash-completion/bash_completion
 if [ -f "$bash_completion" ]; then
   mkdir -p "$work/frames/sub"
-  touch "$work/frames/"{shot0001.bmp,SHOT0002.PNG,mixed0003.Rle,notes.txt,movie.avi,OLD.AVI}
+  touch "$work/frames/"{shot0001.bmp,SHOT0002.PNG,mixed0003.Rle,notes.txt,movie.avi,OLD.AVI,clip.mkv,CLIP.MP4,take.mov,song.flac,Voice.WAV}
   # complete WORD... : what bash offers for the last word, one a line, sorted.
   complete_words() {
     (cd "$work/frames" && bash --norc --noprofile -c '
@@ -75,8 +75,11 @@ if [ -f "$bash_completion" ]; then
   check "zelvo --codec=mj offers mjpeg" test "$(complete_words "$zelvo_bin" --codec = mj)" = mjpeg
   check "a frame is a BMP, RLE or PNG in any letter case, or a folder" \
     test "$(complete_words "$zelvo_bin" '' | tr '\n' ' ')" = "SHOT0002.PNG mixed0003.Rle shot0001.bmp sub "
-  check "zelvo -o offers AVI files and folders" \
-    test "$(complete_words "$zelvo_bin" -o '' | tr '\n' ' ')" = "OLD.AVI movie.avi sub "
+  check "zelvo -o offers AVI, MKV, MP4 and MOV files and folders" \
+    test "$(complete_words "$zelvo_bin" -o '' | tr '\n' ' ')" = "CLIP.MP4 OLD.AVI clip.mkv movie.avi sub take.mov "
+  check "zelvo -f offers the four containers" test "$(complete_words "$zelvo_bin" -f '' | tr '\n' ' ')" = "avi mkv mov mp4 "
+  check "zelvo --audio offers sound files and folders" \
+    test "$(complete_words "$zelvo_bin" --audio '' | tr '\n' ' ')" = "Voice.WAV song.flac sub "
 else
   skip "bash completion: $bash_completion (bash-completion) is not installed"
 fi
