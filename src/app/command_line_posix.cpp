@@ -33,13 +33,13 @@ namespace {
 const char* const kHelp[] = {
     N_("usage: zelvo [options] FRAME...\n"
        "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
-       "into one AVI file, by default the folder and the name without its number, plus .avi.\n"),
+       "into one movie, by default the folder and the name without its number, plus .avi.\n"),
     "",
     N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
        "                         (15 by default), or an exact fraction such as 30000/1001\n"
        "      --first N          first frame number (default: the first of the run on disk)\n"
        "      --last N           last frame number; below --first writes the run backwards\n"
-       "  -o, --output PATH      the AVI file to write\n"
+       "  -o, --output PATH      the movie to write: .avi, .mkv, .mp4 or .mov\n"
        "  -c, --codec NAME       dib (full frames), mjpeg, ffv1, huffyuv, mpeg4, h264\n"),
     N_("      --quality Q        picture quality from 0 (smallest file) to 100 (best):\n"
        "                         MJPEG and MPEG-4 map it onto the fixed quantiser 31 to 2\n"

@@ -123,13 +123,13 @@ codec options for full frames|--codec-options g=5 "$s1"
 an empty output|-o "" "$s1"
 an output that is a folder|-o folder.avi "$s1"
 an output in a missing folder|-o no/such/out.avi "$s1"
-an odd frame size for mpeg4|-c mpeg4 "$work/odd/o1.bmp"
-an odd frame size for h264 in the second frame argument|-c h264 "$s1" "$work/odd/o1.bmp"
+an odd --size for mpeg4|-c mpeg4 --size 33x18 "$work/odd/o1.bmp"
+an odd --size for h264 with an even first frame|-c h264 --size 32x17 "$s1"
 a fraction just below 0.001 fps|-r 1/1001 "$s1"
 a fraction above 120 fps|-r 120001/1000 "$s1"
 EOF
-"$zelvo" -c mpeg4 "$work/odd/o1.bmp" <&- 2>"$work/err"
-check "an odd size names the codecs that take any size" grep -q "Codecs that take any size: dib, mjpeg" "$work/err"
+"$zelvo" -c mpeg4 --size 33x18 "$work/odd/o1.bmp" <&- 2>"$work/err"
+check "an odd --size names the codecs that take any size" grep -q "Codecs that take any size: dib, mjpeg" "$work/err"
 for rate in 1/1000 120/1; do
   "$zelvo" -y -c dib -r "$rate" -o "$work/rate.avi" "$s1" </dev/null 2>/dev/null
   check "the rate $rate at the edge of the range is taken" test $? -eq 0 -a "$(probe_field "$work/rate.avi" r_frame_rate)" = "$rate"

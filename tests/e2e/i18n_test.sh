@@ -46,7 +46,8 @@ speak() {  # speak OUTPUT-PREFIX: every case in the current environment, outputs
   echo older >s/s.avi
   printf 'n\n' | "$zelvo" -c dib s/s1.bmp >/dev/null 2>"$1.overwrite"
   rm s/s.avi
-  on_terminal $'9\n5\n200\n\n\n\n' "$zelvo" -y odd/o1.bmp >"$1.chooser"
+  on_terminal $'9\n5\n200\n\n\n\n' "$zelvo" -y --size 33x18 odd/o1.bmp >"$1.chooser"
+  "$zelvo" -y -c mpeg4 -o odd/padded.avi odd/o1.bmp </dev/null >/dev/null 2>"$1.padded"
   "$zelvo" -y -c dib short/c1.bmp </dev/null >/dev/null 2>"$1.short"
   "$zelvo" -r 0 s/s1.bmp </dev/null >/dev/null 2>"$1.usage"
   "$zelvo" --help >"$1.help"
@@ -59,8 +60,9 @@ same_text() { cmp -s <(sed 's/残り [0-9:]*/残り T/' "$1") <(sed 's/残り [0
 for f in c.*; do
   check "under LANG=C, $f holds no byte above ASCII" test "$(LC_ALL=C tr -d '\000-\177' <"$f" | wc -c)" -eq 0
 done
-check "under LANG=C, the cut-short frame and the odd size for mpeg4 are told" \
-  test -n "$(grep 'c2.bmp: the file is shorter than its header says' c.short)" -a -n "$(grep -F '(33x18)' c.chooser)"
+check "under LANG=C, the cut-short frame, the odd size for mpeg4 and its padding are told" \
+  test -n "$(grep 'c2.bmp: the file is shorter than its header says' c.short)" -a -n "$(grep -F '(33x18)' c.chooser)" \
+  -a -n "$(grep -F 'zelvo: mpeg4 takes only even sizes: frames of 33x18 are padded with black to 34x18' c.padded)"
 
 (unset LANGUAGE; LC_ALL=ja_JP.UTF-8 speak ja)
 # The Japanese texts the program printed before they went through the catalog.
@@ -106,7 +108,8 @@ if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   check "under ja_JP.UTF-8, the help, the usage error and the notice are Japanese" \
     test "$(head -n 1 ja.help)" = "使い方: zelvo [オプション] FRAME..." \
     -a "$(tail -n 1 ja.usage)" = "詳しくは 'zelvo --help' を実行してください。" \
-    -a -n "$(grep -F 'c2.bmp: ファイルがヘッダーの示す大きさより短い' ja.short)"
+    -a -n "$(grep -F 'c2.bmp: ファイルがヘッダーの示す大きさより短い' ja.short)" \
+    -a -n "$(grep -F 'zelvo: mpeg4 は偶数の大きさしか扱えません: 33x18 のフレームを黒で埋めて 34x18 にします' ja.padded)"
   (unset LC_ALL; LANG=C.UTF-8 LANGUAGE=ja "$zelvo" --help >lang.help)
   check "LANGUAGE=ja chooses Japanese under an English locale" cmp -s lang.help ja.help
 else
