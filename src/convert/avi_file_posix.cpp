@@ -62,6 +62,43 @@ void PutU32(std::uint8_t* p, std::uint32_t v) {
 
 }  // namespace
 
+void AviFile::AddStreamList(std::vector<std::uint8_t>* out, const StreamHeader& header,
+                            const std::vector<std::uint8_t>& format, const Track& track,
+                            const std::string* name) const {
+  Bytes b(out);
+  const std::size_t strl = b.Begin("LIST");
+  b.Tag("strl");
+  const std::size_t strh = b.Begin("strh");
+  b.Tag(header.type);
+  b.Fourcc(header.handler);
+  b.U32(0);  // dwFlags
+  b.U16(0);  // wPriority
+  b.U16(0);  // wLanguage
+  b.U32(0);  // dwInitialFrames
+  b.U32(header.scale);
+  b.U32(header.rate);
+  b.U32(0);  // dwStart
+  b.U32(header.length);
+  b.U32(track.largestChunk);  // dwSuggestedBufferSize
+  b.U32(0xffffffffu);         // dwQuality: the codec's default
+  b.U32(header.sampleSize);
+  b.U16(0);  // rcFrame: left, top, right, bottom
+  b.U16(0);
+  b.U16(header.width);
+  b.U16(header.height);
+  b.End(strh);
+  const std::size_t strf = b.Begin("strf");
+  b.Raw(format.data(), format.size());
+  b.End(strf);
+  AddSuperIndex(out, track);
+  if (name) {
+    const std::size_t strn = b.Begin("strn");
+    b.Raw(name->c_str(), name->size() + 1);
+    b.End(strn);
+  }
+  b.End(strl);
+}
+
 void AviFile::AddSuperIndex(std::vector<std::uint8_t>* out, const Track& track) const {
   Bytes b(out);
   const std::size_t indx = b.Begin("indx");
@@ -113,62 +150,24 @@ std::vector<std::uint8_t> AviFile::BuildHeader() const {
   b.Zeros(16);
   b.End(avih);
 
-  const std::size_t strl = b.Begin("LIST");
-  b.Tag("strl");
-  const std::size_t strh = b.Begin("strh");
-  b.Tag("vids");
-  b.Fourcc(stream_.handler);
-  b.U32(0);  // dwFlags
-  b.U16(0);  // wPriority
-  b.U16(0);  // wLanguage
-  b.U32(0);  // dwInitialFrames
-  b.U32(stream_.scale);
-  b.U32(stream_.rate);
-  b.U32(0);            // dwStart
-  b.U32(video.ticks);  // dwLength
-  b.U32(video.largestChunk);
-  b.U32(0xffffffffu);  // dwQuality: the codec's default
-  b.U32(0);            // dwSampleSize
-  b.U16(0);            // rcFrame: left, top, right, bottom
-  b.U16(0);
-  b.U16(static_cast<std::uint16_t>(stream_.width));
-  b.U16(static_cast<std::uint16_t>(stream_.height));
-  b.End(strh);
-
-  const std::size_t strf = b.Begin("strf");
-  b.Raw(stream_.format.data(), stream_.format.size());
-  b.End(strf);
-  AddSuperIndex(&out, video);
-
-  const std::size_t strn = b.Begin("strn");
-  b.Raw(stream_.name.c_str(), stream_.name.size() + 1);
-  b.End(strn);
-  b.End(strl);
-
+  StreamHeader videoHeader;
+  videoHeader.type = "vids";
+  videoHeader.handler = stream_.handler;
+  videoHeader.scale = stream_.scale;
+  videoHeader.rate = stream_.rate;
+  videoHeader.length = video.ticks;
+  videoHeader.width = static_cast<std::uint16_t>(stream_.width);
+  videoHeader.height = static_cast<std::uint16_t>(stream_.height);
+  AddStreamList(&out, videoHeader, stream_.format, video, &stream_.name);
   if (hasSound_) {
-    const std::size_t soundStrl = b.Begin("LIST");
-    b.Tag("strl");
-    const std::size_t soundStrh = b.Begin("strh");
-    b.Tag("auds");
-    b.U32(sound_.formatTag);
-    b.U32(0);  // dwFlags
-    b.U16(0);  // wPriority
-    b.U16(0);  // wLanguage
-    b.U32(0);  // dwInitialFrames
-    b.U32(1);  // dwScale: one tick per sample
-    b.U32(sound_.sampleRate);
-    b.U32(0);            // dwStart
-    b.U32(sound.ticks);  // dwLength in samples
-    b.U32(sound.largestChunk);
-    b.U32(0xffffffffu);        // dwQuality
-    b.U32(sound_.blockAlign);  // dwSampleSize
-    b.Zeros(8);                // rcFrame
-    b.End(soundStrh);
-    const std::size_t soundStrf = b.Begin("strf");
-    b.Raw(sound_.format.data(), sound_.format.size());
-    b.End(soundStrf);
-    AddSuperIndex(&out, sound);
-    b.End(soundStrl);
+    StreamHeader soundHeader;
+    soundHeader.type = "auds";
+    soundHeader.handler = sound_.formatTag;
+    soundHeader.scale = 1;  // one tick per sample
+    soundHeader.rate = sound_.sampleRate;
+    soundHeader.length = sound.ticks;
+    soundHeader.sampleSize = sound_.blockAlign;
+    AddStreamList(&out, soundHeader, sound_.format, sound, nullptr);
   }
 
   const std::size_t odml = b.Begin("LIST");

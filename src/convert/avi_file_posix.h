@@ -100,7 +100,22 @@ class AviFile {
     std::uint32_t largestChunk = 0;
   };
 
+  // The fields of a stream's strh that differ between the streams.
+  struct StreamHeader {
+    const char* type = "vids";  // fccType
+    std::uint32_t handler = 0;
+    std::uint32_t scale = 1;
+    std::uint32_t rate = 1;
+    std::uint32_t length = 0;
+    std::uint32_t sampleSize = 0;
+    std::uint16_t width = 0;  // rcFrame's right and bottom
+    std::uint16_t height = 0;
+  };
+
   std::vector<std::uint8_t> BuildHeader() const;
+  // Appends a stream's strl list: strh, strf, its super index and, when given, strn.
+  void AddStreamList(std::vector<std::uint8_t>* out, const StreamHeader& header, const std::vector<std::uint8_t>& format,
+                     const Track& track, const std::string* name) const;
   // Appends the stream's 'indx' chunk at its full reserved size, so the header keeps its
   // length whatever number of segments the file ends with.
   void AddSuperIndex(std::vector<std::uint8_t>* out, const Track& track) const;

@@ -584,7 +584,9 @@ TEST(AviSaverPosix, SoundIsInterleavedIndexedAndCutAtTheVideosEnd) {
     EXPECT_TRUE(pcm == whole.substr(0, 88200u * 4));
     std::string all;
     for (const auto& f : w.frames) all += f;
-    if (std::strcmp(c.codec, "h264") != 0) EXPECT_TRUE(Decode(path) == all);
+    if (std::strcmp(c.codec, "h264") != 0) {
+      EXPECT_TRUE(Decode(path) == all);
+    }
   }
 }
 
