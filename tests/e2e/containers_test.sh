@@ -196,6 +196,14 @@ for container in avi mkv mp4 mov; do
   check "$container: a broken middle frame fails the job (exit 1, naming it), the older output is kept, no temporary file" \
     test $? -eq 1 -a -n "$(grep -F f05.bmp "$work/err")" -a "$(cat "$broken/f.$container")" = "older $container" -a \
     -n "$(no_temporaries "$broken" && echo yes)"
+  # A file size limit (ulimit -f) stops the write, for MP4 and MOV perhaps in the pass that
+  # moves the index to the front: the system's reason is said, nothing else changes.
+  printf 'older %s' "$container" >"$f/s.$container"
+  (ulimit -f 300; exec "$zelvo" -y -c "$codec" --audio "$work/noise.wav" -o "$f/s.$container" "$f/s001.bmp" </dev/null >/dev/null 2>"$work/err")
+  r=$?
+  check "$container: a file size limit fails the job (exit 1) with 'File too large', the older output kept, no temporary file" \
+    test $r -eq 1 -a -n "$(grep -x 'File too large' "$work/err")" -a "$(cat "$f/s.$container")" = "older $container" -a \
+    -n "$(no_temporaries "$f" && echo yes)"
   for sig in INT TERM QUIT; do
     printf 'older %s' "$container" >"$f/s.$container"
     "$zelvo" -y -c "$codec" --threads 1 --audio "$work/noise.wav" -o "$f/s.$container" "$f/s001.bmp" </dev/null >/dev/null 2>"$work/err" &
