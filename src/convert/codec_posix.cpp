@@ -157,8 +157,9 @@ bool ParseContainerName(const std::string& text, Container* container) {
 bool ContainerFromPath(const std::string& path, Container* container) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
-  // A dot that starts the name (".mkv") makes a hidden file, not an extension.
-  if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot <= slash + 1)) return false;
+  // A name that is only an extension (".avi") is taken as one, as ffmpeg takes it and as
+  // -o took ".avi" before there were other containers.
+  if (dot == std::string::npos || (slash != std::string::npos && dot <= slash)) return false;
   return ParseContainerName(path.substr(dot + 1), container);
 }
 

@@ -25,8 +25,8 @@ const char* ContainerName(Container container);
 const char* ContainerLabel(Container container);
 // The container a name of -f gives (any case); false for others.
 bool ParseContainerName(const std::string& text, Container* container);
-// The container a file name's extension gives (.avi, .mkv, .mp4, .mov, any case); false for
-// any other extension or none.
+// The container a file name's extension gives (.avi, .mkv, .mp4, .mov, any case, also as the
+// whole name); false for any other extension or none.
 bool ContainerFromPath(const std::string& path, Container* container);
 
 // Whether `codec` (a canonical name) can go into `container`. AVI takes every codec.

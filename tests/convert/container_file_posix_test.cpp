@@ -323,7 +323,7 @@ TEST(ContainerFile, ExtensionsAndNamesGiveTheContainer) {
       {"a/clip.mp4", true, Container::kMp4}, {"CLIP.MKV", true, Container::kMkv},
       {"x.Mov", true, Container::kMov},      {"x.avi", true, Container::kAvi},
       {"x.webm", false, Container::kAvi},    {"mp4", false, Container::kAvi},
-      {".mp4", false, Container::kAvi},      {"dir.mkv/clip", false, Container::kAvi},
+      {"d/.mp4", true, Container::kMp4},     {"dir.mkv/clip", false, Container::kAvi},
       {"clip.", false, Container::kAvi},
   };
   for (const Case& c : cases) {

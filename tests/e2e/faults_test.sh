@@ -115,7 +115,8 @@ for out in frame0003.bmp alias.avi ../seq/frame0003.bmp hard.avi; do
   ln -s frame0003.bmp "$work/seq/alias.avi"
   ln "$work/seq/frame0003.bmp" "$work/seq/hard.avi"
   out="$work/seq/$out"
-  "$zelvo" -y -c dib -o "$out" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
+  # -f: a name ending in .bmp names no container of its own.
+  "$zelvo" -y -c dib -f avi -o "$out" "$work/seq/frame0001.bmp" </dev/null 2>"$work/err"
   r=$?
   check "an output that is one of the frames (${out#"$work/seq/"}) is refused, naming both" \
     test $r -eq 1 -a -n "$(grep -F "$out" "$work/err")" -a -n "$(grep 'frame0003.bmp' "$work/err")"

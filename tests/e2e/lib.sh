@@ -50,7 +50,9 @@ stream_rate() {
 }
 
 # The frames of a movie, or of one image, as raw top-down RGB24 bytes, decoded by ffmpeg.
-decode_rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }
+# -nostdin: two decoders at once in one pipeline would otherwise share the terminal input
+# ffmpeg reads for its keys, and one now and then stops short.
+decode_rgb() { ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }
 
 # Frames of a numbered image list, each decoded by ffmpeg, concatenated in order.
 decode_frames() {
