@@ -98,6 +98,25 @@ wine_e2e_start() {
   wine_env_start || { not_ok "Xvfb and Wine start"; finish; exit 1; }
   trap 'wine_env_stop; rm -rf "$work"' EXIT
 }
+# Registers the test compressor (tests/win32/compressor, built with the Windows tests) in
+# the Wine prefix as vidc.ZLIB, so the compressor dialog offers it as "Zelvo test codec":
+# the DLL is copied onto drive C: under a short name (the driver list holds at most 127
+# characters a path) and registered by the loader of the build's architecture, which
+# writes the registry view its programs read. Sets $codec_log, the file the codec tells
+# what it was handed (through ZELVO_TEST_CODEC_LOG, see the codec's source).
+register_test_codec() {
+  local dll="$build/tests/zelvo_test_codec.dll"
+  local name="zelvo-test-codec-$ZELVO_WIN_ARCH.dll"
+  [ -f "$dll" ] || { not_ok "the test codec is built at $dll"; return 1; }
+  cp "$dll" "${WINEPREFIX:-$HOME/.wine}/drive_c/$name" &&
+    wine_run 60 "$ZELVO_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
+      /v vidc.ZLIB /d "C:\\$name" /f >/dev/null 2>&1 ||
+    { not_ok "the test codec is registered"; return 1; }
+  codec_log="$work/codec.log"
+  export ZELVO_TEST_CODEC_LOG
+  ZELVO_TEST_CODEC_LOG=$(winpath "$codec_log")
+}
+
 # A Linux path as Wine's drive Z: shows it.
 winpath() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
 # winauto with a time limit; its commands wait up to WINAUTO_TIMEOUT seconds for windows.
