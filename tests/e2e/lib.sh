@@ -49,6 +49,34 @@ stream_rate() {
   [ -n "$at" ] && od -An -tu4 -j $((at + 28)) -N 8 "$1" | awk '{print $2 "/" $1}'
 }
 
+# The codec FOURCC of an AVI's first stream header (strh fccHandler), as written.
+stream_handler() {
+  local at
+  at=$(grep -abo strh "$1" | head -n 1 | cut -d: -f1)
+  [ -n "$at" ] && dd if="$1" bs=1 skip=$((at + 12)) count=4 2>/dev/null
+}
+# The numbers (from 0) of the frames of stream 0 that the AVI's idx1 index marks as key
+# frames (AVIIF_KEYFRAME), on one line. Read from the index itself: ffprobe calls every
+# frame of an intra-only codec a key frame, whatever the index says.
+key_frames() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at, keys, frame = 12, [], 0
+while at + 8 <= len(data):
+    chunk, size = struct.unpack("<4sI", data[at:at + 8])
+    if chunk == b"idx1":
+        for entry in range(at + 8, at + 8 + size - 15, 16):
+            name, flags = struct.unpack("<4sI", data[entry:entry + 8])
+            if name[:2] == b"00" and name[2:] in (b"db", b"dc"):
+                if flags & 0x10:
+                    keys.append(str(frame))
+                frame += 1
+    at += 8 + size + (size & 1)
+print(" ".join(keys))
+PY
+}
+
 # The frames of a movie, or of one image, as raw top-down RGB24 bytes, decoded by ffmpeg.
 decode_rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }
 
@@ -112,7 +140,7 @@ register_test_codec() {
     wine_run 60 "$ZELVO_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
       /v vidc.ZLIB /d "C:\\$name" /f >/dev/null 2>&1 ||
     { not_ok "the test codec is registered"; return 1; }
-  codec_log="$work/codec.log"
+  codec_log="$work/test-codec.log"
   export ZELVO_TEST_CODEC_LOG
   ZELVO_TEST_CODEC_LOG=$(winpath "$codec_log")
 }

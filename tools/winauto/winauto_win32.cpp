@@ -24,6 +24,11 @@
 //                                                 (0: none), tab-separated
 //   winauto key TITLE ESC|ENTER                   a key press on the window's focus
 //   winauto close TITLE                           ask the window to close (WM_CLOSE)
+//   winauto rect TITLE ID                         a control's screen rectangle: left top
+//                                                 right bottom (ID 0: the window's)
+//   winauto shaft TITLE ID                        a horizontal scroll bar's shaft on the
+//                                                 screen, between its arrows: left right
+//                                                 middle-y
 //   winauto text TITLE ID                         print a control's text (ID 0: the title)
 //   winauto type TITLE ID TEXT                    replace an edit box's text as typing does
 //   winauto message TITLE                         print the text of the message box titled TITLE
@@ -233,7 +238,8 @@ int Usage() {
   Print(L"usage: winauto list | controls TITLE | wait-window TITLE SECONDS | wait-gone TITLE SECONDS |"
         L" click TITLE BUTTON | select TITLE COMBO-ID ITEM | answer-yes|answer-no|answer-ok TITLE |"
         L" accept-compressor | cancel-compressor | choose-compressor ITEM | compressor-owner | state TITLE |"
-        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID | type TITLE ID TEXT | message TITLE");
+        L" key TITLE ESC|ENTER | close TITLE | rect TITLE ID | shaft TITLE ID | text TITLE ID |"
+        L" type TITLE ID TEXT | message TITLE");
   return 2;
 }
 
@@ -368,6 +374,25 @@ int Run(const std::vector<std::wstring>& args) {
     SendMessageW(control, EM_SETMODIFY, TRUE, 0);
     SendMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), EN_CHANGE),
                  reinterpret_cast<LPARAM>(control));
+    return 0;
+  }
+  if (command == L"rect" || command == L"shaft") {
+    if (args.size() < 3) return Usage();
+    HWND control = args[2] == L"0" ? window : FindControl(window, args[2]);
+    if (control == nullptr) return Fail(L"\"" + title + L"\" has no control \"" + args[2] + L"\"");
+    RECT r = {};
+    GetWindowRect(control, &r);
+    if (command == L"rect") {
+      Print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
+            std::to_wstring(r.bottom));
+      return 0;
+    }
+    // The arrows are square buttons of the system's scroll bar width, halved on a bar too
+    // narrow for two.
+    int arrow = GetSystemMetrics(SM_CXVSCROLL);
+    if (2 * arrow > r.right - r.left) arrow = (r.right - r.left) / 2;
+    Print(std::to_wstring(r.left + arrow) + L" " + std::to_wstring(r.right - arrow) + L" " +
+          std::to_wstring((r.top + r.bottom) / 2));
     return 0;
   }
   if (command == L"click" || command == L"text" || command == L"select") {
