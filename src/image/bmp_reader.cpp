@@ -21,6 +21,7 @@ constexpr std::uint32_t kLargestHeaderSize = 124;  // BITMAPV5HEADER
 // The header area read in one go: the file header, the largest header and a full table.
 // Bit-field masks after a 40-byte header (at most 16 bytes) lie inside it as well.
 constexpr std::size_t kStagingSize = kFileHeaderSize + kLargestHeaderSize + 256 * 4;
+using BmpStaging = std::uint8_t[kStagingSize];
 constexpr std::size_t kMaskOffset = kFileHeaderSize + kDibHeaderSize;
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -162,7 +163,7 @@ bool ParseHeaderArea(const std::uint8_t* staging, std::size_t got, BmpLayout* ou
 }
 
 bool ReadHeaderArea(ByteSource& source, BmpLayout* layout) {
-  std::uint8_t staging[kStagingSize] = {};
+  BmpStaging staging = {};
   std::int64_t got = source.ReadAt(0, staging, sizeof staging);
   if (got <= 0) return false;
   return ParseHeaderArea(staging, static_cast<std::size_t>(got), layout);
