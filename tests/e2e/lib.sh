@@ -80,10 +80,50 @@ PY
 # The frames of a movie, or of one image, as raw top-down RGB24 bytes, decoded by ffmpeg.
 decode_rgb() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - ; }
 
+# The frames given, in that order, decoded by ffmpeg as raw top-down RGB24. Their names
+# need not say their format (the samples hold PNG frames named .bmp): each is decoded from
+# a copy named after its content.
+decode_inputs() {
+  local dir f ext n=0
+  dir=$(mktemp -d "${work:-/tmp}/inputs.XXXXXX")
+  for f in "$@"; do
+    n=$((n + 1))
+    ext=bmp
+    if head -c 4 "$f" | grep -q PNG; then ext=png; fi
+    cp "$f" "$dir/$n.$ext" && decode_rgb "$dir/$n.$ext"
+  done
+  rm -rf "$dir"
+}
+
 # Frames of a numbered image list, each decoded by ffmpeg, concatenated in order.
 decode_frames() {
   local f
   for f in "$@"; do decode_rgb "$f"; done
+}
+
+# Writes COUNT frames of 480x360 named L0000.bmp onward into folder $1, frame k all of the
+# colour red 30, green 90, blue k mod 256: a long sequence in which every frame differs.
+#   long_sequence FOLDER COUNT
+long_sequence() {
+  mkdir -p "$1"
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+w, h = 480, 360
+for k in range(int(sys.argv[2])):
+    data = bytes([k & 255, 90, 30]) * (w * h)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
+    with open("%s/L%04d.bmp" % (sys.argv[1], k), "wb") as f:
+        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data)
+PY
+}
+# The first COUNT frames of long_sequence as raw top-down RGB24, as ffmpeg decodes them.
+long_sequence_rgb() {
+  python3 - "$1" <<'PY'
+import sys
+out = sys.stdout.buffer
+for k in range(int(sys.argv[1])):
+    out.write(bytes([30, 90, k & 255]) * (480 * 360))
+PY
 }
 
 # True when none of the folders given holds a temporary file (a name beginning with "~").

@@ -38,12 +38,7 @@ check "ffprobe: 29.97 reads as 2997/100" test "$(probe_field "$avi" r_frame_rate
 check "strh: dwRate/dwScale 29970/1000" test "$(stream_rate "$avi")" = 29970/1000
 check "ffprobe: the 7 chosen frames" test "$(probe_field "$avi" nb_read_frames)" = 7
 check "ffprobe: title VIDEO" test "$(probe_field "$avi" TAG:title)" = VIDEO
-mkdir "$work/oracle"
-for n in 03 04 05 06 07 08 09; do
-  f="$work/seq/frame00$n.bmp"
-  if head -c 4 "$f" | grep -q PNG; then cp "$f" "$work/oracle/$n.png"; else cp "$f" "$work/oracle/$n.bmp"; fi
-done
-decode_frames $(ls "$work"/oracle/* | sort) >"$work/expected.rgb"
+decode_inputs "$work"/seq/frame000[3-9].bmp >"$work/expected.rgb"
 check "frames 3 to 9 in order, each equal to its input" cmp -s "$work/expected.rgb" <(decode_rgb "$avi")
 check "the dialog stays open after the job" auto wait-window "$title" 10
 
@@ -117,16 +112,7 @@ check "after the writer's message the keyboard is back on Run" state_becomes "1 
 # until it is answered. Exit, clicked during the compressor dialog and during that
 # message, must neither close the dialog nor leave the job running without it.
 register_test_codec
-mkdir "$work/long"
-python3 - "$work/long" <<'PY'
-import struct, sys
-w, h = 480, 360
-for k in range(300):
-    data = bytes([k & 255, 90, 30]) * (w * h)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
-    with open("%s/L%04d.bmp" % (sys.argv[1], k), "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data)
-PY
+long_sequence "$work/long" 300
 mv "$work/long/L0150.bmp" "$work/L0150.bmp"
 printf 'BM but no picture in it at all..........................................' >"$work/long/L0150.bmp"
 echo older >"$work/long/L.avi"
@@ -159,13 +145,7 @@ check "after the job the dialog is enabled, with the keyboard" state_becomes "1 
 avi="$work/long/L.avi"
 check "the job replaced the older movie with 300 compressed frames" \
   test "$(probe_field "$avi" codec_name) $(probe_field "$avi" nb_read_frames) $(stream_handler "$avi")" = "zlib 300 ZLIB"
-python3 - "$work/long.rgb" <<'PY'
-import sys
-with open(sys.argv[1], "wb") as f:
-    for k in range(300):
-        f.write(bytes([30, 90, k & 255]) * (480 * 360))
-PY
-check "every frame equals its input" cmp -s "$work/long.rgb" <(decode_rgb "$avi")
+check "every frame equals its input" cmp -s <(long_sequence_rgb 300) <(decode_rgb "$avi")
 
 auto click "$title" 2
 wait $pid
