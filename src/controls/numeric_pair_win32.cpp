@@ -54,8 +54,8 @@ void SetScrollValue(HWND dialog, int scrollId, int value) {
 
 // True when the bar's thumb fills its whole shaft (or none is drawn): it cannot be moved
 // to a position, and clicking it reports the minimum wherever the value stands. The shaft
-// is the bar between its two square arrows (Wine gives the thumb's size for the arrows'
-// in the bar's information, so their size is taken from the system's metrics).
+// is the bar less its two square arrows, whose size comes from the system's metrics: Wine
+// reports the thumb's size in place of the arrows' in the bar's information.
 bool ThumbCannotMove(HWND bar) {
   SCROLLBARINFO info = {};
   info.cbSize = sizeof info;
