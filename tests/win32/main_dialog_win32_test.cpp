@@ -588,6 +588,25 @@ TEST(Resources, ProgressDialogTemplateIsCompiled) {
   });
 }
 
+// Wine draws the caption buttons (minimise, close) with its Marlett font; a prefix
+// without it shows them as the letters "0 1 r".
+TEST(Resources, CaptionButtonsHaveTheirMarlettFont) {
+  LOGFONTA wanted = {};
+  wanted.lfHeight = -16;
+  wanted.lfCharSet = SYMBOL_CHARSET;
+  std::strcpy(wanted.lfFaceName, "Marlett");
+  const HFONT font = CreateFontIndirectA(&wanted);
+  ASSERT_NE(font, nullptr);
+  const HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
+  char face[LF_FACESIZE] = {};
+  GetTextFaceA(dc, sizeof face, face);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(font);
+  EXPECT_STREQ(face, "Marlett");
+}
+
 TEST(Resources, IconGroupHasA32And16PixelSixteenColourImage) {
   const HRSRC group = FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_ZELVO), RT_GROUP_ICON);
   ASSERT_NE(group, nullptr);
