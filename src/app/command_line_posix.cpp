@@ -64,9 +64,9 @@ const char* const kHelp[] = {
        "      --version          show the version and exit\n"),
     "",
     N_("Without --codec the codec is asked for on the terminal when standard input is one,\n"
-       "else full frames are written. Ctrl-C aborts after the current frame; a second Ctrl-C\n"
-       "ends at once. Nothing partial is left behind, and an existing file is replaced only\n"
-       "by a complete one.\n"),
+       "else full frames are written (Motion JPEG in MKV and MP4, which hold none). Ctrl-C\n"
+       "aborts after the current frame; a second Ctrl-C ends at once. Nothing partial is\n"
+       "left behind, and an existing file is replaced only by a complete one.\n"),
 };
 
 void PrintUsage(std::FILE* out) {
