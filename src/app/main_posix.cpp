@@ -21,7 +21,9 @@
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
 #include "convert/conversion_job.h"
+#include "image/av_image_formats_posix.h"
 #include "image/frame_reader.h"
+#include "image/image_formats.h"
 #include "image/packed_dib.h"
 #include "platform/file.h"
 #include "platform/messages_posix.h"
@@ -35,11 +37,17 @@ using namespace zelvo;
 constexpr int kUsageError = 2;
 constexpr int kGoOn = -1;  // ParseOptions: run the jobs
 
+// The formats frames may be in, named from the table of formats (%s).
+const char kFormatsHelp[] = N_("Frames may be in any of these formats, mixed freely; each frame's content decides\n"
+                               "(TGA, which has no signature, is known by its extension):\n"
+                               "  %s\n");
+
 // --help in parts, each a text of the catalog; "" is an empty line.
 const char* const kHelp[] = {
     N_("usage: zelvo [options] FRAME...\n"
-       "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
-       "into one AVI file, by default the folder and the name without its number, plus .avi.\n"),
+       "Converts the numbered image sequence that each FRAME belongs to into one AVI file, by\n"
+       "default the folder and the name without its number, plus .avi.\n"),
+    kFormatsHelp,
     "",
     N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
        "                         (15 by default), or an exact fraction such as 30000/1001\n"
@@ -68,7 +76,10 @@ const char* const kHelp[] = {
 };
 
 void PrintUsage(std::FILE* out) {
-  for (const char* part : kHelp) std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+  for (const char* part : kHelp) {
+    if (part == kFormatsHelp) std::fputs(FormatText(Tr(kFormatsHelp), FrameFormatNames().c_str()).c_str(), out);
+    else std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+  }
 }
 
 int UsageError(const std::string& text) {
@@ -309,16 +320,19 @@ bool SkipFrame(const char* form, const char* path) {
   return false;
 }
 
-// The frame file an argument names: as stored on disk, ".bmp" added to a name without an
-// extension. False, having said why, when there is no such image.
+// The frame file an argument names: as stored on disk, the default extension added to a
+// name without one. False, having said why, when there is no such image.
 bool FindFrameFile(const char* arg, char* path) {
   if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
-  if (!HasExtension(path)) {
-    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) return SkipFrame(Tr("%s: path too long"), arg);
-    std::strcat(path, ".bmp");
-  }
+  const std::string named = WithDefaultExtension(path);
+  if (named.empty()) return SkipFrame(Tr("%s: path too long"), arg);
+  std::snprintf(path, kPathSize, "%s", named.c_str());
   if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
-  if (ProbeFrame(path) == FrameFormat::kNone) return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
+  if (ProbeFrame(path) == nullptr) {
+    std::fprintf(stderr, "zelvo: %s\n",
+                 FormatText(Tr("%s: not an image in a format zelvo reads (%s)"), path, FrameFormatNames().c_str()).c_str());
+    return false;
+  }
   return true;
 }
 
@@ -401,6 +415,8 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   OpenClosedStandardStreams();
   InitMessages();
+  // Beyond BMP and PNG, frames may be in every format libavcodec decodes for this program.
+  AddFrameFormats(LibavImageFormats());
   Options options;
   const int parsed = ParseOptions(argc, argv, &options);
   if (parsed != kGoOn) return parsed;

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "image/image_formats.h"
 #include "platform/file.h"
-#include "platform/path_buffer.h"
-#include "sequence/sequence.h"
 
 namespace zelvo {
 namespace {
@@ -69,14 +68,7 @@ class MemorySource : public ByteSource {
 
 // A file name without an extension is looked for with ".bmp". Empty when the result
 // would not fit a path buffer.
-std::string PreparePath(const char* path) {
-  std::string prepared(path);
-  if (!HasExtension(path)) {
-    prepared += ".bmp";
-    if (prepared.size() >= static_cast<std::size_t>(kPathSize)) return std::string();
-  }
-  return prepared;
-}
+std::string PreparePath(const char* path) { return WithDefaultExtension(path); }
 
 // The header area of a file, decoded and checked.
 struct BmpLayout {

@@ -1,35 +1,29 @@
 #include "image/frame_reader.h"
 
-#include "image/bmp_reader.h"
-#include "image/png_reader.h"
+#include <string>
 
 namespace zelvo {
 
-// The content decides the reader, never the name: a sequence may mix both formats and a
-// file named .rle may hold plain rows.
-FrameFormat ProbeFrame(const char* path) {
-  if (IsBmpFile(path)) return FrameFormat::kBmp;
-  if (IsPngFile(path)) return FrameFormat::kPng;
-  return FrameFormat::kNone;
+// The content decides the reader, never the name: a sequence may mix formats and a file
+// named .rle may hold plain rows.
+const ImageFormat* ProbeFrame(const char* path) {
+  const std::string named = WithDefaultExtension(path);
+  return named.empty() ? nullptr : RecogniseImageFile(named.c_str());
 }
 
 PackedDib ReadFrameHeader(const char* path) {
-  switch (ProbeFrame(path)) {
-    case FrameFormat::kBmp: return ReadBmpHeader(path);
-    case FrameFormat::kPng: return ReadPngHeader(path);
-    case FrameFormat::kNone: break;
-  }
-  return PackedDib();
+  const ImageFormat* format = ProbeFrame(path);
+  if (format == nullptr) return PackedDib();
+  return format->readHeader(*format, WithDefaultExtension(path).c_str()).image;
 }
 
 PackedDib ReadFrame(const char* path, bool* cutShort) {
   if (cutShort != nullptr) *cutShort = false;
-  switch (ProbeFrame(path)) {
-    case FrameFormat::kBmp: return ReadBmp(path, cutShort);
-    case FrameFormat::kPng: return ReadPng(path);
-    case FrameFormat::kNone: break;
-  }
-  return PackedDib();
+  const ImageFormat* format = ProbeFrame(path);
+  if (format == nullptr) return PackedDib();
+  ImageRead read = format->read(*format, WithDefaultExtension(path).c_str());
+  if (cutShort != nullptr) *cutShort = read.cutShort;
+  return std::move(read.image);
 }
 
 }  // namespace zelvo
