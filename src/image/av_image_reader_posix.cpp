@@ -35,10 +35,18 @@ thread_local DecodeState* t_decoding = nullptr;
 // Decoders report damage on libav's log, which would put their lines among the progress
 // line and the program's own messages. While a frame is decoded they are dropped: the
 // failure comes back as the decode's result, said in the program's words. The one line
-// that matters is kept as a fact: the picture passed the size the decoder was allowed.
+// that matters is kept as a fact: libavutil's size check ("Picture size %ux%u ...") refused
+// a picture of a real width and height, too many pixels for a frame.
 void LogLine(void* object, int level, const char* form, std::va_list args) {
   if (DecodeState* state = t_decoding) {
-    if (form != nullptr && std::strstr(form, "max pixel") != nullptr) state->sizeRefused = true;
+    if (form != nullptr && std::strncmp(form, "Picture size %ux%u", 18) == 0) {
+      std::va_list size;
+      va_copy(size, args);
+      const unsigned width = va_arg(size, unsigned);
+      const unsigned height = va_arg(size, unsigned);
+      va_end(size);
+      if (width > 0 && height > 0) state->sizeRefused = true;
+    }
     return;
   }
   av_log_default_callback(object, level, form, args);

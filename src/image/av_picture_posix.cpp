@@ -76,31 +76,52 @@ Walk WalkFor(int orientation, std::ptrdiff_t width, std::ptrdiff_t height, std::
   }
 }
 
-// Converts the picture as stored into a top-down buffer, then copies it turned into the
-// block's rows (bottom-up).
-bool ConvertTurned(SwsContext* scaler, const AVFrame* picture, int orientation, std::uint8_t* pixels,
-                   std::size_t dibStride, int outWidth, int outHeight) {
+// libswscale's converters write whole groups of pixels, up to several dozen bytes past a
+// row's end: each row gets that much room, and rows are written top-down, so that nothing
+// spills onto a row already written. The picture is converted here and then copied into
+// the block, which holds exactly its rows.
+constexpr std::size_t kRowRoom = 64;
+
+// The picture as stored, converted into this thread's scratch rows (kept for the next frame:
+// pages already mapped cost nothing). Null when the memory cannot be had (*failure
+// kNoMemory) or the conversion fails (kDamaged).
+const std::uint8_t* ConvertUpright(const AVFrame* picture, std::size_t* stride, ImageFailure* failure) {
   static thread_local std::vector<std::uint8_t> upright;
-  const std::size_t stride = (static_cast<std::size_t>(picture->width) * kBgrBytes + 63) & ~std::size_t{63};
+  SwsContext* scaler = ScalerFor(picture);
+  *failure = ImageFailure::kDamaged;
+  if (scaler == nullptr) return nullptr;
+  *stride = ((static_cast<std::size_t>(picture->width) * kBgrBytes + 63) & ~std::size_t{63}) + kRowRoom;
   try {
-    if (upright.size() < stride * static_cast<std::size_t>(picture->height)) {
-      upright.resize(stride * static_cast<std::size_t>(picture->height));
-    }
+    const std::size_t bytes = *stride * static_cast<std::size_t>(picture->height);
+    if (upright.size() < bytes) upright.resize(bytes);
   } catch (const std::bad_alloc&) {
-    return false;
+    *failure = ImageFailure::kNoMemory;
+    return nullptr;
   }
   std::uint8_t* destination[4] = {upright.data(), nullptr, nullptr, nullptr};
-  const int lines[4] = {static_cast<int>(stride), 0, 0, 0};
+  const int lines[4] = {static_cast<int>(*stride), 0, 0, 0};
   if (sws_scale(scaler, picture->data, picture->linesize, 0, picture->height, destination, lines) != picture->height) {
-    return false;
+    return nullptr;
   }
-  const Walk walk = WalkFor(orientation, picture->width, picture->height, static_cast<std::ptrdiff_t>(stride));
+  return upright.data();
+}
+
+// Copies the upright rows into the block's rows (bottom-up), turned by `orientation`.
+void CopyTurned(const std::uint8_t* upright, std::size_t uprightStride, int orientation, int width, int height,
+                std::uint8_t* pixels, std::size_t dibStride, int outWidth, int outHeight) {
+  const std::size_t used = static_cast<std::size_t>(outWidth) * kBgrBytes;
+  if (orientation == 1) {
+    for (int v = 0; v < outHeight; ++v) {
+      std::memcpy(pixels + static_cast<std::size_t>(outHeight - 1 - v) * dibStride, upright + v * uprightStride, used);
+    }
+    return;
+  }
+  const Walk walk = WalkFor(orientation, width, height, static_cast<std::ptrdiff_t>(uprightStride));
   for (int v = 0; v < outHeight; ++v) {
-    const std::uint8_t* from = upright.data() + walk.first + v * walk.rowStep;
+    const std::uint8_t* from = upright + walk.first + v * walk.rowStep;
     std::uint8_t* to = pixels + static_cast<std::size_t>(outHeight - 1 - v) * dibStride;
     for (int u = 0; u < outWidth; ++u, from += walk.step, to += kBgrBytes) std::memcpy(to, from, kBgrBytes);
   }
-  return true;
 }
 
 }  // namespace
@@ -111,6 +132,7 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
   const int width = picture->width;
   const int height = picture->height;
   if (width <= 0 || height <= 0) return read;
+  if (orientation < 1 || orientation > 8) orientation = 1;
   const bool across = orientation >= 5;  // width and height trade places
   const int outWidth = across ? height : width;
   const int outHeight = across ? width : height;
@@ -119,8 +141,9 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
     read.failure = ImageFailure::kTooLarge;
     return read;
   }
-  SwsContext* scaler = ScalerFor(picture);
-  if (scaler == nullptr) return read;
+  std::size_t uprightStride = 0;
+  const std::uint8_t* upright = ConvertUpright(picture, &uprightStride, &read.failure);
+  if (upright == nullptr) return read;
   PackedDib dib = PackedDib::AllocateForOverwrite(kDibHeaderSize + geometry.bytes);
   if (!dib) {
     read.failure = ImageFailure::kNoMemory;
@@ -129,15 +152,7 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
   dib.set_header(MakeDibHeader(outWidth, outHeight, 24, 0));
   std::uint8_t* pixels = dib.pixels();
   const std::size_t stride = static_cast<std::size_t>(geometry.stride);
-  if (orientation <= 1 || orientation > 8) {
-    // Straight into the block: its last row is the picture's top, the rows step backwards.
-    std::uint8_t* destination[4] = {pixels + (static_cast<std::size_t>(height) - 1) * stride, nullptr, nullptr, nullptr};
-    const int lines[4] = {-static_cast<int>(stride), 0, 0, 0};
-    if (sws_scale(scaler, picture->data, picture->linesize, 0, height, destination, lines) != height) return read;
-  } else if (!ConvertTurned(scaler, picture, orientation, pixels, stride, outWidth, outHeight)) {
-    read.failure = ImageFailure::kNoMemory;
-    return read;
-  }
+  CopyTurned(upright, uprightStride, orientation, width, height, pixels, stride, outWidth, outHeight);
   const std::size_t used = static_cast<std::size_t>(outWidth) * kBgrBytes;
   for (int row = 0; row < outHeight; ++row) std::memset(pixels + row * stride + used, 0, stride - used);
   read.image = std::move(dib);
