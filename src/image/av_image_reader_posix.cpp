@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string.h>  // memmem
 #include <memory>
 #include <mutex>
 #include <new>
@@ -131,12 +132,7 @@ bool JpegEndsEarly(const std::uint8_t* data, std::size_t size) {
       ++at;  // fill byte
       continue;
     }
-    if (marker == 0xDA) {
-      for (std::size_t i = at + 2; i + 1 < size; ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD9) return false;
-      }
-      return true;
-    }
+    if (marker == 0xDA) return memmem(data + at + 2, size - at - 2, "\xFF\xD9", 2) == nullptr;
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
       at += 2;
       continue;
