@@ -95,6 +95,21 @@ JPEG 2000 (JP2)|jp2|jp2|remake \$v/ppm ppm \$v/jp2 jp2|
 JPEG 2000 codestream|j2k|j2k|make \$v/j2k j2k -c:v jpeg2000|
 EOF
 
+# --- narrow frames: libswscale writes whole groups of pixels past a row's end, which must
+# neither spill onto the row before nor out of the frame -------------------------------
+all=1
+for w in 2 5 13 23 31; do
+  for kind in "jpg -q:v 3" "webp -c:v libwebp"; do
+    d="$work/w$w-${kind%% *}"
+    mkdir "$d"
+    set -- $kind
+    ffmpeg -v error -f lavfi -i "testsrc2=size=32x9,crop=$w:9:0:0,noise=alls=20:allf=t" -frames:v 2 "${@:2}" "$d/f%d.$1"
+    "$zelvo" -y -c dib -o "$d.avi" "$d/f1.$1" </dev/null >/dev/null 2>&1 &&
+      cmp -s <(decode_rgb "$d.avi") <(reference "" null "$d/f1.$1" "$d/f2.$1") || { echo "  $w pixels wide, $1: differs"; all=0; }
+  done
+done
+check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it" test $all = 1
+
 # --- EXIF orientation: turned upright, as ffmpeg shows it only with the matching filter ----
 add_orientation() {  # add_orientation IN OUT N: IN with an EXIF segment saying orientation N
   python3 - "$@" <<'PY'
