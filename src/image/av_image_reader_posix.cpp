@@ -18,6 +18,7 @@ extern "C" {
 #include <new>
 #include <vector>
 
+#include "image/av_picture_pool_posix.h"
 #include "image/av_picture_posix.h"
 #include "platform/file.h"
 
@@ -79,14 +80,14 @@ struct FrameFree {
 // Black, not whatever the memory held: a decoder that stops early (a JPEG cut short)
 // leaves the rest of its picture unwritten. Pictures beyond kMaxDecodedBytes are refused
 // here, before their memory is taken.
-int BlackPicture(AVCodecContext* context, AVFrame* frame, int flags) {
+int BlackPicture(AVCodecContext* context, AVFrame* frame, int /*flags*/) {
   const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
   const int bytes = av_image_get_buffer_size(format, frame->width, frame->height, 1);
   if (bytes < 0 || static_cast<std::uint64_t>(bytes) > kMaxDecodedBytes) {
     static_cast<DecodeState*>(context->opaque)->sizeRefused = true;
     return AVERROR(EINVAL);
   }
-  const int result = avcodec_default_get_buffer2(context, frame, flags);
+  const int result = TakePictureBuffers(context, frame);
   if (result < 0) return result;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   // Only YUV of the video range keeps black at 16; full-range YUV (yuvj), grey, RGB and

@@ -1,0 +1,102 @@
+#include "image/av_picture_pool_posix.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
+#include <libavutil/imgutils.h>
+}
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+
+namespace zelvo {
+namespace {
+
+// The widest alignment libavcodec's SIMD code asks of a row (AVX-512), and the bytes past a
+// plane that its readers may touch.
+constexpr int kStrideAlign = 64;
+constexpr std::size_t kPlaneSlack = 16 + kStrideAlign - 1;
+
+// One pool per plane, for pictures of one decoder, format and size.
+struct PlanePools {
+  AVCodecID codec = AV_CODEC_ID_NONE;
+  int format = AV_PIX_FMT_NONE;
+  int width = 0;
+  int height = 0;
+  int linesize[4] = {};
+  AVBufferPool* pools[4] = {};
+
+  PlanePools() = default;
+  PlanePools(const PlanePools&) = delete;
+  PlanePools& operator=(const PlanePools&) = delete;
+  // A pool goes once the last picture taken from it is freed.
+  ~PlanePools() { Release(); }
+  void Release() {
+    for (AVBufferPool*& pool : pools) av_buffer_pool_uninit(&pool);
+    format = AV_PIX_FMT_NONE;
+  }
+};
+
+// Lays the planes out as libavcodec's default allocator does: the size the decoder works
+// in (whole blocks), rows widened until every plane's row is aligned.
+int Plan(AVCodecContext* context, const AVFrame* frame, PlanePools* plan) {
+  plan->Release();
+  const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
+  int width = frame->width;
+  int height = frame->height;
+  int align[AV_NUM_DATA_POINTERS];
+  avcodec_align_dimensions2(context, &width, &height, align);
+  bool unaligned = true;
+  while (unaligned) {
+    const int result = av_image_fill_linesizes(plan->linesize, format, width);
+    if (result < 0) return result;
+    width += width & ~(width - 1);  // the next try doubles the alignment of the width
+    unaligned = false;
+    for (int i = 0; i < 4; ++i) unaligned = unaligned || plan->linesize[i] % kStrideAlign != 0;
+  }
+  ptrdiff_t linesizes[4];
+  for (int i = 0; i < 4; ++i) linesizes[i] = plan->linesize[i];
+  std::size_t sizes[4] = {};
+  const int result = av_image_fill_plane_sizes(sizes, format, height, linesizes);
+  if (result < 0) return result;
+  for (int i = 0; i < 4; ++i) {
+    if (sizes[i] == 0) continue;
+    if (sizes[i] > INT_MAX - kPlaneSlack) return AVERROR(EINVAL);
+    // Cleared once, when the pool first hands a block out, as libavcodec's own pools are.
+    plan->pools[i] = av_buffer_pool_init(sizes[i] + kPlaneSlack, av_buffer_allocz);
+    if (plan->pools[i] == nullptr) return AVERROR(ENOMEM);
+  }
+  plan->codec = context->codec_id;
+  plan->format = frame->format;
+  plan->width = frame->width;
+  plan->height = frame->height;
+  return 0;
+}
+
+}  // namespace
+
+int TakePictureBuffers(AVCodecContext* context, AVFrame* frame) {
+  static thread_local PlanePools pools;
+  if (pools.codec != context->codec_id || pools.format != frame->format || pools.width != frame->width ||
+      pools.height != frame->height) {
+    const int result = Plan(context, frame, &pools);
+    if (result < 0) {
+      pools.Release();
+      return result;
+    }
+  }
+  for (int i = 0; i < 4 && pools.pools[i] != nullptr; ++i) {
+    frame->buf[i] = av_buffer_pool_get(pools.pools[i]);
+    if (frame->buf[i] == nullptr) {
+      av_frame_unref(frame);
+      return AVERROR(ENOMEM);
+    }
+    frame->data[i] = frame->buf[i]->data;
+    frame->linesize[i] = pools.linesize[i];
+  }
+  frame->extended_data = frame->data;
+  return 0;
+}
+
+}  // namespace zelvo
