@@ -45,6 +45,7 @@ ImageRead Read(const ImageFormat& format, const char* path) { return ReadWithLib
 }  // namespace
 
 std::vector<ImageFormat> LibavImageFormats() {
+  FilterDecoderLogs();
   // The header is the picture: the decoders hand out no size without decoding.
   const ImageFormat all[] = {
       {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, Read, Read, AV_CODEC_ID_MJPEG},

@@ -9,7 +9,8 @@
 namespace zelvo {
 
 // The entries whose decoder this system's libavcodec has, in the order their signatures
-// are tried (TGA, which has none, is known by its extensions). For AddFrameFormats.
+// are tried (TGA, which has none, is known by its extensions). For AddFrameFormats; also
+// sets up the filter that keeps the decoders' log lines from the terminal.
 std::vector<ImageFormat> LibavImageFormats();
 
 }  // namespace zelvo

@@ -58,8 +58,7 @@ void LogLine(void* object, int level, const char* form, std::va_list args) {
 class QuietDecode {
  public:
   explicit QuietDecode(DecodeState* state) {
-    static std::once_flag installed;
-    std::call_once(installed, [] { av_log_set_callback(LogLine); });
+    FilterDecoderLogs();
     t_decoding = state;
   }
   ~QuietDecode() { t_decoding = nullptr; }
@@ -213,6 +212,11 @@ int Decode(AVCodecID id, std::uint8_t* data, std::size_t size, DecodeState* stat
 }
 
 }  // namespace
+
+void FilterDecoderLogs() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { av_log_set_callback(LogLine); });
+}
 
 ImageRead ReadWithLibav(int codecId, const char* path) {
   static thread_local std::vector<std::uint8_t> buffer;

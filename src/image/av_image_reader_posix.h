@@ -18,6 +18,11 @@ constexpr std::uint64_t kMaxImageFileBytes = kMaxDibBlock;
 constexpr std::uint64_t kMaxDecodedBytes = kMaxDibBlock;
 constexpr std::int64_t kMaxDecodedPixels = static_cast<std::int64_t>(kMaxDibBlock / 3);
 
+// Routes libav's log through a filter that drops what decoders say while a frame is read
+// on that thread (other lines go on to libav's own output). Done by the first read too;
+// the program does it at its start, before other threads may log.
+void FilterDecoderLogs();
+
 // Reads the file at `path` with libavcodec's decoder `codecId` (an AVCodecID). The
 // decoder runs on the calling thread (frames are read on several threads at once) and
 // says nothing on the terminal: its failures come back as ImageRead::failure.

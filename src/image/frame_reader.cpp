@@ -12,16 +12,17 @@ const ImageFormat* ProbeFrame(const char* path) {
 }
 
 PackedDib ReadFrameHeader(const char* path) {
-  const ImageFormat* format = ProbeFrame(path);
-  if (format == nullptr) return PackedDib();
-  return format->readHeader(*format, WithDefaultExtension(path).c_str()).image;
+  const std::string named = WithDefaultExtension(path);
+  const ImageFormat* format = named.empty() ? nullptr : RecogniseImageFile(named.c_str());
+  return format != nullptr ? format->readHeader(*format, named.c_str()).image : PackedDib();
 }
 
 PackedDib ReadFrame(const char* path, bool* cutShort) {
   if (cutShort != nullptr) *cutShort = false;
-  const ImageFormat* format = ProbeFrame(path);
+  const std::string named = WithDefaultExtension(path);
+  const ImageFormat* format = named.empty() ? nullptr : RecogniseImageFile(named.c_str());
   if (format == nullptr) return PackedDib();
-  ImageRead read = format->read(*format, WithDefaultExtension(path).c_str());
+  ImageRead read = format->read(*format, named.c_str());
   if (cutShort != nullptr) *cutShort = read.cutShort;
   return std::move(read.image);
 }
