@@ -2,10 +2,13 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -50,78 +53,96 @@ SwsContext* ScalerFor(const AVFrame* picture) {
   return cache.context;
 }
 
-// Where the pixels of one output row come from in the upright-as-stored picture (top-down
-// rows `stride` bytes apart): output pixel u of row v is at first + v * rowStep + u * step.
-struct Walk {
-  std::ptrdiff_t first;
-  std::ptrdiff_t rowStep;
-  std::ptrdiff_t step;
+// Where a stored row's pixels are shown: stored pixel x of row y goes to column
+// u = ux * x + uy * y + u0 and row v = vx * x + vy * y + v0 of the frame (rows from the top).
+struct Placement {
+  int ux, uy, u0;
+  int vx, vy, v0;
 };
 
 // EXIF orientations: 2 mirrored, 3 turned half way, 4 upside down, 5 mirrored across the
 // diagonal (transposed), 6 stored turned left (shown turned right), 7 transversed, 8 stored
 // turned right.
-Walk WalkFor(int orientation, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stride) {
-  const std::ptrdiff_t lastRow = (height - 1) * stride;
-  const std::ptrdiff_t lastColumn = (width - 1) * kBgrBytes;
+Placement PlacementFor(int orientation, int width, int height) {
   switch (orientation) {
-    case 2: return {lastColumn, stride, -kBgrBytes};
-    case 3: return {lastRow + lastColumn, -stride, -kBgrBytes};
-    case 4: return {lastRow, -stride, kBgrBytes};
-    case 5: return {0, kBgrBytes, stride};
-    case 6: return {lastRow, kBgrBytes, -stride};
-    case 7: return {lastRow + lastColumn, -kBgrBytes, -stride};
-    case 8: return {lastColumn, -kBgrBytes, stride};
-    default: return {0, stride, kBgrBytes};
+    case 2: return {-1, 0, width - 1, 0, 1, 0};
+    case 3: return {-1, 0, width - 1, 0, -1, height - 1};
+    case 4: return {1, 0, 0, 0, -1, height - 1};
+    case 5: return {0, 1, 0, 1, 0, 0};
+    case 6: return {0, -1, height - 1, 1, 0, 0};
+    case 7: return {0, -1, height - 1, -1, 0, width - 1};
+    case 8: return {0, 1, 0, -1, 0, width - 1};
+    default: return {1, 0, 0, 0, 1, 0};
   }
+}
+
+// Copies stored row y (converted, `width` pixels) to where it is shown in the block's
+// rows, which are bottom-up.
+void PlaceRow(const std::uint8_t* from, int y, int width, const Placement& p, std::uint8_t* pixels,
+              std::size_t dibStride, int outHeight) {
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(dibStride);
+  const std::ptrdiff_t u = std::ptrdiff_t{p.uy} * y + p.u0;
+  const std::ptrdiff_t v = std::ptrdiff_t{p.vy} * y + p.v0;
+  std::uint8_t* to = pixels + (outHeight - 1 - v) * stride + u * kBgrBytes;
+  const std::ptrdiff_t step = std::ptrdiff_t{p.ux} * kBgrBytes - std::ptrdiff_t{p.vx} * stride;
+  if (step == kBgrBytes) {
+    std::memcpy(to, from, static_cast<std::size_t>(width) * kBgrBytes);
+    return;
+  }
+  for (int x = 0; x < width; ++x, from += kBgrBytes, to += step) std::memcpy(to, from, kBgrBytes);
 }
 
 // libswscale's converters write whole groups of pixels, up to several dozen bytes past a
-// row's end: each row gets that much room, and rows are written top-down, so that nothing
-// spills onto a row already written. The picture is converted here and then copied into
-// the block, which holds exactly its rows.
+// row's end, and some write two rows at a time: a row written straight into the block
+// could spoil its neighbour. So the picture is converted a band of rows at a time into
+// this thread's band memory, where every row has that much room, and each converted row is
+// then copied to its place. A band stays in the cache between the two steps.
 constexpr std::size_t kRowRoom = 64;
+// Stored rows handed to the scaler per call: a multiple of every chroma subsampling's
+// height, as the scaler wants its input slices.
+constexpr int kBandRows = 32;
+// Rows one call may give back beyond its band: a scaler whose chroma filter reaches ahead
+// holds rows back until the rows below arrive, and hands them out with the next band.
+constexpr int kBandLag = 32;
 
-// The picture as stored, converted into this thread's scratch rows (kept for the next frame:
-// pages already mapped cost nothing). Null when the memory cannot be had (*failure
-// kNoMemory) or the conversion fails (kDamaged).
-const std::uint8_t* ConvertUpright(const AVFrame* picture, std::size_t* stride, ImageFailure* failure) {
-  static thread_local std::vector<std::uint8_t> upright;
-  SwsContext* scaler = ScalerFor(picture);
-  *failure = ImageFailure::kDamaged;
-  if (scaler == nullptr) return nullptr;
-  *stride = ((static_cast<std::size_t>(picture->width) * kBgrBytes + 63) & ~std::size_t{63}) + kRowRoom;
+// Converts the picture as stored into the block's rows, turned by `orientation`.
+ImageFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orientation, std::uint8_t* pixels,
+                            std::size_t dibStride, int outHeight) {
+  static thread_local std::vector<std::uint8_t> band;
+  const int width = picture->width;
+  const int height = picture->height;
+  const std::size_t stride = ((static_cast<std::size_t>(width) * kBgrBytes + 63) & ~std::size_t{63}) + kRowRoom;
   try {
-    const std::size_t bytes = *stride * static_cast<std::size_t>(picture->height);
-    if (upright.size() < bytes) upright.resize(bytes);
+    const std::size_t bytes = stride * (kBandRows + kBandLag);
+    if (band.size() < bytes) band.resize(bytes);
   } catch (const std::bad_alloc&) {
-    *failure = ImageFailure::kNoMemory;
-    return nullptr;
+    return ImageFailure::kNoMemory;
   }
-  std::uint8_t* destination[4] = {upright.data(), nullptr, nullptr, nullptr};
-  const int lines[4] = {static_cast<int>(*stride), 0, 0, 0};
-  if (sws_scale(scaler, picture->data, picture->linesize, 0, picture->height, destination, lines) != picture->height) {
-    return nullptr;
-  }
-  return upright.data();
-}
-
-// Copies the upright rows into the block's rows (bottom-up), turned by `orientation`.
-void CopyTurned(const std::uint8_t* upright, std::size_t uprightStride, int orientation, int width, int height,
-                std::uint8_t* pixels, std::size_t dibStride, int outWidth, int outHeight) {
-  const std::size_t used = static_cast<std::size_t>(outWidth) * kBgrBytes;
-  if (orientation == 1) {
-    for (int v = 0; v < outHeight; ++v) {
-      std::memcpy(pixels + static_cast<std::size_t>(outHeight - 1 - v) * dibStride, upright + v * uprightStride, used);
+  const Placement placement = PlacementFor(orientation, width, height);
+  const int lines[4] = {static_cast<int>(stride), 0, 0, 0};
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+  if (desc == nullptr) return ImageFailure::kDamaged;
+  int done = 0;  // stored rows converted so far
+  for (int y = 0; y < height; y += kBandRows) {
+    // The scaler takes each slice from its first row: planes of subsampled chroma from the
+    // matching row of theirs, and a palette as it is.
+    const std::uint8_t* slice[4] = {};
+    for (int i = 0; i < 4 && picture->data[i] != nullptr; ++i) {
+      const bool palette = i == 1 && (desc->flags & AV_PIX_FMT_FLAG_PAL);
+      const int row = palette ? 0 : (i == 1 || i == 2) ? y >> desc->log2_chroma_h : y;
+      slice[i] = picture->data[i] + static_cast<std::ptrdiff_t>(row) * picture->linesize[i];
     }
-    return;
+    // The scaler writes row r at destination + r * stride: the destination is placed so
+    // that the next row it gives back, row `done`, lands at the start of the band.
+    std::uint8_t* destination[4] = {
+        reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(band.data()) - done * stride), nullptr,
+        nullptr, nullptr};
+    const int made = sws_scale(scaler, slice, picture->linesize, y, std::min(kBandRows, height - y), destination, lines);
+    if (made < 0 || made > kBandRows + kBandLag || made > height - done) return ImageFailure::kDamaged;
+    for (int r = 0; r < made; ++r) PlaceRow(band.data() + r * stride, done + r, width, placement, pixels, dibStride, outHeight);
+    done += made;
   }
-  const Walk walk = WalkFor(orientation, width, height, static_cast<std::ptrdiff_t>(uprightStride));
-  for (int v = 0; v < outHeight; ++v) {
-    const std::uint8_t* from = upright + walk.first + v * walk.rowStep;
-    std::uint8_t* to = pixels + static_cast<std::size_t>(outHeight - 1 - v) * dibStride;
-    for (int u = 0; u < outWidth; ++u, from += walk.step, to += kBgrBytes) std::memcpy(to, from, kBgrBytes);
-  }
+  return done == height ? ImageFailure::kNone : ImageFailure::kDamaged;
 }
 
 }  // namespace
@@ -141,9 +162,8 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
     read.failure = ImageFailure::kTooLarge;
     return read;
   }
-  std::size_t uprightStride = 0;
-  const std::uint8_t* upright = ConvertUpright(picture, &uprightStride, &read.failure);
-  if (upright == nullptr) return read;
+  SwsContext* scaler = ScalerFor(picture);
+  if (scaler == nullptr) return read;
   PackedDib dib = PackedDib::AllocateForOverwrite(kDibHeaderSize + geometry.bytes);
   if (!dib) {
     read.failure = ImageFailure::kNoMemory;
@@ -152,11 +172,11 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
   dib.set_header(MakeDibHeader(outWidth, outHeight, 24, 0));
   std::uint8_t* pixels = dib.pixels();
   const std::size_t stride = static_cast<std::size_t>(geometry.stride);
-  CopyTurned(upright, uprightStride, orientation, width, height, pixels, stride, outWidth, outHeight);
+  read.failure = ConvertInBands(scaler, picture, orientation, pixels, stride, outHeight);
+  if (read.failure != ImageFailure::kNone) return read;
   const std::size_t used = static_cast<std::size_t>(outWidth) * kBgrBytes;
   for (int row = 0; row < outHeight; ++row) std::memset(pixels + row * stride + used, 0, stride - used);
   read.image = std::move(dib);
-  read.failure = ImageFailure::kNone;
   return read;
 }
 

@@ -29,13 +29,16 @@ remake() {
   for n in 1 2 3; do convert "$from/f$n.$ext" "$@" "$to/f$n.$new"; done
 }
 
-# What ffmpeg shows of the frames given (each file's first picture), as RGB bytes, with
-# the decoder's options and the filters given.
+# What ffmpeg shows of the frames given (each file's first picture), with the decoder's
+# options and the filters given, as BGR bytes: the movie's own pixel format, since
+# libswscale's conversions to RGB and to BGR round some formats differently.
 reference() {
   local options=$1 filters=$2 f; shift 2
   # shellcheck disable=SC2086
-  for f in "$@"; do ffmpeg -v error $options -i "$f" -frames:v 1 -vf "$filters" -f rawvideo -pix_fmt rgb24 -; done
+  for f in "$@"; do ffmpeg -v error $options -i "$f" -frames:v 1 -vf "$filters" -f rawvideo -pix_fmt bgr24 -; done
 }
+# The frames of a movie as top-down BGR bytes.
+decode_bgr() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt bgr24 -; }
 # convert_run LABEL DIR EXT [FFMPEG-OPTIONS]: the run of DIR into an AVI, then every byte
 # against ffmpeg's decoding of the frames.
 convert_run() {
@@ -44,7 +47,7 @@ convert_run() {
   local r=$?
   check "$label: converted (exit 0), 3 frames" test $r -eq 0 -a "$(probe_field "$dir.avi" nb_read_frames)" = 3
   check "$label: every pixel as ffmpeg decodes it" \
-    cmp -s <(decode_rgb "$dir.avi") <(reference "$options" null "$dir/f1.$ext" "$dir/f2.$ext" "$dir/f3.$ext")
+    cmp -s <(decode_bgr "$dir.avi") <(reference "$options" null "$dir/f1.$ext" "$dir/f2.$ext" "$dir/f3.$ext")
 }
 
 v="$work/v"
@@ -66,6 +69,8 @@ JPEG progressive|progressive|jpg|remake \$v/jpeg jpg \$v/progressive jpg -interl
 JPEG grey|grey|jpg|remake \$v/jpeg jpg \$v/grey jpg -colorspace Gray|
 JPEG CMYK|cmyk|jpg|remake \$v/jpeg jpg \$v/cmyk jpg -colorspace CMYK|
 TIFF 8-bit RGB, deflate|tiff8|tif|make \$v/tiff8 tif -pix_fmt rgb24 -compression_algo deflate|
+JPEG 4:4:0|jpeg440|jpg|remake \$v/tiff8 tif \$v/jpeg440 jpg -sampling-factor 1x2 -quality 90|
+JPEG 4:1:1|jpeg411|jpg|remake \$v/tiff8 tif \$v/jpeg411 jpg -sampling-factor 4x1 -quality 90|
 TIFF 16-bit RGB, deflate|tiff16|tif|make \$v/tiff16 tif -pix_fmt rgb48le -compression_algo deflate|
 TIFF 16-bit grey, packbits|tiffgrey16|tif|make \$v/tiffgrey16 tif -pix_fmt gray16le -compression_algo packbits|
 TIFF RGBA, LZW|tiffrgba|tif|make \$v/tiffrgba tif -pix_fmt rgba -compression_algo lzw|
@@ -105,7 +110,7 @@ for w in 2 5 13 23 31; do
     set -- $kind
     ffmpeg -v error -f lavfi -i "testsrc2=size=32x9,crop=$w:9:0:0,noise=alls=20:allf=t" -frames:v 2 "${@:2}" "$d/f%d.$1"
     "$zelvo" -y -c dib -o "$d.avi" "$d/f1.$1" </dev/null >/dev/null 2>&1 &&
-      cmp -s <(decode_rgb "$d.avi") <(reference "" null "$d/f1.$1" "$d/f2.$1") || { echo "  $w pixels wide, $1: differs"; all=0; }
+      cmp -s <(decode_bgr "$d.avi") <(reference "" null "$d/f1.$1" "$d/f2.$1") || { echo "  $w pixels wide, $1: differs"; all=0; }
   done
 done
 check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it" test $all = 1
@@ -126,7 +131,7 @@ for o in 2 3 4 5 6 7 8; do
   for n in 1 2 3; do add_orientation "$v/jpeg/f$n.jpg" "$d/f$n.jpg" $o; done
   "$zelvo" -y -c dib -o "$d.avi" "$d/f1.jpg" </dev/null >/dev/null 2>&1
   check "JPEG with EXIF orientation $o: shown upright (ffmpeg's ${filters[$((o - 1))]})" \
-    cmp -s <(decode_rgb "$d.avi") <(reference "" "${filters[$((o - 1))]}" "$v/jpeg/f1.jpg" "$v/jpeg/f2.jpg" "$v/jpeg/f3.jpg")
+    cmp -s <(decode_bgr "$d.avi") <(reference "" "${filters[$((o - 1))]}" "$v/jpeg/f1.jpg" "$v/jpeg/f2.jpg" "$v/jpeg/f3.jpg")
 done
 
 # --- formats mixed in one run, all named .png, decided by content --------------------------
@@ -139,11 +144,11 @@ n=1
 for f in "${sources[@]}" "$work/m.bmp"; do n=$((n + 1)); cp "$f" "$d/m$n.png"; done
 { reference "" null "$d/m1.png"
   for f in "${sources[@]}"; do case $f in *.exr) reference "-apply_trc iec61966_2_1" null "$f" ;; *) reference "" null "$f" ;; esac; done
-  reference "" null "$work/m.bmp"; } >"$work/mixed.rgb"
+  reference "" null "$work/m.bmp"; } >"$work/mixed.bgr"
 for threads in 1 2 8; do
   "$zelvo" -y -c dib --threads $threads -o "$d.avi" "$d/m1.png" </dev/null >/dev/null 2>&1
   check "PNG, JPEG, TIFF, WebP, OpenEXR, QOI, DPX and BMP named .png in one run ($threads readers): each frame as ffmpeg decodes it" \
-    cmp -s <(decode_rgb "$d.avi") "$work/mixed.rgb"
+    cmp -s <(decode_bgr "$d.avi") "$work/mixed.bgr"
 done
 
 # --- TGA: by its extension (any case) only ------------------------------------------------
