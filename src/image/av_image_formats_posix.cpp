@@ -41,27 +41,27 @@ bool IsPpm(const std::uint8_t* h, std::size_t n) { return IsNetpbm(h, n, '3', '6
 bool IsPam(const std::uint8_t* h, std::size_t n) { return IsNetpbm(h, n, '7', '7'); }
 
 ImageRead Read(const ImageFormat& format, const char* path) { return ReadWithLibav(format.decoder, path); }
+ImageRead ReadHeader(const ImageFormat& format, const char* path) { return ReadHeaderWithLibav(format.decoder, path); }
 
 }  // namespace
 
 std::vector<ImageFormat> LibavImageFormats() {
   FilterDecoderLogs();
-  // The header is the picture: the decoders hand out no size without decoding.
   const ImageFormat all[] = {
-      {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, Read, Read, AV_CODEC_ID_MJPEG},
-      {"TIFF", "tif tiff", nullptr, IsTiff, Read, Read, AV_CODEC_ID_TIFF},
-      {"WebP", "webp", nullptr, IsWebp, Read, Read, AV_CODEC_ID_WEBP},
-      {"GIF", "gif", nullptr, IsGif, Read, Read, AV_CODEC_ID_GIF},
-      {"DPX", "dpx", nullptr, IsDpx, Read, Read, AV_CODEC_ID_DPX},
-      {"OpenEXR", "exr", nullptr, IsExr, Read, Read, AV_CODEC_ID_EXR},
-      {"PPM", "ppm pnm", nullptr, IsPpm, Read, Read, AV_CODEC_ID_PPM},
-      {"PGM", "pgm", nullptr, IsPgm, Read, Read, AV_CODEC_ID_PGM},
-      {"PBM", "pbm", nullptr, IsPbm, Read, Read, AV_CODEC_ID_PBM},
-      {"PAM", "pam", nullptr, IsPam, Read, Read, AV_CODEC_ID_PAM},
-      {"QOI", "qoi", nullptr, IsQoi, Read, Read, AV_CODEC_ID_QOI},
-      {"SGI", "sgi rgb rgba bw", nullptr, IsSgi, Read, Read, AV_CODEC_ID_SGI},
-      {"JPEG 2000", "jp2 j2k j2c jpc", nullptr, IsJpeg2000, Read, Read, AV_CODEC_ID_JPEG2000},
-      {"TGA", "tga tpic icb vda vst", nullptr, nullptr, Read, Read, AV_CODEC_ID_TARGA},
+      {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, ReadHeader, Read, AV_CODEC_ID_MJPEG},
+      {"TIFF", "tif tiff", nullptr, IsTiff, ReadHeader, Read, AV_CODEC_ID_TIFF},
+      {"WebP", "webp", nullptr, IsWebp, ReadHeader, Read, AV_CODEC_ID_WEBP},
+      {"GIF", "gif", nullptr, IsGif, ReadHeader, Read, AV_CODEC_ID_GIF},
+      {"DPX", "dpx", nullptr, IsDpx, ReadHeader, Read, AV_CODEC_ID_DPX},
+      {"OpenEXR", "exr", nullptr, IsExr, ReadHeader, Read, AV_CODEC_ID_EXR},
+      {"PPM", "ppm pnm", nullptr, IsPpm, ReadHeader, Read, AV_CODEC_ID_PPM},
+      {"PGM", "pgm", nullptr, IsPgm, ReadHeader, Read, AV_CODEC_ID_PGM},
+      {"PBM", "pbm", nullptr, IsPbm, ReadHeader, Read, AV_CODEC_ID_PBM},
+      {"PAM", "pam", nullptr, IsPam, ReadHeader, Read, AV_CODEC_ID_PAM},
+      {"QOI", "qoi", nullptr, IsQoi, ReadHeader, Read, AV_CODEC_ID_QOI},
+      {"SGI", "sgi rgb rgba bw", nullptr, IsSgi, ReadHeader, Read, AV_CODEC_ID_SGI},
+      {"JPEG 2000", "jp2 j2k j2c jpc", nullptr, IsJpeg2000, ReadHeader, Read, AV_CODEC_ID_JPEG2000},
+      {"TGA", "tga tpic icb vda vst", nullptr, nullptr, ReadHeader, Read, AV_CODEC_ID_TARGA},
   };
   std::vector<ImageFormat> formats;
   for (const ImageFormat& format : all) {

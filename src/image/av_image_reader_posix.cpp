@@ -34,6 +34,10 @@ struct DecodeState {
 // the frame, so what it logs there belongs to that frame.
 thread_local DecodeState* t_decoding = nullptr;
 
+// The whole file of this thread's last frame, with libavcodec's padding: kept for the next
+// frame, whose pages are then already mapped.
+thread_local std::vector<std::uint8_t> t_file;
+
 // Decoders report damage on libav's log, which would put their lines among the progress
 // line and the program's own messages. While a frame is decoded they are dropped: the
 // failure comes back as the decode's result, said in the program's words. The one line
@@ -142,8 +146,8 @@ bool JpegEndsEarly(const std::uint8_t* data, std::size_t size) {
   return false;
 }
 
-// The whole file with the zero padding libavcodec reads past a packet's end. Each reader
-// thread keeps its buffer for the next frame: pages already mapped cost nothing to reuse.
+// The whole file with the zero padding libavcodec reads past a packet's end, into `buffer`,
+// which only ever grows.
 bool ReadWholeFile(const char* path, std::vector<std::uint8_t>* buffer, std::size_t* size, ImageFailure* failure) {
   *failure = ImageFailure::kDamaged;
   ReadOnlyFile file(path);
@@ -219,7 +223,7 @@ void FilterDecoderLogs() {
 }
 
 ImageRead ReadWithLibav(int codecId, const char* path) {
-  static thread_local std::vector<std::uint8_t> buffer;
+  std::vector<std::uint8_t>& buffer = t_file;
   ImageRead read;
   std::size_t size = 0;
   if (!ReadWholeFile(path, &buffer, &size, &read.failure)) return read;
@@ -239,6 +243,14 @@ ImageRead ReadWithLibav(int codecId, const char* path) {
   const bool jpeg = id == AV_CODEC_ID_MJPEG;
   read = PictureToDib(picture.get(), jpeg ? Orientation(picture.get()) : 1);
   read.cutShort = read.image && jpeg && JpegEndsEarly(buffer.data(), size);
+  return read;
+}
+
+ImageRead ReadHeaderWithLibav(int codecId, const char* path) {
+  ImageRead read = ReadWithLibav(codecId, path);
+  ReleasePictureBuffers();
+  ReleaseConversionMemory();
+  std::vector<std::uint8_t>().swap(t_file);
   return read;
 }
 

@@ -27,5 +27,9 @@ void FilterDecoderLogs();
 // decoder runs on the calling thread (frames are read on several threads at once) and
 // says nothing on the terminal: its failures come back as ImageRead::failure.
 ImageRead ReadWithLibav(int codecId, const char* path);
+// The same for a header: the decoders hand out no size without the picture. The memory
+// the calling thread keeps for its next frame is let go, since a header is read once per
+// job on a thread that reads no frames afterwards (when readers read ahead).
+ImageRead ReadHeaderWithLibav(int codecId, const char* path);
 
 }  // namespace zelvo

@@ -34,6 +34,7 @@ struct PlanePools {
   ~PlanePools() { Release(); }
   void Release() {
     for (AVBufferPool*& pool : pools) av_buffer_pool_uninit(&pool);
+    codec = AV_CODEC_ID_NONE;
     format = AV_PIX_FMT_NONE;
   }
 };
@@ -74,10 +75,14 @@ int Plan(AVCodecContext* context, const AVFrame* frame, PlanePools* plan) {
   return 0;
 }
 
+thread_local PlanePools t_pools;
+
 }  // namespace
 
+void ReleasePictureBuffers() { t_pools.Release(); }
+
 int TakePictureBuffers(AVCodecContext* context, AVFrame* frame) {
-  static thread_local PlanePools pools;
+  PlanePools& pools = t_pools;
   if (pools.codec != context->codec_id || pools.format != frame->format || pools.width != frame->width ||
       pools.height != frame->height) {
     const int result = Plan(context, frame, &pools);

@@ -12,5 +12,7 @@ namespace zelvo {
 // allocator would, from this thread's pools: kept while frames keep their format and size.
 // Returns 0 or libav's error.
 int TakePictureBuffers(AVCodecContext* context, AVFrame* frame);
+// Lets this thread's pools go (each once its last picture is freed).
+void ReleasePictureBuffers();
 
 }  // namespace zelvo

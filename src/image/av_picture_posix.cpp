@@ -28,10 +28,13 @@ struct ScalerCache {
   ~ScalerCache() { sws_freeContext(context); }
 };
 
+thread_local ScalerCache t_scaler;
+thread_local std::vector<std::uint8_t> t_band;
+
 // Bicubic, as ffmpeg's own conversions default to, so that a frame comes out as ffmpeg
 // shows the file (the size stays; the flags pick the colour conversion's rounding).
 SwsContext* ScalerFor(const AVFrame* picture) {
-  static thread_local ScalerCache cache;
+  ScalerCache& cache = t_scaler;
   const AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
   if (sws_isSupportedInput(format) <= 0) return nullptr;
   cache.context = sws_getCachedContext(cache.context, picture->width, picture->height, format, picture->width,
@@ -108,7 +111,7 @@ constexpr int kBandLag = 32;
 // Converts the picture as stored into the block's rows, turned by `orientation`.
 ImageFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orientation, std::uint8_t* pixels,
                             std::size_t dibStride, int outHeight) {
-  static thread_local std::vector<std::uint8_t> band;
+  std::vector<std::uint8_t>& band = t_band;
   const int width = picture->width;
   const int height = picture->height;
   const std::size_t stride = ((static_cast<std::size_t>(width) * kBgrBytes + 63) & ~std::size_t{63}) + kRowRoom;
@@ -146,6 +149,12 @@ ImageFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orie
 }
 
 }  // namespace
+
+void ReleaseConversionMemory() {
+  sws_freeContext(t_scaler.context);
+  t_scaler.context = nullptr;
+  std::vector<std::uint8_t>().swap(t_band);
+}
 
 ImageRead PictureToDib(const AVFrame* picture, int orientation) {
   ImageRead read;

@@ -11,5 +11,7 @@ namespace zelvo {
 // Fails (kTooLarge) when the frame would pass kMaxDibBlock, (kNoMemory) when its memory
 // cannot be had, or (kDamaged) when libswscale cannot convert the decoder's pixel format.
 ImageRead PictureToDib(const AVFrame* picture, int orientation);
+// Lets this thread's scaler and band memory go.
+void ReleaseConversionMemory();
 
 }  // namespace zelvo
