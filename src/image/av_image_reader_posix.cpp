@@ -8,6 +8,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -16,6 +18,7 @@ extern "C" {
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "image/av_picture_pool_posix.h"
@@ -177,6 +180,33 @@ bool ReadWholeFile(const char* path, std::vector<std::uint8_t>* buffer, std::siz
   return true;
 }
 
+// A job reads its first frame's header twice (the codec check and the writer's size), and
+// a decoder gives no size without the whole picture: the size of the last header read is
+// kept, for the same file unchanged (same inode, size and modification time).
+struct HeaderMemo {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  int width = 0;
+  int height = 0;
+  bool Matches(const char* other, const struct stat& now) const {
+    return path == other && device == now.st_dev && inode == now.st_ino && size == now.st_size &&
+           modified.tv_sec == now.st_mtim.tv_sec && modified.tv_nsec == now.st_mtim.tv_nsec;
+  }
+};
+std::mutex g_headerMutex;
+HeaderMemo g_header;
+
+// A block of the header alone, as the BMP reader's header is: what callers of a header
+// read look at is the size.
+PackedDib HeaderOnly(int width, int height) {
+  PackedDib dib = PackedDib::Allocate(kDibHeaderSize);
+  if (dib) dib.set_header(MakeDibHeader(width, height, 24, 0));
+  return dib;
+}
+
 // Decodes the one picture of `data` (followed by the zero padding) into *picture.
 // Returns 0 or libav's error.
 int Decode(AVCodecID id, std::uint8_t* data, std::size_t size, DecodeState* state, AVFrame* picture) {
@@ -247,10 +277,28 @@ ImageRead ReadWithLibav(int codecId, const char* path) {
 }
 
 ImageRead ReadHeaderWithLibav(int codecId, const char* path) {
-  ImageRead read = ReadWithLibav(codecId, path);
+  ImageRead read;
+  struct stat before;
+  const bool known = ::stat(path, &before) == 0;
+  {
+    std::lock_guard<std::mutex> lock(g_headerMutex);
+    if (known && g_header.Matches(path, before)) {
+      read.image = HeaderOnly(g_header.width, g_header.height);
+      read.failure = read.image ? ImageFailure::kNone : ImageFailure::kNoMemory;
+      return read;
+    }
+  }
+  read = ReadWithLibav(codecId, path);
   ReleasePictureBuffers();
   ReleaseConversionMemory();
   std::vector<std::uint8_t>().swap(t_file);
+  if (!read.image) return read;
+  const int width = GetDibWidth(read.image);
+  const int height = GetDibHeight(read.image);
+  read.image = HeaderOnly(width, height);
+  read.failure = read.image ? ImageFailure::kNone : ImageFailure::kNoMemory;
+  std::lock_guard<std::mutex> lock(g_headerMutex);
+  if (known) g_header = HeaderMemo{path, before.st_dev, before.st_ino, before.st_size, before.st_mtim, width, height};
   return read;
 }
 

@@ -27,9 +27,11 @@ void FilterDecoderLogs();
 // decoder runs on the calling thread (frames are read on several threads at once) and
 // says nothing on the terminal: its failures come back as ImageRead::failure.
 ImageRead ReadWithLibav(int codecId, const char* path);
-// The same for a header: the decoders hand out no size without the picture. The memory
-// the calling thread keeps for its next frame is let go, since a header is read once per
-// job on a thread that reads no frames afterwards (when readers read ahead).
+// The header alone (a block of the 40-byte header: the picture's size, 24 bits). The
+// decoders hand out no size without the picture, so the picture is decoded, and the memory
+// the calling thread keeps for its next frame let go: a header is read on a thread that
+// reads no frames afterwards when readers read ahead. The size is kept for the next header
+// read of the same unchanged file.
 ImageRead ReadHeaderWithLibav(int codecId, const char* path);
 
 }  // namespace zelvo

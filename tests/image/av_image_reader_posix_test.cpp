@@ -86,6 +86,12 @@ TEST_F(LibavImageReader, EverySeedIsRecognisedAndReadAsA24BitFrame) {
     EXPECT_EQ(h.bitCount, 24) << c.file;
     EXPECT_EQ(read.image.size(), kDibHeaderSize + static_cast<std::size_t>(DibStride(h.width, 24)) * h.height) << c.file;
     EXPECT_EQ(read.cutShort, c.cutShort) << c.file;
+    // The header read gives the same size, turned as the picture is, read twice or once.
+    for (int twice = 0; twice < 2; ++twice) {
+      const PackedDib header = ReadFrameHeader(dir_.Join(c.file).c_str());
+      EXPECT_EQ(GetDibWidth(header), c.width) << c.file;
+      EXPECT_EQ(GetDibHeight(header), c.height) << c.file;
+    }
   }
 }
 
