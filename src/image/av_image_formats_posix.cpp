@@ -25,7 +25,9 @@ bool IsDpx(const std::uint8_t* h, std::size_t n) { return Starts(h, n, "SDPX", 4
 bool IsExr(const std::uint8_t* h, std::size_t n) { return Starts(h, n, "\x76\x2F\x31\x01", 4); }
 bool IsQoi(const std::uint8_t* h, std::size_t n) { return Starts(h, n, "qoif", 4); }
 // The magic number 474, then run-length or verbatim storage of 1 or 2 bytes a sample.
-bool IsSgi(const std::uint8_t* h, std::size_t n) { return Starts(h, n, "\x01\xDA", 2) && n >= 4 && h[2] <= 1 && (h[3] == 1 || h[3] == 2); }
+bool IsSgi(const std::uint8_t* h, std::size_t n) {
+  return Starts(h, n, "\x01\xDA", 2) && n >= 4 && h[2] <= 1 && (h[3] == 1 || h[3] == 2);
+}
 // A bare codestream or the JP2 file format's signature box.
 bool IsJpeg2000(const std::uint8_t* h, std::size_t n) {
   return Starts(h, n, "\xFF\x4F\xFF\x51", 4) || Starts(h, n, "\0\0\0\x0CjP  \r\n\x87\n", 12);

@@ -140,9 +140,12 @@ ImageFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orie
     std::uint8_t* destination[4] = {
         reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(band.data()) - done * stride), nullptr,
         nullptr, nullptr};
-    const int made = sws_scale(scaler, slice, picture->linesize, y, std::min(kBandRows, height - y), destination, lines);
+    const int made =
+        sws_scale(scaler, slice, picture->linesize, y, std::min(kBandRows, height - y), destination, lines);
     if (made < 0 || made > kBandRows + kBandLag || made > height - done) return ImageFailure::kDamaged;
-    for (int r = 0; r < made; ++r) PlaceRow(band.data() + r * stride, done + r, width, placement, pixels, dibStride, outHeight);
+    for (int r = 0; r < made; ++r) {
+      PlaceRow(band.data() + r * stride, done + r, width, placement, pixels, dibStride, outHeight);
+    }
     done += made;
   }
   return done == height ? ImageFailure::kNone : ImageFailure::kDamaged;

@@ -84,7 +84,8 @@ TEST_F(LibavImageReader, EverySeedIsRecognisedAndReadAsA24BitFrame) {
     EXPECT_EQ(h.width, c.width) << c.file;
     EXPECT_EQ(h.height, c.height) << c.file;
     EXPECT_EQ(h.bitCount, 24) << c.file;
-    EXPECT_EQ(read.image.size(), kDibHeaderSize + static_cast<std::size_t>(DibStride(h.width, 24)) * h.height) << c.file;
+    EXPECT_EQ(read.image.size(), kDibHeaderSize + static_cast<std::size_t>(DibStride(h.width, 24)) * h.height)
+        << c.file;
     EXPECT_EQ(read.cutShort, c.cutShort) << c.file;
     // The header read gives the same size, turned as the picture is, read twice or once.
     for (int twice = 0; twice < 2; ++twice) {
@@ -112,8 +113,8 @@ TEST_F(LibavImageReader, PixelsComeOutBgrBottomUpAlphaDroppedDeepSamplesRounded)
   EXPECT_EQ(read.image.pixels()[6], 0);  // row padding
   EXPECT_EQ(read.image.pixels()[7], 0);
   // Transparent pixels keep their own colour.
-  read = Read("clear.pam", Netpbm("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", {16, 32, 48, 0}),
-              "PAM");
+  const char* pam = "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+  read = Read("clear.pam", Netpbm(pam, {16, 32, 48, 0}), "PAM");
   ASSERT_TRUE(read.image);
   EXPECT_EQ(Pixel(read.image, 0, 0), 0x302010u);
   // 16-bit samples round to the nearest 8-bit level: 255/65535 is 1, not 0.
@@ -140,7 +141,8 @@ TEST_F(LibavImageReader, ExifOrientationTurnsTheJpegUpright) {
   ASSERT_TRUE(stored.image);
   const int w = stored.image.header().width, h = stored.image.header().height;
   for (int orientation = 1; orientation <= 8; ++orientation) {
-    const ImageRead shown = Read("o" + std::to_string(orientation) + ".jpg", WithOrientation(jpeg, orientation), "JPEG");
+    const std::string name = "o" + std::to_string(orientation) + ".jpg";
+    const ImageRead shown = Read(name, WithOrientation(jpeg, orientation), "JPEG");
     ASSERT_TRUE(shown.image) << orientation;
     const bool across = orientation >= 5;
     ASSERT_EQ(shown.image.header().width, across ? h : w) << orientation;
