@@ -13,11 +13,10 @@
 
 namespace zelvo {
 
-// Why a frame could not be read, as far as its reader can tell.
+// Why a recognised frame could not be read, as far as its reader can tell.
 enum class ImageFailure {
   kNone,
-  kNotImage,   // no format of the table recognises the file
-  kDamaged,    // recognised, but its reader refuses the data (or the file cannot be read)
+  kDamaged,    // its reader refuses the data (or the file cannot be read)
   kTooLarge,   // the picture or the file is larger than a frame may be
   kNoMemory,   // the memory for the picture could not be had
 };
