@@ -1,5 +1,7 @@
 #include "image/av_picture_posix.h"
 
+#include "image/av_deep_rows_posix.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -151,6 +153,23 @@ ImageFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orie
   return done == height ? ImageFailure::kNone : ImageFailure::kDamaged;
 }
 
+// A deep picture (see av_deep_rows_posix.h), row by row through this thread's band memory.
+ImageFailure ConvertDeep(const AVFrame* picture, int orientation, std::uint8_t* pixels, std::size_t dibStride,
+                         int outHeight) {
+  std::vector<std::uint8_t>& row = t_band;
+  try {
+    if (row.size() < static_cast<std::size_t>(picture->width) * kBgrBytes) row.resize(picture->width * kBgrBytes);
+  } catch (const std::bad_alloc&) {
+    return ImageFailure::kNoMemory;
+  }
+  const Placement placement = PlacementFor(orientation, picture->width, picture->height);
+  for (int y = 0; y < picture->height; ++y) {
+    DeepRowToBgr(picture, y, row.data());
+    PlaceRow(row.data(), y, picture->width, placement, pixels, dibStride, outHeight);
+  }
+  return ImageFailure::kNone;
+}
+
 }  // namespace
 
 void ReleaseConversionMemory() {
@@ -174,8 +193,9 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
     read.failure = ImageFailure::kTooLarge;
     return read;
   }
-  SwsContext* scaler = ScalerFor(picture);
-  if (scaler == nullptr) return read;
+  const bool deep = IsDeepRgbFormat(picture->format);
+  SwsContext* scaler = deep ? nullptr : ScalerFor(picture);
+  if (!deep && scaler == nullptr) return read;
   PackedDib dib = PackedDib::AllocateForOverwrite(kDibHeaderSize + geometry.bytes);
   if (!dib) {
     read.failure = ImageFailure::kNoMemory;
@@ -184,7 +204,8 @@ ImageRead PictureToDib(const AVFrame* picture, int orientation) {
   dib.set_header(MakeDibHeader(outWidth, outHeight, 24, 0));
   std::uint8_t* pixels = dib.pixels();
   const std::size_t stride = static_cast<std::size_t>(geometry.stride);
-  read.failure = ConvertInBands(scaler, picture, orientation, pixels, stride, outHeight);
+  read.failure = deep ? ConvertDeep(picture, orientation, pixels, stride, outHeight)
+                      : ConvertInBands(scaler, picture, orientation, pixels, stride, outHeight);
   if (read.failure != ImageFailure::kNone) return read;
   const std::size_t used = static_cast<std::size_t>(outWidth) * kBgrBytes;
   for (int row = 0; row < outHeight; ++row) std::memset(pixels + row * stride + used, 0, stride - used);

@@ -117,10 +117,14 @@ TEST_F(LibavImageReader, PixelsComeOutBgrBottomUpAlphaDroppedDeepSamplesRounded)
   read = Read("clear.pam", Netpbm(pam, {16, 32, 48, 0}), "PAM");
   ASSERT_TRUE(read.image);
   EXPECT_EQ(Pixel(read.image, 0, 0), 0x302010u);
-  // 16-bit samples round to the nearest 8-bit level: 255/65535 is 1, not 0.
-  read = Read("deep.ppm", Netpbm("P6 1 1 65535\n", {0, 255, 128, 0, 255, 255}), "PPM");
+  // 16-bit samples round to the nearest 8-bit level: 255/65535 is 1, not 0; 32767/65535
+  // is 127.498, not 128; 10-bit grey 512/1023 is 127.6.
+  read = Read("deep.ppm", Netpbm("P6 1 1 65535\n", {0, 255, 0x7F, 0xFF, 255, 255}), "PPM");
   ASSERT_TRUE(read.image);
-  EXPECT_EQ(Pixel(read.image, 0, 0), 0xFF8001u);
+  EXPECT_EQ(Pixel(read.image, 0, 0), 0xFF7F01u);
+  read = Read("grey10.pgm", Netpbm("P5 1 1 1023\n", {2, 0}), "PGM");
+  ASSERT_TRUE(read.image);
+  EXPECT_EQ(Pixel(read.image, 0, 0), 0x808080u);
 }
 
 // The file with an EXIF segment carrying `orientation` right after its start marker.
