@@ -21,7 +21,9 @@
 #include "convert/codec_posix.h"
 #include "convert/container_saver_posix.h"
 #include "convert/conversion_job.h"
+#include "image/av_image_formats_posix.h"
 #include "image/frame_reader.h"
+#include "image/image_formats.h"
 #include "image/packed_dib.h"
 #include "platform/file.h"
 #include "platform/messages_posix.h"
@@ -41,22 +43,23 @@ bool SkipFrame(const char* form, const char* path) {
   return false;
 }
 
-// The frame file an argument names: as stored on disk, ".bmp" added to a name without an
-// extension. False, having said why, when there is no such image. A damaged image is left
-// to its job, which names it with the reason.
-bool FindFrameFile(const char* arg, char* path) {
+// The frame file an argument names: as stored on disk, the default extension added to a
+// name without one. False, having said why (as the job says why a frame has no picture),
+// when there is no such image. A damaged image is left to its job, which names it with the
+// reason.
+bool FindFrameFile(JobHost& host, const char* arg, char* path) {
   if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
-  if (!HasExtension(path)) {
-    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) return SkipFrame(Tr("%s: path too long"), arg);
-    std::strcat(path, ".bmp");
-  }
+  const std::string named = WithDefaultExtension(path);
+  if (named.empty()) return SkipFrame(Tr("%s: path too long"), arg);
+  std::snprintf(path, kPathSize, "%s", named.c_str());
   if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
-  const FrameRead header = ReadFrameHeader(path);
-  switch (header.failure) {
-    case FrameFailure::kNotAFile: return SkipFrame(Tr("%s: not a regular file"), path);
-    case FrameFailure::kNotImage: return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
+  const FrameRead probe = ProbeFrame(path);
+  switch (probe.failure) {
+    case FrameFailure::kNotAFile:
+    case FrameFailure::kNotImage:
     case FrameFailure::kUnreadable:
-      std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(), std::strerror(header.error));
+      std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(),
+                   host.DescribeFrameFailure(probe.failure, probe.error).c_str());
       return false;
     default: return true;
   }
@@ -115,7 +118,7 @@ void UseContainerExtension(Container container, char* output) {
 // before the job's first question.
 Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const char* arg, JobSettings* settings) {
   char path[kPathSize];
-  if (!FindFrameFile(arg, path)) return Prepared::kFailed;
+  if (!FindFrameFile(host, arg, path)) return Prepared::kFailed;
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);
   if (!CheckRange(o, run.foundFirst, run.foundLast)) return Prepared::kUsageError;
@@ -197,6 +200,8 @@ int Run(int argc, char** argv) {
   }
   OpenClosedStandardStreams();
   InitMessages();
+  // Beyond BMP and PNG, frames may be in every format libavcodec decodes for this program.
+  AddFrameFormats(LibavImageFormats());
   Options options;
   const int parsed = ParseOptions(argc, argv, &options);
   if (parsed != kGoOn) return parsed;
