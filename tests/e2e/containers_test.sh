@@ -123,22 +123,83 @@ done
 check "--size with an odd side and h264 is a usage error (exit 2) naming the size, nothing written" \
   test $? -eq 2 -a -n "$(grep -F 95x96 "$work/err")" -a ! -e "$fit/odd.mp4"
 
+# --- frames read through libavcodec, fitted with --size and with sound -----------------------
+# The frames of $seq in other formats into 96x96 with sound: the movie as before, the frames
+# as ffmpeg decodes (and turns) them, converted to BGR and scaled into their box, the black
+# bars exact where the codec is lossless. A JPEG whose EXIF data turns it upright is
+# portrait, fitted between bars left and right.
+# label | extension | ffmpeg's options making the frames | EXIF orientation | ffmpeg's
+# options reading them (this ffmpeg turns a JPEG by its EXIF data unless told not to) | its
+# filter showing them as Zelvo does | container | codec | bar rows | bar columns (the table
+# comes on descriptor 3: ffmpeg reads its standard input)
+while IFS='|' read -r -u 3 label ext making orientation reading turn container codec rows cols; do
+  echo "$available" | grep -qx "$codec" || { echo "skip: no $codec encoder here"; continue; }
+  d="$work/av-$ext-$codec"
+  mkdir "$d"
+  # shellcheck disable=SC2086
+  ffmpeg -v error -i "$seq/f%02d.bmp" $making "$d/f%02d.$ext"
+  if [ -n "$orientation" ]; then
+    for f in "$d"/f*."$ext"; do add_orientation "$f" "$f.turned" "$orientation" && mv "$f.turned" "$f"; done
+  fi
+  out="$d/movie.$container"
+  "$zelvo" -y -c "$codec" -r 30000/1001 --size 96x96 --audio "$work/noise.wav" -o "$out" "$d/f01.$ext" </dev/null >/dev/null 2>"$work/err"
+  r=$?
+  check "$label: exit 0; ffprobe reads $codec, 12 frames of 96x96, and ${sound_codec[$container]} sound" \
+    test "$r,$(probe_field "$out" codec_name),$(probe_field "$out" nb_read_frames),$(probe_field "$out" width)x$(probe_field "$out" height),$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of default=nw=1:nk=1 "$out")" = \
+    "0,${probe_codec[$codec]},12,96x96,${sound_codec[$container]}"
+  seconds=$(sound_seconds "$out")
+  check "$label: the sound lasts $seconds s, the video's $movie_seconds s within a frame" within_a_frame "$seconds"
+  decode_rgb "$out" >"$d/got.rgb"
+  # shellcheck disable=SC2086
+  ffmpeg -v error $reading -i "$d/f%02d.$ext" \
+    -vf "$turn,format=bgr24,scale=$((96 - 2 * cols)):$((96 - 2 * rows)):flags=bicubic,pad=96:96:$cols:$rows" \
+    -f rawvideo -pix_fmt rgb24 "$d/want.rgb"
+  db=$(psnr_of "$d/got.rgb" "$d/want.rgb")
+  check "$label: the frames as ffmpeg decodes and scales them, PSNR $db dB, at least 30" at_least "$db" 30
+  if [ "$codec" = ffv1 ]; then
+    head -c $frame "$d/got.rgb" >"$d/got1.rgb"
+    check "$label: every pixel of the bars is black" bars "$d/got1.rgb" "$rows" "$cols"
+  fi
+done 3<<EOF
+JPEG into MP4 (h264, AAC)|jpg|-q:v 2|||null|mp4|h264|12|0
+JPEG turned upright by EXIF into MKV (ffv1, FLAC)|jpg|-q:v 2|6|-noautorotate|transpose=1|mkv|ffv1|0|12
+16-bit TIFF into MKV (ffv1, FLAC)|tif|-pix_fmt rgb48le -compression_algo deflate|||null|mkv|ffv1|12|0
+OpenEXR half into MP4 (h264, AAC)|exr|-pix_fmt gbrpf32le -c:v exr -format half -compression zip1||-apply_trc iec61966_2_1|null|mp4|h264|12|0
+WebP into MOV (mpeg4, AAC)|webp|-c:v libwebp -quality 95|||null|mov|mpeg4|12|0
+EOF
+
 # --- odd sizes: padded to even with black for mpeg4 and h264 ---------------------------------
 odd="$work/odd"
 mkdir "$odd"
 for i in 1 2 3; do ffmpeg -v error -i "$seq/f0$i.bmp" -vf crop=63:47:0:0 -pix_fmt bgr24 "$odd/o$i.bmp"; done  # BGR: no rounding
 decode_frames "$odd"/o*.bmp >"$odd/want.rgb"
-for i in 1 2 3; do ffmpeg -v error -i "$odd/o$i.bmp" -vf pad=64:48:0:0:black -pix_fmt bgr24 "$odd/p$i.bmp"; done
-for codec in mpeg4 h264; do
-  "$zelvo" -y -c "$codec" -o "$odd/$codec.mp4" "$odd/o1.bmp" </dev/null 2>"$work/err"
-  check "63x47 frames with $codec: exit 0, a 64x48 movie, and a notice that says so" \
-    test $? -eq 0 -a "$(probe_field "$odd/$codec.mp4" width)x$(probe_field "$odd/$codec.mp4" height)" = 64x48 -a \
-    -n "$(grep -F "zelvo: $codec takes only even sizes: frames of 63x47 are padded with black to 64x48" "$work/err")"
-  # The frames padded by ffmpeg, through the same codec: the very same movie.
-  "$zelvo" -y -c "$codec" -o "$odd/padded-$codec.mp4" "$odd/p1.bmp" </dev/null 2>/dev/null
-  check "... the movie of the frames padded with black by ffmpeg, frame for frame" \
-    cmp -s <(decode_rgb "$odd/$codec.mp4") <(decode_rgb "$odd/padded-$codec.mp4")
+# The same frames as JPEG (chroma of odd size too), and as JPEG turned upright by EXIF into
+# 47x63; each kind's twins are its frames as ffmpeg decodes (and turns) them, padded.
+for i in 1 2 3; do
+  ffmpeg -v error -i "$odd/o$i.bmp" -q:v 2 "$odd/j$i.jpg"
+  add_orientation "$odd/j$i.jpg" "$odd/t$i.jpg" 6
+  ffmpeg -v error -i "$odd/o$i.bmp" -vf pad=64:48:0:0:black -pix_fmt bgr24 "$odd/p$i.bmp"
+  ffmpeg -v error -i "$odd/j$i.jpg" -vf format=bgr24,pad=64:48:0:0:black -pix_fmt bgr24 "$odd/pj$i.bmp"
+  ffmpeg -v error -i "$odd/j$i.jpg" -vf transpose=1,format=bgr24,pad=48:64:0:0:black -pix_fmt bgr24 "$odd/pt$i.bmp"
 done
+# first frame | its padded twin | size | padded size
+while read -r first twin size even; do
+  for codec in mpeg4 h264; do
+    movie="$odd/${first%.*}-$codec.mp4"
+    "$zelvo" -y -c "$codec" -o "$movie" "$odd/$first" </dev/null 2>"$work/err"
+    check "$first, $size frames with $codec: exit 0, a $even movie, and a notice that says so" \
+      test $? -eq 0 -a "$(probe_field "$movie" width)x$(probe_field "$movie" height)" = "$even" -a \
+      -n "$(grep -F "zelvo: $codec takes only even sizes: frames of $size are padded with black to $even" "$work/err")"
+    # The frames padded by ffmpeg, through the same codec: the very same movie.
+    "$zelvo" -y -c "$codec" -o "$odd/padded-$codec.mp4" "$odd/$twin" </dev/null 2>/dev/null
+    check "... the movie of the frames padded with black by ffmpeg, frame for frame" \
+      cmp -s <(decode_rgb "$movie") <(decode_rgb "$odd/padded-$codec.mp4")
+  done
+done <<EOF
+o1.bmp p1.bmp 63x47 64x48
+j1.jpg pj1.bmp 63x47 64x48
+t1.jpg pt1.bmp 47x63 48x64
+EOF
 "$zelvo" -y -c ffv1 -o "$odd/ffv1.mkv" "$odd/o1.bmp" </dev/null 2>"$work/err"
 check "63x47 frames with ffv1 keep their size, every pixel, and nothing is said" \
   test "$(probe_field "$odd/ffv1.mkv" width)x$(probe_field "$odd/ffv1.mkv" height)" = 63x47 -a \

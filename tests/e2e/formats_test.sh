@@ -133,14 +133,6 @@ done
 check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it" test $all = 1
 
 # --- EXIF orientation: turned upright, as ffmpeg shows it only with the matching filter ----
-add_orientation() {  # add_orientation IN OUT N: IN with an EXIF segment saying orientation N
-  python3 - "$@" <<'PY'
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-tiff = b"MM\0*" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, int(sys.argv[3]), 0, 0)
-open(sys.argv[2], "wb").write(data[:2] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + data[2:])
-PY
-}
 filters=(null hflip hflip,vflip vflip transpose=0 transpose=1 transpose=3 transpose=2)
 for o in 2 3 4 5 6 7 8; do
   d="$work/orient$o"

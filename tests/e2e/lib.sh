@@ -128,6 +128,17 @@ for k in range(int(sys.argv[1])):
 PY
 }
 
+# add_orientation IN OUT N: the JPEG IN with an EXIF segment saying orientation N (6: to be
+# turned a quarter clockwise, ffmpeg's transpose=1), written to OUT.
+add_orientation() {
+  python3 - "$@" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+tiff = b"MM\0*" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, int(sys.argv[3]), 0, 0)
+open(sys.argv[2], "wb").write(data[:2] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + data[2:])
+PY
+}
+
 # True when none of the folders given holds a temporary file (a name beginning with "~").
 no_temporaries() { ! ls -A "$@" | grep -q '^~'; }
 
