@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "app/command_line_posix.h"
+#include "app/job_plan_posix.h"
 #include "app/terminal_host_posix.h"
 #include "convert/avi_saver_posix.h"
 #include "convert/codec_posix.h"
+#include "convert/codec_settings_posix.h"
 #include "convert/conversion_job.h"
 #include "image/frame_reader.h"
 #include "image/packed_dib.h"
@@ -27,6 +29,7 @@
 #include "platform/messages_posix.h"
 #include "platform/paths.h"
 #include "sequence/sequence.h"
+#include "convert/job_list.h"
 
 namespace {
 
@@ -76,9 +79,9 @@ bool CheckRange(const Options& o, int first, int last) {
   return true;
 }
 
-// The codec chosen on the command line (full frames when none is given and no terminal
-// can ask) must take the encoder options and the size of the job's first frame.
-bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
+// Whether the codec takes the encoder options and the size of the job's first frame; false
+// with the reason, naming the frame, in *why.
+bool CodecFitsJob(const CodecChoice& codec, const JobSettings& settings, std::string* why) {
   char firstFrame[kPathSize];
   std::memcpy(firstFrame, settings.input, sizeof firstFrame);
   MakeFrameName(firstFrame, settings.first);
@@ -89,9 +92,17 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
     width = GetDibWidth(header.image);
     height = GetDibHeight(header.image);
   }
+  if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, why)) return true;
+  *why = FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why->c_str());
+  return false;
+}
+
+// The codec chosen on the command line (full frames when none is given and no terminal
+// can ask) must fit each job.
+bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
   std::string why;
-  if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, &why)) return true;
-  UsageError(FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why.c_str()));
+  if (CodecFitsJob(codec, settings, &why)) return true;
+  UsageError(why);
   return false;
 }
 
@@ -112,10 +123,34 @@ Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const ch
   if (o.first >= 0) settings->first = o.first;
   if (o.last >= 0) settings->last = o.last;
   if (o.output) std::snprintf(settings->output, sizeof settings->output, "%s", o.output);
+  else std::snprintf(settings->output, sizeof settings->output, "%s", OutputNameWithoutNumber(path).c_str());
   settings->rate = o.rate;
   settings->scale = o.scale;
   if (codecKnown && !CheckCodec(o.codec, *settings)) return Prepared::kUsageError;
   return Prepared::kReady;
+}
+
+// Says, as warnings, which settings the codec does not use.
+void WarnUnusedSettings(const CodecChoice& codec) {
+  for (const std::string& unused : UnusedCodecSettings(codec))
+    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("warning: %s"), unused.c_str()).c_str());
+}
+
+// The codec menu for the job under way: the command line's settings go with the codec
+// chosen, which must pass the checks -c passes; when it does not, the menu says why and
+// asks again. False when the user cancels.
+bool ChooseFittingCodec(const CodecChoice& given, const JobSettings& job, CodecChoice* choice) {
+  for (;;) {
+    CodecChoice picked = given;
+    if (!ChooseCodecOnTerminal(stdin, stderr, &picked)) return false;
+    std::string why;
+    if (CodecFitsJob(picked, job, &why)) {
+      WarnUnusedSettings(picked);
+      *choice = picked;
+      return true;
+    }
+    std::fprintf(stderr, "zelvo: %s\n", why.c_str());
+  }
 }
 
 // A program started with standard input, output or error closed would get its own files
@@ -175,32 +210,53 @@ int Run(int argc, char** argv) {
 
   const bool interactive = isatty(STDIN_FILENO) != 0;
   const bool codecKnown = options.codecGiven || !interactive;
+  if (codecKnown && !options.codecGiven && !options.codec.options.empty()) {
+    return UsageError(Tr("--codec-options needs a codec (-c): without one full frames are written, which take no "
+                         "encoder options"));
+  }
+  if (codecKnown) WarnUnusedSettings(options.codec);
+  const JobSettings* current = nullptr;  // the job under way, which the menu's codec must fit
   auto chooser = [&](CodecChoice* choice) -> bool {
     if (codecKnown) {
       *choice = options.codec;
       return true;
     }
-    return ChooseCodecOnTerminal(stdin, stderr, choice);
+    return ChooseFittingCodec(options.codec, *current, choice);
   };
   TerminalHost host(stdin, stderr, options.assumeYes, [&] { return std::make_unique<AviSaver>(chooser); },
                     options.readers);
+  host.set_quiet(options.quiet);
+  host.set_no_overwrite(options.noOverwrite);
 
   // Every frame argument is checked before the first job asks anything: a mistake in the
   // options ends the program before any file is made.
   int status = 0;
-  std::vector<JobSettings> jobs;
+  std::vector<ListedJob> jobs;
   for (const char* arg : options.frames) {
     JobSettings settings;
-    switch (PrepareFrame(options, codecKnown, host, arg, &settings)) {
-      case Prepared::kReady: jobs.push_back(settings); break;
+    // The codec is checked once per job, after the frames of one run are merged.
+    switch (PrepareFrame(options, /*codecKnown=*/false, host, arg, &settings)) {
+      case Prepared::kReady: jobs.push_back({arg, settings}); break;
       case Prepared::kFailed: status = 1; break;
       case Prepared::kUsageError: return kUsageError;
     }
   }
+  MergeSameJobs(&jobs);
+  // A gap may be why a glob's frames make two runs: it is said before they are refused.
+  for (const ListedJob& job : jobs) NoticeGaps(job.settings);
+  if (CheckSharedOutputs(jobs) != kGoOn) return kUsageError;
+  for (const ListedJob& job : jobs) {
+    if (codecKnown && !CheckCodec(options.codec, job.settings)) return kUsageError;
+  }
+  if (options.dryRun) {
+    for (const ListedJob& job : jobs) PrintJob(stdout, job.settings);
+    return status;
+  }
 
   TerminalHost::InstallSignalHandlers();
-  for (const JobSettings& settings : jobs) {
-    if (ConversionJob(host, settings).ConvertSequence(/*confirm=*/true) != JobOutcome::kDone) status = 1;
+  for (const ListedJob& job : jobs) {
+    current = &job.settings;
+    if (ConversionJob(host, job.settings).ConvertSequence(/*confirm=*/!options.quiet) != JobOutcome::kDone) status = 1;
     if (host.IsAbortRequested()) break;  // Ctrl-C ends the whole batch, not just this job
   }
   return status;

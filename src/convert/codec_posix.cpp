@@ -24,6 +24,7 @@ extern "C" {
 #include "convert/av_owners_posix.h"
 #include "convert/avi_file_posix.h"
 #include "convert/bgr_rows_posix.h"
+#include "convert/codec_settings_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
 
@@ -208,7 +209,8 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, C
     std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
                  Tr(codecs[i].description));
   }
-  CodecChoice result;
+  // The command line's settings come along: what it gave is not asked again.
+  CodecChoice result = *choice;
   // Full frames first, as the dialog preselects them; a container without them offers its
   // first codec instead.
   const bool fullFrames = std::string(codecs[0].name) == "dib";
@@ -239,14 +241,20 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, C
     }
     std::fprintf(out, "  %s\n", FormatText(Tr("Enter a number from 1 to %zu."), codecs.size()).c_str());
   }
-  if (result.codec != "dib") {
-    long value = 0;
-    Answer a = AskNumber(in, out, Tr("Quality 0-100 (Enter = default): "), 0, 100, &value);
+  // Only what the codec uses is asked for; a quality is not, where a data rate is given.
+  long value = 0;
+  Answer a = Answer::kDefault;
+  if (result.quality < 0 && result.dataRate <= 0 && CodecUses(result.codec, CodecSetting::kQuality)) {
+    a = AskNumber(in, out, Tr("Quality 0-100 (Enter = default): "), 0, 100, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.quality = static_cast<int>(value);
+  }
+  if (result.keyFrameEvery <= 0 && CodecUses(result.codec, CodecSetting::kKeyFrames)) {
     a = AskNumber(in, out, Tr("Key frame interval (frames, Enter = default): "), 0, INT_MAX, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.keyFrameEvery = static_cast<int>(value);
+  }
+  if (result.dataRate <= 0 && CodecUses(result.codec, CodecSetting::kDataRate)) {
     // Bounded so that the rate in bits per second stays far inside 64 bits.
     a = AskNumber(in, out, Tr("Data rate (KB/s, Enter = none): "), 0, 1 << 24, &value);
     if (a == Answer::kCancel) return false;

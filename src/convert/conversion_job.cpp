@@ -42,7 +42,11 @@ RunProblem FindFrameRun(const char* framePath, FrameRun* run) {
   *run = FrameRun();
   JobSettings& s = run->settings;
   if (!CopyPath(s.input, framePath)) return RunProblem::kFrameTooLong;
-  FindSequenceRange(s.input, &run->foundFirst, &run->foundLast);
+  const SequenceRun found = FindSequenceRun(s.input);
+  run->foundFirst = found.first;
+  run->foundLast = found.last;
+  run->resumesBelow = found.before;
+  run->resumesAbove = found.after;
   s.first = run->foundFirst;
   s.last = run->foundLast;
   if (!CopyPath(s.output, DefaultOutputName(s.input).c_str())) return RunProblem::kOutputTooLong;
@@ -110,6 +114,12 @@ bool ConversionJob::Ask(JobText id, ...) {
   const std::string text = Format(id, args);
   va_end(args);
   return host_.AskYesNo(kCaption, text);
+}
+
+bool ConversionJob::AskToReplace(const std::string& target) {
+  char text[kMessageSize];
+  std::snprintf(text, sizeof text, host_.Text(JobText::kOverwriteQuestion), Shown(target.c_str()).c_str());
+  return host_.AskToReplace(kCaption, text, target.c_str());
 }
 
 void ConversionJob::ReportFrameFailure(const FrameRead& frame) {
@@ -185,10 +195,7 @@ JobOutcome ConversionJob::Prepare(bool confirm) {
   MakeFrameName(cursor_, settings_.first);
   if (!OutputIsUsable()) return JobOutcome::kFailed;
   // The file that would be replaced: where the output's link leads, when it is one.
-  if (output_.kind() == OutputKind::kFile &&
-      !Ask(JobText::kOverwriteQuestion, Shown(output_.target().c_str()).c_str())) {
-    return JobOutcome::kDeclined;
-  }
+  if (output_.kind() == OutputKind::kFile && !AskToReplace(output_.target())) return JobOutcome::kDeclined;
   frameCount_ = settings_.first <= settings_.last ? settings_.last - settings_.first + 1
                                                   : settings_.first - settings_.last + 1;
   if (confirm) {
@@ -273,6 +280,7 @@ FramesOutcome ConversionJob::WriteMovie() {
   walk.width = frameWidth_;
   walk.height = frameHeight_;
   feed_ = host_.CreateFrameFeed(walk);
+  host_.WatchOutput(&output_);
   const int result = host_.RunProgress(frameCount_, [this] {
     // The routine may run on another thread: nothing may leave it by exception.
     try {
@@ -283,6 +291,7 @@ FramesOutcome ConversionJob::WriteMovie() {
       return static_cast<int>(FramesOutcome::kFailed);
     }
   });
+  host_.WatchOutput(nullptr);
   feed_.reset();  // stops readers that are still ahead of an aborted or failed job
   ReleaseCachedBlocks();  // the frames' memory goes back to the system between jobs
   return static_cast<FramesOutcome>(result);

@@ -32,6 +32,11 @@ class JobHost {
   virtual ~JobHost() = default;
   // A question with Yes and No; true only for Yes.
   virtual bool AskYesNo(const char* caption, const std::string& text) = 0;
+  // The question whether to replace the existing file at `path`: by default AskYesNo. The
+  // Linux program's --no-overwrite answers No without asking.
+  virtual bool AskToReplace(const char* caption, const std::string& question, const char* /*path*/) {
+    return AskYesNo(caption, question);
+  }
   virtual void ShowMessage(const char* caption, const std::string& text) = 0;
   // The success signal (MessageBeep(MB_ICONASTERISK), the terminal bell).
   virtual void Beep() = 0;
@@ -41,6 +46,9 @@ class JobHost {
   // For the routine: the item about to be worked on, and one item more done.
   virtual void PostStatusText(const char* text) = 0;
   virtual void PostProgressStep() = 0;
+  // The file the frames are written into while RunProgress runs (null once it is over),
+  // for a progress display that shows its size; the Windows dialog does not.
+  virtual void WatchOutput(const OutputFile* /*output*/) {}
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
   // Where the job's frames come from; by default each frame is read when the job takes it.
@@ -78,11 +86,14 @@ struct JobSettings {
 
 // The run a frame belongs to, as both command lines convert it: the whole gap-free run of
 // numbered files on disk around it (-1 and -1 when there is none), written to
-// DefaultOutputName. Rate and scale keep their defaults.
+// DefaultOutputName. Rate and scale keep their defaults. Beyond the gaps that end the run,
+// the nearest numbered frames present (-1: none), which the Linux program points out.
 struct FrameRun {
   JobSettings settings;
   int foundFirst = -1;
   int foundLast = -1;
+  int resumesBelow = -1;
+  int resumesAbove = -1;
 };
 enum class RunProblem { kNone, kFrameTooLong, kOutputTooLong };
 RunProblem FindFrameRun(const char* framePath, FrameRun* run);
@@ -140,6 +151,8 @@ class ConversionJob {
   // "Not enough memory", naming the frame under way; never throws.
   void SayOutOfMemory() noexcept;
   bool Ask(JobText id, ...);
+  // The overwrite question about `target`, through the host's AskToReplace.
+  bool AskToReplace(const std::string& target);
   std::string Shown(const char* name) { return host_.ShowName(name); }
   bool OutputIsUsable();
   void ReportFrameFailure(const FrameRead& frame);

@@ -196,11 +196,23 @@ std::string DefaultOutputName(const char* framePath) {
   return split.directory + split.prefix + ".avi";
 }
 
+std::string OutputNameWithoutNumber(const char* framePath) {
+  const SequenceSpec split = ParseSequencePath(framePath);
+  std::size_t end = split.prefix.size();
+  while (end > 0 && IsAsciiDigit(split.prefix[end - 1])) --end;
+  return split.directory + split.prefix.substr(0, split.width > 0 ? end : split.prefix.size()) + ".avi";
+}
+
 void FindSequenceRange(const char* path, int* first, int* last) {
-  *first = -1;
-  *last = -1;
+  const SequenceRun run = FindSequenceRun(path);
+  *first = run.first;
+  *last = run.last;
+}
+
+SequenceRun FindSequenceRun(const char* path) {
+  SequenceRun run;
   const SequenceSpec split = ParseSequencePath(path);
-  if (split.width == 0) return;
+  if (split.width == 0) return run;
   // The pattern narrows a listing where the system searches by pattern: one '?' per
   // digit, and a final "." for names without an extension.
   std::string pattern = split.directory;
@@ -208,7 +220,7 @@ void FindSequenceRange(const char* path, int* first, int* last) {
   pattern.append(static_cast<std::size_t>(split.width), '?');
   pattern += split.extension.empty() ? std::string(".") : split.extension;
   FolderListing listing(split.directory, pattern);
-  if (!listing.is_open()) return;
+  if (!listing.is_open()) return run;
   // Case follows the system's names: where the listing matched loosely, so does the rule;
   // elsewhere frames are later opened under names built from the given path, so only
   // exact letters name them.
@@ -220,7 +232,11 @@ void FindSequenceRange(const char* path, int* first, int* last) {
     // instead of failing the job when its turn comes.
     if (MatchSequenceMember(name, split, ignoreCase, &number) && listing.IsFile()) present.Add(number);
   }
-  present.RunAround(split.number, first, last);
+  present.RunAround(split.number, &run.first, &run.last);
+  if (run.first < 0) return run;
+  run.before = present.NearestBelow(run.first);
+  run.after = present.NearestAbove(run.last);
+  return run;
 }
 
 bool MatchSequenceMember(const char* name, const SequenceSpec& split, bool ignoreCase, int* number) {
@@ -262,6 +278,20 @@ void NumberSet::RunAround(int n, int* first, int* last) const {
   while (Contains(high + 1)) ++high;
   *first = low;
   *last = high;
+}
+
+int NumberSet::NearestBelow(int n) const {
+  for (int k = n - 1; k >= 0; --k) {
+    if (Contains(k)) return k;
+  }
+  return -1;
+}
+
+int NumberSet::NearestAbove(int n) const {
+  for (int k = (n < 0 ? 0 : n + 1); static_cast<std::size_t>(k) < bits_.size(); ++k) {
+    if (Contains(k)) return k;
+  }
+  return -1;
 }
 
 }  // namespace zelvo

@@ -51,11 +51,26 @@ std::string DirectoryOf(const char* path);
 // The output a sequence is written to unless the user names one: the frame's folder and
 // the name without its number, with ".avi" ("shots/shot0007.bmp" gives "shots/shot.avi").
 std::string DefaultOutputName(const char* framePath);
+// The Linux program's default output: the frame's folder and the name without every digit
+// that ends it, with ".avi" ("f000002.bmp" gives "f.avi", where the five-digit rule of
+// DefaultOutputName leaves "f0.avi").
+std::string OutputNameWithoutNumber(const char* framePath);
 
 // Finds the gap-free run of numbered files present on disk that contains the path's own
 // number; folders and other non-files named like members do not count. Both results are
 // -1 when the name has no number or the named file is not present.
 void FindSequenceRange(const char* path, int* first, int* last);
+
+// The run FindSequenceRange finds, and where numbered frames of the sequence go on past the
+// gaps that end it: the nearest number present below `first` (`before`) and above `last`
+// (`after`), -1 where there is none. All -1 when the run is not found.
+struct SequenceRun {
+  int first = -1;
+  int last = -1;
+  int before = -1;
+  int after = -1;
+};
+SequenceRun FindSequenceRun(const char* path);
 
 // The rule every directory listing applies to one entry name (no folder): the name is
 // split.prefix, then exactly split.width ASCII digits, then split.extension (nothing after
@@ -73,6 +88,9 @@ class NumberSet {
   bool Contains(int n) const;
   // The gap-free run of present numbers containing n; -1 and -1 when n is absent.
   void RunAround(int n, int* first, int* last) const;
+  // The nearest present number below / above n; -1 when there is none.
+  int NearestBelow(int n) const;
+  int NearestAbove(int n) const;
 
  private:
   std::vector<bool> bits_;

@@ -367,6 +367,41 @@ TEST_F(FindSequenceRangeTest, GapsEndTheRun) {
   EXPECT_EQ(Range("p011.bmp"), Span(-1, -1));
 }
 
+TEST_F(FindSequenceRangeTest, TellsWhereFramesGoOnPastTheGaps) {
+  AddNumbered("p", 1, 10, 3, ".bmp");
+  AddNumbered("p", 12, 20, 3, ".bmp");
+  AddNumbered("p", 25, 25, 3, ".bmp");
+  AddNumbered("p", 30, 30, 4, ".bmp");  // another width: no frame of this sequence
+  struct Case {
+    const char* name;
+    int first, last, before, after;
+  } cases[] = {
+      {"p003.bmp", 1, 10, -1, 12}, {"p015.bmp", 12, 20, 10, 25},
+      {"p025.bmp", 25, 25, 20, -1}, {"p011.bmp", -1, -1, -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SequenceRun run = FindSequenceRun(dir_.Join(c.name).c_str());
+    EXPECT_EQ(run.first, c.first);
+    EXPECT_EQ(run.last, c.last);
+    EXPECT_EQ(run.before, c.before);
+    EXPECT_EQ(run.after, c.after);
+  }
+}
+
+TEST(OutputNameWithoutNumber, DropsTheWholeTrailingNumber) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"shots/shot0007.bmp", "shots/shot.avi"}, {"f000002.bmp", "f.avi"},
+      {"a/x12345678.png", "a/x.avi"},           {"dir/cover.bmp", "dir/cover.avi"},
+      {"v2/take3_007.bmp", "v2/take3_.avi"},    {"123456.bmp", ".avi"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(OutputNameWithoutNumber(NativePath(c.first).c_str()), NativePath(c.second)) << c.first;
+  }
+  // The five-digit rule of the Windows program stays as it is.
+  EXPECT_EQ(DefaultOutputName("f000002.bmp"), "f0.avi");
+}
+
 TEST_F(FindSequenceRangeTest, OnlyNamesOfTheSameWidthCount) {
   AddNumbered("a", 1, 12, 1, ".png");  // a1..a9 (width 1), a10..a12 (width 2)
   EXPECT_EQ(Range("a7.png"), Span(1, 9));
