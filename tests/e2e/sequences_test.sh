@@ -60,14 +60,14 @@ if "$zelvo" --list-codecs | grep -q '^h264 '; then
   h264=$("$zelvo" --list-codecs | awk '$1 == "h264" {print NR}')
   mkdir moving
   ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 20 -pix_fmt bgr24 moving/t%02d.bmp
-  on_terminal "$h264"$'\n\n' "$zelvo" -y --threads 1 --keyint 2 --quality 0 -o menu.avi moving/t01.bmp >out
+  on_terminal "$h264"$'\n\n' timeout 60 "$zelvo" -y --threads 1 --keyint 2 --quality 0 -o menu.avi moving/t01.bmp >out
   check "menu h264 with --keyint 2 --quality 0: exit 0, a key frame every 2 of 20 frames" \
     test $? -eq 0 -a "$(keyframes menu.avi)" = 10
   check "... quality and key frames not asked again (the data rate is)" \
     test -z "$(grep -E '^(Quality|Key frame)' out)" -a -n "$(grep -F 'Data rate' out)"
   "$zelvo" -y --threads 1 -c h264 --keyint 2 --quality 0 -o option.avi moving/t01.bmp </dev/null 2>/dev/null
   check "... the same file, byte for byte, as -c h264 with the same options" cmp -s menu.avi option.avi
-  on_terminal "$h264"$'\n\n\n\nq\n' "$zelvo" -y --codec-options no_such_key=1 -o bad.avi seq/img001.bmp >out
+  on_terminal "$h264"$'\n\n\n\nq\n' timeout 60 "$zelvo" -y --codec-options no_such_key=1 -o bad.avi seq/img001.bmp >out
   check "an unknown --codec-options key with the menu's codec is refused as with -c (exit 1, nothing written)" \
     test $? -eq 1 -a ! -e bad.avi -a -n "$(grep -F 'has no option no_such_key' out)" && no_temporaries .
   check "... and the menu is offered again" test "$(grep -c 'Choose a codec' out)" = 2
