@@ -73,6 +73,8 @@ if [ -f "$bash_completion" ]; then
   codecs=$("$zelvo_bin" --list-codecs | awk '{print $1}' | sort)
   check "zelvo -c offers the codecs of --list-codecs" test "$(complete_words "$zelvo_bin" -c '')" = "$codecs"
   check "zelvo --codec=mj offers mjpeg" test "$(complete_words "$zelvo_bin" --codec = mj)" = mjpeg
+  check "zelvo -r n offers the rate names ntsc and ntsc-film" \
+    test "$(complete_words "$zelvo_bin" -r n | tr '\n' ' ')" = "ntsc ntsc-film "
   check "a frame is a BMP, RLE or PNG in any letter case, or a folder" \
     test "$(complete_words "$zelvo_bin" '' | tr '\n' ' ')" = "SHOT0002.PNG mixed0003.Rle shot0001.bmp sub "
   check "zelvo -o offers AVI files and folders" \
