@@ -80,24 +80,7 @@ Zelvo: s/s4.bmp
 3/6 終了  F  s/s4.bmp
 EOF
 printf 'Zelvo: s/s.avi\nこのファイルはすでに存在します。\n\n上書きしますか？\n[y/n] ' >expected.overwrite
-cat >expected.chooser <<'EOF'
-Zelvo: odd/o1.bmp
-から
-odd/o2.bmp
-2枚を
-odd/o.avi
-に変換します。
-[y/n] y
-圧縮形式を選んでください:
-  1) dib      [DIB ] 全フレーム (非圧縮)
-  2) mjpeg    [MJPG] Motion JPEG
-  3) ffv1     [FFV1] FFV1 (可逆圧縮)
-  4) huffyuv  [HFYU] HuffYUV (可逆圧縮)
-  5) mpeg4    [FMP4] MPEG-4 Part 2
-  6) h264     [H264] H.264
-番号 (Enter = 全フレーム, q = キャンセル):   1 から 6 までの番号を入れてください。
-番号 (Enter = 全フレーム, q = キャンセル): 画質 0-100 (Enter = 既定):   0 から 100 までの数を入れてください。
-画質 0-100 (Enter = 既定): キーフレームの間隔 (フレーム数, Enter = 既定): データレート (KB/秒, Enter = 指定なし): zelvo: odd/o1.bmp: mpeg4 は幅と高さが偶数のフレームしか扱えません (33×18)。 どの大きさでも扱える圧縮形式: dib, mjpeg, ffv1, huffyuv
+cat >menu <<'EOF'
 圧縮形式を選んでください:
   1) dib      [DIB ] 全フレーム (非圧縮)
   2) mjpeg    [MJPG] Motion JPEG
@@ -106,7 +89,24 @@ odd/o.avi
   5) mpeg4    [FMP4] MPEG-4 Part 2
   6) h264     [H264] H.264
 EOF
-printf '番号 (Enter = 全フレーム, q = キャンセル): ' >>expected.chooser
+{ cat <<'EOF'
+Zelvo: odd/o1.bmp
+から
+odd/o2.bmp
+2枚を
+odd/o.avi
+に変換します。
+[y/n] y
+EOF
+  cat menu
+  cat <<'EOF'
+番号 (Enter = 全フレーム, q = キャンセル):   1 から 6 までの番号を入れてください。
+番号 (Enter = 全フレーム, q = キャンセル): 画質 0-100 (Enter = 既定):   0 から 100 までの数を入れてください。
+画質 0-100 (Enter = 既定): キーフレームの間隔 (フレーム数, Enter = 既定): データレート (KB/秒, Enter = 指定なし): zelvo: odd/o1.bmp: mpeg4 は幅と高さが偶数のフレームしか扱えません (33×18)。 どの大きさでも扱える圧縮形式: dib, mjpeg, ffv1, huffyuv
+EOF
+  cat menu  # shown again after a choice the frame size refuses
+  printf '番号 (Enter = 全フレーム, q = キャンセル): '
+} >expected.chooser
 # A build without an H.264 encoder lists one codec less.
 [ "$codecs" -eq 6 ] || sed -i -e '/) h264 /d' -e "s/1 から 6 まで/1 から $codecs まで/" expected.chooser
 if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
