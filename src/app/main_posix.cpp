@@ -106,9 +106,9 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
   return false;
 }
 
-// Resolves the frame argument into its job's settings and checks what can be checked
-// before the job's first question.
-Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const char* arg, JobSettings* settings) {
+// Resolves the frame argument into its job's settings and checks what can be checked of
+// it alone before the job's first question (the codec, once the jobs are merged).
+Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSettings* settings) {
   char path[kPathSize];
   if (!FindFrameFile(arg, path)) return Prepared::kFailed;
   FrameRun run;
@@ -126,8 +126,16 @@ Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const ch
   else std::snprintf(settings->output, sizeof settings->output, "%s", OutputNameWithoutNumber(path).c_str());
   settings->rate = o.rate;
   settings->scale = o.scale;
-  if (codecKnown && !CheckCodec(o.codec, *settings)) return Prepared::kUsageError;
   return Prepared::kReady;
+}
+
+// True when the frame argument is a frame of the run of a job before it, which it would
+// only give again: a glob names every frame of a run, and each would search the folder.
+bool NamedBefore(const char* arg, const std::vector<ListedJob>& jobs, const std::vector<SequenceRun>& runs) {
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (runs[i].first >= 0 && FrameOfRun(arg, jobs[i].settings.input, runs[i].first, runs[i].last)) return true;
+  }
+  return false;
 }
 
 // Says, as warnings, which settings the codec does not use.
@@ -232,11 +240,15 @@ int Run(int argc, char** argv) {
   // options ends the program before any file is made.
   int status = 0;
   std::vector<ListedJob> jobs;
+  std::vector<SequenceRun> runs;  // each job's run on disk: a glob names its other frames next
   for (const char* arg : options.frames) {
+    if (NamedBefore(arg, jobs, runs)) continue;
     JobSettings settings;
-    // The codec is checked once per job, after the frames of one run are merged.
-    switch (PrepareFrame(options, /*codecKnown=*/false, host, arg, &settings)) {
-      case Prepared::kReady: jobs.push_back({arg, settings}); break;
+    switch (PrepareFrame(options, host, arg, &settings)) {
+      case Prepared::kReady:
+        jobs.push_back({arg, settings});
+        runs.push_back(FindSequenceRun(settings.input));
+        break;
       case Prepared::kFailed: status = 1; break;
       case Prepared::kUsageError: return kUsageError;
     }
@@ -245,6 +257,7 @@ int Run(int argc, char** argv) {
   // A gap may be why a glob's frames make two runs: it is said before they are refused.
   for (const ListedJob& job : jobs) NoticeGaps(job.settings);
   if (CheckSharedOutputs(jobs) != kGoOn) return kUsageError;
+  // The codec is checked once a job, after the frames of one run are merged.
   for (const ListedJob& job : jobs) {
     if (codecKnown && !CheckCodec(options.codec, job.settings)) return kUsageError;
   }

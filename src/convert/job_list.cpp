@@ -1,5 +1,6 @@
 #include "convert/job_list.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/file.h"
@@ -23,6 +24,12 @@ std::string PlaceKey(const char* path) {
   return FolderKey(std::string(path, split.name)) + '\n' + std::string(path + split.name);
 }
 
+// True when the two paths name frames of one sequence.
+bool SameSequence(const SequenceSpec& x, const SequenceSpec& y) {
+  return x.prefix == y.prefix && x.width == y.width && x.extension == y.extension &&
+         FolderKey(x.directory) == FolderKey(y.directory);
+}
+
 }  // namespace
 
 bool SameOutput(const char* a, const char* b) {
@@ -33,10 +40,13 @@ bool SameOutput(const char* a, const char* b) {
 
 bool SameJob(const JobSettings& a, const JobSettings& b) {
   if (a.first != b.first || a.last != b.last || a.rate != b.rate || a.scale != b.scale) return false;
-  const SequenceSpec x = ParseSequencePath(a.input);
-  const SequenceSpec y = ParseSequencePath(b.input);
-  if (x.prefix != y.prefix || x.width != y.width || x.extension != y.extension) return false;
-  return FolderKey(x.directory) == FolderKey(y.directory) && SameOutput(a.output, b.output);
+  return SameSequence(ParseSequencePath(a.input), ParseSequencePath(b.input)) && SameOutput(a.output, b.output);
+}
+
+bool FrameOfRun(const char* framePath, const char* runFrame, int first, int last) {
+  const SequenceSpec frame = ParseSequencePath(framePath);
+  if (frame.width == 0 || frame.number < std::min(first, last) || frame.number > std::max(first, last)) return false;
+  return SameSequence(frame, ParseSequencePath(runFrame));
 }
 
 void MergeSameJobs(std::vector<ListedJob>* jobs) {

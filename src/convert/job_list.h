@@ -25,6 +25,11 @@ bool SameOutput(const char* a, const char* b);
 // same first and last number.
 bool SameJob(const JobSettings& a, const JobSettings& b);
 
+// True when `framePath` names a frame numbered from `first` to `last` (either order) of
+// the sequence `runFrame` belongs to: one folder (any spelling), prefix, digit count and
+// extension. A command line skips such an argument once the run is a job.
+bool FrameOfRun(const char* framePath, const char* runFrame, int first, int last);
+
 // Keeps the first job of each SameJob group, in the order the jobs were named.
 void MergeSameJobs(std::vector<ListedJob>* jobs);
 

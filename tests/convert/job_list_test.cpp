@@ -66,6 +66,18 @@ TEST_F(JobListTest, FramesOfOneRunNamedSeveralTimesAreOneJobInTheOrderFirstNamed
   }
 }
 
+TEST_F(JobListTest, AFrameOfAKnownRunIsTold) {
+  const std::string run = dir_.Join(NativePath("seq/img002.bmp"));
+  const std::pair<const char*, bool> cases[] = {
+      {"seq/img001.bmp", true},  {"seq/img003.bmp", true},   {"seq/./img002.bmp", true},
+      {"seq/img004.bmp", false},  // past the run's last number
+      {"seq/img0002.png", false}, {"seq/img02.bmp", false},  {"seq/cover.bmp", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FrameOfRun(dir_.Join(NativePath(c.first)).c_str(), run.c_str(), 3, 1), c.second) << c.first;
+  }
+}
+
 TEST_F(JobListTest, TwoJobsWritingOneFileAreFound) {
   struct Case {
     const char* what;
