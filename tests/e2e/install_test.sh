@@ -24,7 +24,7 @@ for f in bin/zelvo share/man/man1/zelvo.1.gz share/bash-completion/completions/z
 done
 "$prefix/bin/zelvo" --help >"$work/help" 2>&1
 check "installed zelvo --help exits 0 with its usage" test $? -eq 0 -a "$(head -c 13 "$work/help")" = "usage: zelvo "
-check "installed zelvo --version is $version" test "$("$prefix/bin/zelvo" --version)" = "zelvo $version"
+check "installed zelvo --version is $version" test "$("$prefix/bin/zelvo" --version | head -n 1)" = "zelvo $version"
 
 # --- the man page ------------------------------------------------------------------
 page="$prefix/share/man/man1/zelvo.1.gz"
