@@ -240,8 +240,8 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       if (!ParseInt(arg, 0, 99999, &o->last)) return UsageError(Tr("invalid last frame number '%s'"), arg, Range(0, 99999));
       return kGoOn;
     case 'o':
-      if (std::strlen(arg) >= static_cast<std::size_t>(kPathSize))
-        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), kPathSize - 1));
+      if (std::strlen(arg) > LongestPath())
+        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), static_cast<int>(LongestPath())));
       o->output = arg;
       return kGoOn;
     case 'c':

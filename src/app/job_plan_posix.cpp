@@ -14,7 +14,7 @@ namespace {
 
 // The name of frame `n` of the job's sequence, escaped for the terminal.
 std::string FrameName(const JobSettings& job, int n) {
-  return TerminalSafe(FormatFrameName(ParseSequencePath(job.input), n).c_str());
+  return TerminalSafe(FormatFrameName(ParseSequencePath(job.input.c_str()), n).c_str());
 }
 
 }  // namespace
@@ -25,12 +25,12 @@ int CheckSharedOutputs(const std::vector<ListedJob>& jobs) {
   const ListedJob& a = jobs[first];
   const ListedJob& b = jobs[second];
   return UsageError(FormatText(Tr("'%s' and '%s' would both be written to '%s'"), TerminalSafe(a.argument.c_str()).c_str(),
-                               TerminalSafe(b.argument.c_str()).c_str(), TerminalSafe(b.settings.output).c_str()) +
+                               TerminalSafe(b.argument.c_str()).c_str(), TerminalSafe(b.settings.output.c_str()).c_str()) +
                     " (" + Tr("convert them one at a time, or give each its own output with -o") + ")");
 }
 
 void NoticeGaps(const JobSettings& job) {
-  const SequenceRun run = FindSequenceRun(job.input);
+  const SequenceRun run = FindSequenceRun(job.input.c_str());
   if (run.first < 0) return;
   const int low = std::min(job.first, job.last);
   const int high = std::max(job.first, job.last);
@@ -54,7 +54,7 @@ void PrintJob(std::FILE* out, const JobSettings& job) {
   const int count = (job.first <= job.last ? job.last - job.first : job.first - job.last) + 1;
   std::fprintf(out, "%s\n",
                FormatText(Tr("%s to %s, %d frame(s), into %s"), FrameName(job, job.first).c_str(),
-                          FrameName(job, job.last).c_str(), count, TerminalSafe(job.output).c_str())
+                          FrameName(job, job.last).c_str(), count, TerminalSafe(job.output.c_str()).c_str())
                    .c_str());
 }
 

@@ -47,12 +47,16 @@ bool SkipFrame(const char* form, const char* path) {
 // The frame file an argument names: as stored on disk, ".bmp" added to a name without an
 // extension. False, having said why, when there is no such image. A damaged image is left
 // to its job, which names it with the reason.
-bool FindFrameFile(const char* arg, char* path) {
-  if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
-  if (!HasExtension(path)) {
-    if (std::strlen(path) + 4 >= static_cast<std::size_t>(kPathSize)) return SkipFrame(Tr("%s: path too long"), arg);
-    std::strcat(path, ".bmp");
+bool FindFrameFile(const char* arg, std::string* found) {
+  std::vector<char> resolved(LongestPath() + 1);
+  if (!ResolveLongPath(resolved.data(), arg, static_cast<int>(resolved.size())))
+    return SkipFrame(Tr("%s: no such file"), arg);
+  *found = resolved.data();
+  if (!HasExtension(found->c_str())) {
+    *found += ".bmp";
+    if (found->size() > LongestPath()) return SkipFrame(Tr("%s: path too long"), arg);
   }
+  const char* path = found->c_str();
   if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
   const FrameRead header = ReadFrameHeader(path);
   switch (header.failure) {
@@ -82,18 +86,17 @@ bool CheckRange(const Options& o, int first, int last) {
 // Whether the codec takes the encoder options and the size of the job's first frame; false
 // with the reason, naming the frame, in *why.
 bool CodecFitsJob(const CodecChoice& codec, const JobSettings& settings, std::string* why) {
-  char firstFrame[kPathSize];
-  std::memcpy(firstFrame, settings.input, sizeof firstFrame);
-  MakeFrameName(firstFrame, settings.first);
+  std::string firstFrame = settings.input;
+  MakeFrameName(&firstFrame, settings.first);
   int width = 0, height = 0;
   {
-    const FrameRead header = ReadFrameHeader(firstFrame);
+    const FrameRead header = ReadFrameHeader(firstFrame.c_str());
     if (!header) return true;  // unreadable: the job says so, naming the frame and the reason
     width = GetDibWidth(header.image);
     height = GetDibHeight(header.image);
   }
   if (CheckCodecChoice(codec, width, height < 0 ? -height : height, settings.scale, settings.rate, why)) return true;
-  *why = FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why->c_str());
+  *why = FormatText("%s: %s", TerminalSafe(firstFrame.c_str()).c_str(), why->c_str());
   return false;
 }
 
@@ -109,8 +112,9 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
 // Resolves the frame argument into its job's settings and checks what can be checked of
 // it alone before the job's first question (the codec, once the jobs are merged).
 Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSettings* settings) {
-  char path[kPathSize];
-  if (!FindFrameFile(arg, path)) return Prepared::kFailed;
+  std::string found;
+  if (!FindFrameFile(arg, &found)) return Prepared::kFailed;
+  const char* path = found.c_str();
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);
   if (!CheckRange(o, run.foundFirst, run.foundLast)) return Prepared::kUsageError;
@@ -122,8 +126,7 @@ Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSetti
   *settings = run.settings;
   if (o.first >= 0) settings->first = o.first;
   if (o.last >= 0) settings->last = o.last;
-  if (o.output) std::snprintf(settings->output, sizeof settings->output, "%s", o.output);
-  else std::snprintf(settings->output, sizeof settings->output, "%s", OutputNameWithoutNumber(path).c_str());
+  settings->output = o.output ? o.output : OutputNameWithoutNumber(path);
   settings->rate = o.rate;
   settings->scale = o.scale;
   return Prepared::kReady;
@@ -133,7 +136,7 @@ Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSetti
 // only give again: a glob names every frame of a run, and each would search the folder.
 bool NamedBefore(const char* arg, const std::vector<ListedJob>& jobs, const std::vector<SequenceRun>& runs) {
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    if (runs[i].first >= 0 && FrameOfRun(arg, jobs[i].settings.input, runs[i].first, runs[i].last)) return true;
+    if (runs[i].first >= 0 && FrameOfRun(arg, jobs[i].settings.input.c_str(), runs[i].first, runs[i].last)) return true;
   }
   return false;
 }
@@ -247,7 +250,7 @@ int Run(int argc, char** argv) {
     switch (PrepareFrame(options, host, arg, &settings)) {
       case Prepared::kReady:
         jobs.push_back({arg, settings});
-        runs.push_back(FindSequenceRun(settings.input));
+        runs.push_back(FindSequenceRun(settings.input.c_str()));
         break;
       case Prepared::kFailed: status = 1; break;
       case Prepared::kUsageError: return kUsageError;

@@ -17,7 +17,6 @@
 #include "convert/job_texts.h"
 #include "image/frame_reader.h"
 #include "platform/output_file.h"
-#include "platform/path_buffer.h"
 
 namespace zelvo {
 
@@ -74,19 +73,21 @@ class JobHost {
   virtual const char* Text(JobText id) { return JapaneseJobText(id); }
 };
 
-// What one job converts.
+// What one job converts. Paths of any length: each program applies its own limit before
+// it builds the settings.
 struct JobSettings {
-  char input[kPathSize] = {};   // a frame of the sequence, named as on disk
-  int first = -1;               // first frame number; -1: the width's first (1)
-  int last = -1;                // last frame number; below `first` walks backwards; -1: the width's last
-  int rate = 15000;             // dwRate: frames per `scale` seconds
-  int scale = 1000;             // dwScale
-  char output[kPathSize] = {};  // the AVI file to write
+  std::string input;   // a frame of the sequence, named as on disk
+  int first = -1;      // first frame number; -1: the width's first (1)
+  int last = -1;       // last frame number; below `first` walks backwards; -1: the width's last
+  int rate = 15000;    // dwRate: frames per `scale` seconds
+  int scale = 1000;    // dwScale
+  std::string output;  // the AVI file to write
 };
 
 // The run a frame belongs to, as both command lines convert it: the whole gap-free run of
 // numbered files on disk around it (-1 and -1 when there is none), written to
-// DefaultOutputName. Rate and scale keep their defaults. Beyond the gaps that end the run,
+// DefaultOutputName. Rate and scale keep their defaults. The frame's path and the output's
+// must not be longer than the system takes (LongestPath). Beyond the gaps that end the run,
 // the nearest numbered frames present (-1: none), which the Linux program points out.
 struct FrameRun {
   JobSettings settings;
@@ -125,7 +126,7 @@ class ConversionJob {
   // The frame being handled: the first of the range once the job has begun; after a
   // complete job the first again, after an abort the one that would have come next,
   // after an unreadable frame that frame.
-  const char* framePath() const { return cursor_; }
+  const char* framePath() const { return cursor_.c_str(); }
   int frameCount() const { return frameCount_; }
 
  private:
@@ -162,7 +163,7 @@ class ConversionJob {
 
   JobHost& host_;
   JobSettings settings_;
-  char cursor_[kPathSize] = {};
+  std::string cursor_;
   int frameCount_ = 0;
   int frameWidth_ = 0;   // the first frame's size, which the canvas takes
   int frameHeight_ = 0;

@@ -40,7 +40,8 @@ bool SameOutput(const char* a, const char* b) {
 
 bool SameJob(const JobSettings& a, const JobSettings& b) {
   if (a.first != b.first || a.last != b.last || a.rate != b.rate || a.scale != b.scale) return false;
-  return SameSequence(ParseSequencePath(a.input), ParseSequencePath(b.input)) && SameOutput(a.output, b.output);
+  return SameSequence(ParseSequencePath(a.input.c_str()), ParseSequencePath(b.input.c_str())) &&
+         SameOutput(a.output.c_str(), b.output.c_str());
 }
 
 bool FrameOfRun(const char* framePath, const char* runFrame, int first, int last) {
@@ -67,7 +68,7 @@ void MergeSameJobs(std::vector<ListedJob>* jobs) {
 bool FindSharedOutput(const std::vector<ListedJob>& jobs, std::size_t* first, std::size_t* second) {
   for (std::size_t j = 1; j < jobs.size(); ++j) {
     for (std::size_t i = 0; i < j; ++i) {
-      if (SameOutput(jobs[i].settings.output, jobs[j].settings.output)) {
+      if (SameOutput(jobs[i].settings.output.c_str(), jobs[j].settings.output.c_str())) {
         *first = i;
         *second = j;
         return true;

@@ -538,7 +538,7 @@ std::string BmpFileName(const char* path) {
   std::string prepared(path);
   if (!HasExtension(path)) {
     prepared += ".bmp";
-    if (prepared.size() >= static_cast<std::size_t>(kPathSize)) return std::string();
+    if (prepared.size() > LongestPath()) return std::string();
   }
   return prepared;
 }

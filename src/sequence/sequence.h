@@ -35,16 +35,17 @@ SequenceSpec ParseSequencePath(const char* path);
 // The whole path of frame n built with the printf form of split.width ("%s%s%03d%s"...).
 std::string FormatFrameName(const SequenceSpec& split, int n);
 
-// Rewrites `path` (a kPathSize buffer) to name frame n; n above the width's largest
-// number becomes 1. Returns false and leaves `path` unchanged when the new name would not
-// fit in kPathSize bytes.
-bool MakeFrameName(char* path, int n);
+// Rewrites `path` to name frame n; n above the width's largest number becomes 1. Returns
+// false and leaves `path` unchanged when the new name would be longer than the system
+// takes (LongestPath).
+bool MakeFrameName(std::string* path, int n);
 
 // Rewrites `path` to the next frame towards `last` (first/last may be -1: 1 and the
 // width's largest). Returns true when the walk wrapped (the sequence is finished; the path
 // names `first` again), false otherwise. A name without a number wraps at once. When the
-// new name would not fit, the path is left unchanged and true is returned, ending the walk.
-bool NextFrameName(char* path, int first, int last);
+// new name would be longer than the system takes, the path is left unchanged and true is
+// returned, ending the walk.
+bool NextFrameName(std::string* path, int first, int last);
 
 std::string SequencePrefix(const char* path);
 std::string DirectoryOf(const char* path);

@@ -36,7 +36,7 @@ class JobListTest : public ::testing::Test {
     job.settings = run.settings;
     if (first >= 0) job.settings.first = first;
     if (last >= 0) job.settings.last = last;
-    if (output) std::snprintf(job.settings.output, sizeof job.settings.output, "%s", dir_.Join(output).c_str());
+    if (output) job.settings.output = dir_.Join(output);
     return job;
   }
 

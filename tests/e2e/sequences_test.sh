@@ -55,6 +55,28 @@ frames 8x8 six/f00000{2,3,4}.bmp
 check "f000002.bmp...f000004.bmp give f.avi (not f0.avi), all 3 frames" \
   test "$(ls six | grep avi)" = f.avi -a "$(probe_field six/f.avi nb_read_frames)" = 3
 
+# --- fault: paths beyond the Windows limit -------------------------------------------------
+# A folder whose path with its separator is $1 bytes long, of components of at most 200.
+folder_of() {
+  local path=$PWD/long$1
+  while [ $(($1 - ${#path})) -gt 202 ]; do path="$path/$(printf '%*s' 200 '' | tr ' ' d)"; done
+  path="$path/$(printf '%*s' $(($1 - ${#path} - 2)) '' | tr ' ' e)"
+  mkdir -p "$path" && echo "$path/"
+}
+for length in 275 4080; do
+  dir=$(folder_of $((length - 9)))
+  for n in 1 2 3; do cp "two/img00$n.bmp" "${dir}f0$n.bmp"; done  # (ffmpeg names no file past 1 KiB)
+  "$zelvo" -y -c dib "$dir"f02.bmp </dev/null >/dev/null 2>err
+  check "a frame at a $length-byte path converts its run of 3 (exit 0), the confirmation naming it whole" \
+    test $? -eq 0 -a ${#dir} -eq $((length - 9)) -a "$(probe_field "$dir"f.avi nb_read_frames)" = 3 \
+    -a -n "$(grep -xF "Zelvo: ${dir}f01.bmp" err)" -a -n "$(grep -xF "${dir}f.avi" err)"
+done
+out="$(folder_of 4090)x.avi"
+"$zelvo" -y -c dib -o "$out" "$dir"f01.bmp </dev/null >/dev/null 2>err
+check "an output of 4095 bytes (the system's limit) is written" test $? -eq 0 -a ${#out} -eq 4095 -a -s "$out"
+"$zelvo" -y -c dib -o "${out%.avi}y.avi" "$dir"f01.bmp </dev/null >/dev/null 2>err
+check "one of 4096 bytes is a usage error naming the limit" test $? -eq 2 -a -n "$(grep -F 'at most 4095 bytes' err)"
+
 # --- fault: the codec menu gets the command line's settings ---------------------------------
 if "$zelvo" --list-codecs | grep -q '^h264 '; then
   h264=$("$zelvo" --list-codecs | awk '$1 == "h264" {print NR}')
