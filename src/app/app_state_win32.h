@@ -7,10 +7,26 @@
 
 #include <string>
 
+#include "controls/file_dialogs_win32.h"
 #include "controls/input_group_win32.h"
 #include "platform/path_buffer.h"
 
 namespace zelvo {
+
+struct AppState;
+
+// One conversion with message boxes owned by app.mainWindow, the compressor dialog, the
+// progress dialog and the Video for Windows writer. With a frame path (the command line):
+// the whole run on disk around it into the default output, after a confirmation. With null
+// (the main dialog's Run): the input, range, output and rate the dialog stored in `app`,
+// without confirmation. Afterwards `app` holds the job's names, numbers and count;
+// inputPath names the frame the job ended at. Returns 0 written, 1 failed or aborted, 2
+// declined.
+int ConvertSequence(AppState& app, const char* framePath);
+
+// What the main dialog's Run starts, and how it tells the user that a Run cannot start.
+using StartJobFunction = int (*)(AppState& app, const char* framePath);
+using ReportFunction = void (*)(const char* text);
 
 // The input group's selection (path, run on disk, chosen range) and the rest.
 struct AppState : InputSelection {
@@ -25,14 +41,13 @@ struct AppState : InputSelection {
   // output box still shows an older name: Run reports it instead of writing to that older
   // name. Cleared by a name that fits and by any change the user makes to the output box.
   std::string unfitOutputName;
+  // What the main dialog reaches beyond itself, handed in by whoever builds the record:
+  // WinMain keeps the real ones, tests put fakes here. A null report is a "Zelvo" message
+  // box owned by the dialog.
+  StartJobFunction startJob = ConvertSequence;
+  ReportFunction report = nullptr;
+  FileNameDialog openDialog = GetOpenFileNameA;  // the input group's Browse
+  FileNameDialog saveDialog = GetSaveFileNameA;  // the output group's Browse
 };
-
-// One conversion with message boxes owned by app.mainWindow, the progress dialog and the
-// Video for Windows writer. With a frame path (the command line): the whole run on disk
-// around it into the default output, after a confirmation. With null (the main dialog's
-// Run): the input, range, output and rate the dialog stored in `app`, without
-// confirmation. Afterwards `app` holds the job's names, numbers and count; inputPath
-// names the frame the job ended at. Returns 0 written, 1 failed or aborted, 2 declined.
-int ConvertSequence(AppState& app, const char* framePath);
 
 }  // namespace zelvo

@@ -21,18 +21,11 @@ const char kOutputFilter[] = "AVI (*.AVI)\n*.avi";
 const char kUnreadableInput[] =
     "入力ファイルを読み込めません。\n入力ファイルを正しくセットしてください。";
 
-StartJobFunction startJobOverride = nullptr;
-ReportFunction reportOverride = nullptr;
-
-int StartJob(AppState& app) {
-  return startJobOverride != nullptr ? startJobOverride(app, nullptr) : ConvertSequence(app, nullptr);
-}
-
 void Report(const AppState& app, const char* text) {
-  if (reportOverride != nullptr) {
-    reportOverride(text);
+  if (app.report != nullptr) {
+    app.report(text);
   } else {
-    MessageBoxA(app.mainWindow, text, "Zelvo", MB_OK);
+    OwnedMessageBox(app.mainWindow, text, "Zelvo", MB_OK);
   }
 }
 
@@ -86,13 +79,17 @@ void Run(HWND dialog, AppState& app) {
     Report(app, text);
     return;
   }
-  // The compressor dialog and the writer's message boxes have no owner: the dialog is
-  // disabled while the job runs, so none of its controls can start another one.
+  // The dialog stays disabled while the job runs, so none of its controls can start
+  // another one or end the program under it; the job's questions, the compressor dialog,
+  // the progress dialog and the messages it owns keep it so. Afterwards it takes the
+  // keyboard back where the user left it.
+  const HWND focus = GetFocus();
   app.runUnderWay = true;
   EnableWindow(dialog, FALSE);
-  StartJob(app);
+  app.startJob(app, nullptr);
   EnableWindow(dialog, TRUE);
   app.runUnderWay = false;
+  ReturnFocus(dialog, focus);
 }
 
 // The system menu follows the minimised state: Restore only while minimised.
@@ -112,26 +109,23 @@ AppState* ModelOf(HWND dialog, UINT message, LPARAM lParam) {
 
 }  // namespace
 
-const InputGroup& MainInputGroup() {
-  static const InputGroup group = [] {
-    InputGroup g;
-    g.pathEditId = IDC_INPUT_PATH;
-    g.browseId = IDC_INPUT_BROWSE;
-    g.firstScrollId = IDC_FIRST_SCROLL;
-    g.firstEditId = IDC_FIRST_EDIT;
-    g.lastScrollId = IDC_LAST_SCROLL;
-    g.lastEditId = IDC_LAST_EDIT;
-    g.countId = IDC_FRAME_COUNT;
-    g.groupId = IDC_INPUT_GROUP;
-    g.filterIndex = 2;  // RLE first: the type the Open dialog preselects
-    return g;
-  }();
-  return group;
+InputGroup MainInputGroup(const AppState& app) {
+  InputGroup g;
+  g.pathEditId = IDC_INPUT_PATH;
+  g.browseId = IDC_INPUT_BROWSE;
+  g.firstScrollId = IDC_FIRST_SCROLL;
+  g.firstEditId = IDC_FIRST_EDIT;
+  g.lastScrollId = IDC_LAST_SCROLL;
+  g.lastEditId = IDC_LAST_EDIT;
+  g.countId = IDC_FRAME_COUNT;
+  g.groupId = IDC_INPUT_GROUP;
+  g.filterIndex = 2;  // RLE first: the type the Open dialog preselects
+  g.openDialog = app.openDialog;
+  return g;
 }
 
-const OutputGroup& MainOutputGroup() {
-  static const OutputGroup group = {IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE, kOutputFilter};
-  return group;
+OutputGroup MainOutputGroup(const AppState& app) {
+  return {IDC_OUTPUT_PATH, IDC_OUTPUT_BROWSE, kOutputFilter, app.saveDialog};
 }
 
 const NumericPair& MainRatePair() {
@@ -147,15 +141,20 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   AppState& app = *model;
   if (message == WM_INITDIALOG) InitDialog(dialog, app);
   // A Run while a job is under way is dropped before the groups see it: their hand-over
-  // would rewrite the paths, numbers and rate that the job is working with.
-  if (message == WM_COMMAND && LOWORD(wParam) == IDOK && RunUnderWay(app)) return 1;
+  // would rewrite the paths, numbers and rate that the job is working with. So is Exit
+  // (also the close box and Alt+F4): ending the dialog would leave the job running on
+  // without a window. The dialog is disabled then, but a message box that the job shows
+  // from its worker thread enables it for a moment as it closes.
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) && RunUnderWay(app)) {
+    return 1;
+  }
 
-  const GroupResult input = InputGroupProc(dialog, message, wParam, lParam, MainInputGroup(), &app);
+  const GroupResult input = InputGroupProc(dialog, message, wParam, lParam, MainInputGroup(app), &app);
   if (input == GroupResult::kChanged) {
     DeriveOutputName(dialog, app);
     if (message == WM_DROPFILES) SetForegroundWindow(dialog);
   }
-  const GroupResult output = OutputGroupProc(dialog, message, wParam, lParam, MainOutputGroup(), app.outputPath);
+  const GroupResult output = OutputGroupProc(dialog, message, wParam, lParam, MainOutputGroup(app), app.outputPath);
   if (output == GroupResult::kChanged) app.unfitOutputName.clear();  // the user chose or typed a name
   const GroupResult rate = NumericPairProc(dialog, message, wParam, lParam, MainRatePair(), &app.frameRate);
 
@@ -185,11 +184,6 @@ bool CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lPar
 void SetDialogIcon(HWND window, HINSTANCE instance, int iconId) {
   const HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(iconId));
   SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-}
-
-void SetMainDialogActions(StartJobFunction startJob, ReportFunction report) {
-  startJobOverride = startJob;
-  reportOverride = report;
 }
 
 }  // namespace zelvo

@@ -25,16 +25,9 @@ bool CommonDialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
 // Gives `window` the big icon `iconId` of `instance`.
 void SetDialogIcon(HWND window, HINSTANCE instance, int iconId);
 
-// The main dialog's groups as its procedure describes them.
-const InputGroup& MainInputGroup();
-const OutputGroup& MainOutputGroup();
+// The main dialog's groups as its procedure describes them, with the file dialogs of `app`.
+InputGroup MainInputGroup(const AppState& app);
+OutputGroup MainOutputGroup(const AppState& app);
 const NumericPair& MainRatePair();
-
-// Test seam for Run: the job that starts a conversion (ConvertSequence by default) and
-// the report of an unreadable input (a "Zelvo" message box by default). Null restores
-// the default.
-using StartJobFunction = int (*)(AppState& app, const char* framePath);
-using ReportFunction = void (*)(const char* text);
-void SetMainDialogActions(StartJobFunction startJob, ReportFunction report);
 
 }  // namespace zelvo

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "convert/avi_saver_win32.h"
 #include "convert/conversion_job.h"
 #include "convert/progress_dialog_win32.h"
 
@@ -13,9 +14,11 @@ namespace zelvo {
 
 class WindowsHost : public JobHost {
  public:
-  // `owner` owns the boxes and the progress dialog (null: none); the dialogs come from
-  // the resources of `instance`.
-  WindowsHost(HWND owner, HINSTANCE instance) : owner_(owner), instance_(instance) {}
+  // `owner` owns the boxes, the compressor dialog and the progress dialog (null: none),
+  // and stays disabled through them if it was; the dialogs come from the resources of
+  // `instance`; `chooser` asks for the codec.
+  WindowsHost(HWND owner, HINSTANCE instance, CompressorChooser chooser = ChooseCompressorDialog)
+      : owner_(owner), instance_(instance), chooser_(chooser) {}
 
   bool AskYesNo(const char* caption, const std::string& text) override;
   void ShowMessage(const char* caption, const std::string& text) override;
@@ -29,8 +32,9 @@ class WindowsHost : public JobHost {
  private:
   const HWND owner_;
   const HINSTANCE instance_;
+  const CompressorChooser chooser_;
   // The dialog of the RunProgress under way, for the routine's posts on the worker thread.
-  std::atomic<ProgressDialog*> progress_{nullptr};
+  std::atomic<ProgressState*> progress_{nullptr};
 };
 
 }  // namespace zelvo

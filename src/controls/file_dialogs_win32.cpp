@@ -16,17 +16,6 @@ namespace {
 const char kAllFilesEntry[] = "すべてのﾌｧｲﾙ (*.*)\n*.*";
 constexpr int kTitleSize = 256;
 
-FileNameDialog saveDialog = nullptr;
-FileNameDialog openDialog = nullptr;
-
-BOOL ShowSaveDialog(OPENFILENAMEA* dialog) {
-  return (saveDialog != nullptr ? saveDialog : GetSaveFileNameA)(dialog);
-}
-
-BOOL ShowOpenDialog(OPENFILENAMEA* dialog) {
-  return (openDialog != nullptr ? openDialog : GetOpenFileNameA)(dialog);
-}
-
 // Offset of the extension's '.' in `path`, or its length when the file name part has no
 // '.'. Walks by characters, so the trail byte of a double-byte character is never taken
 // for a separator or a dot; a drive's ':' ends the folder part as _splitpath takes it.
@@ -122,7 +111,7 @@ OPENFILENAMEA MakeDialogRecord(HWND owner, const std::vector<char>& list, int fi
 
 }  // namespace
 
-int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex) {
+int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex, FileNameDialog show) {
   char file[kPathSize] = {};
   char title[kTitleSize] = {};
   CopyPath(file, path);
@@ -135,7 +124,7 @@ int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex) 
   OPENFILENAMEA record = MakeDialogRecord(owner, list, index, file, title,
                                           OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY);
   int result = 0;
-  if (ShowSaveDialog(&record)) {
+  if (show(&record)) {
     result = record.nFilterIndex != 0 ? static_cast<int>(record.nFilterIndex) : 1;
     if (!HasExtension(file)) {
       const std::string extension = FilterExtension(parts, result);
@@ -150,7 +139,7 @@ int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex) 
   return result;
 }
 
-int ChooseOpenFile(char* path, const char* filter, HWND owner, int filterIndex) {
+int ChooseOpenFile(char* path, const char* filter, HWND owner, int filterIndex, FileNameDialog show) {
   char file[kPathSize] = {};
   char title[kTitleSize] = {};
   std::string text;
@@ -162,7 +151,7 @@ int ChooseOpenFile(char* path, const char* filter, HWND owner, int filterIndex) 
   const std::vector<char> list = NulSeparated(text);
   OPENFILENAMEA record = MakeDialogRecord(owner, list, filterIndex, file, title,
                                           OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
-  const BOOL chosen = ShowOpenDialog(&record);
+  const BOOL chosen = show(&record);
   file[kPathSize - 1] = '\0';
   CopyPath(path, file);
   return chosen ? 1 : 0;
@@ -177,11 +166,6 @@ int CompareExtension(const char* path, const char* extension) {
 
 void StripExtension(char* path) {
   path[ExtensionOffset(path)] = '\0';
-}
-
-void SetFileNameDialogs(FileNameDialog save, FileNameDialog open) {
-  saveDialog = save;
-  openDialog = open;
 }
 
 }  // namespace zelvo

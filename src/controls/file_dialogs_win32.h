@@ -7,18 +7,23 @@
 
 namespace zelvo {
 
-// Save As. `path` (kPathSize bytes) gives the starting folder and name; the dialog shows
+// What shows a file dialog: GetSaveFileNameA or GetOpenFileNameA, or a test's stand-in.
+using FileNameDialog = BOOL(WINAPI*)(LPOPENFILENAMEA);
+
+// Save As, shown by `show`. `path` (kPathSize bytes) gives the starting folder and name; the dialog shows
 // the name without its extension and preselects the filter type whose extension matches
 // the path's (ignoring case), or the first type. A non-zero `filterIndex` preselects that
 // type instead. Returns 0 when cancelled, else the 1-based type selected at OK; a chosen
 // name without an extension then gets that type's extension when it fits. `path` always
 // receives the dialog's name buffer (after a cancel: the starting name without extension).
-int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex);
+int ChooseSaveFile(char* path, const char* filter, HWND owner, int filterIndex,
+                   FileNameDialog show = GetSaveFileNameA);
 
-// Open. Starts with an empty name; offers the filter's types and then all files, with
+// Open, shown by `show`. Starts with an empty name; offers the filter's types and then all files, with
 // `filterIndex` preselected. Returns non-zero when a file was chosen; `path` (kPathSize
 // bytes) receives the chosen path, or an empty string after a cancel.
-int ChooseOpenFile(char* path, const char* filter, HWND owner, int filterIndex);
+int ChooseOpenFile(char* path, const char* filter, HWND owner, int filterIndex,
+                   FileNameDialog show = GetOpenFileNameA);
 
 // 0 when the extension of `path` equals `extension` (with or without its dot), ignoring
 // ASCII case; non-zero otherwise. A path without extension equals only "".
@@ -26,9 +31,5 @@ int CompareExtension(const char* path, const char* extension);
 
 // Removes the extension of `path` in place (the name's last '.' and what follows).
 void StripExtension(char* path);
-
-// Test seam: the functions that show the dialogs. Null restores the system's own.
-using FileNameDialog = BOOL(WINAPI*)(LPOPENFILENAMEA);
-void SetFileNameDialogs(FileNameDialog save, FileNameDialog open);
 
 }  // namespace zelvo

@@ -56,12 +56,12 @@ void ShowFrameCount(const Group& g, int first, int last) {
 // the frame count.
 void ShowInputRange(const Group& g, int first, int last) {
   for (const NumericPair& pair : {g.First(), g.Last()}) {
-    SetScrollRange(GetDlgItem(g.dialog, pair.scrollId), SB_CTL, pair.minimum, pair.maximum, TRUE);
     const int value = pair.editId == g.ids.firstEditId ? first : last;
     if (value == -1) {
+      SetNumericRange(g.dialog, pair);
       SetDlgItemTextA(g.dialog, pair.editId, "");
     } else {
-      ShowNumericValue(g.dialog, pair, value);
+      InitNumericPair(g.dialog, pair, value);
     }
   }
   ShowFrameCount(g, first, last);
@@ -84,7 +84,7 @@ GroupResult TakePath(const Group& g, const char* path) {
 GroupResult Browse(const Group& g) {
   char chosen[kPathSize] = {};
   const char* filter = g.ids.filter != nullptr ? g.ids.filter : kDefaultFilter;
-  if (!ChooseOpenFile(chosen, filter, g.dialog, g.ids.filterIndex)) return GroupResult::kHandled;
+  if (!ChooseOpenFile(chosen, filter, g.dialog, g.ids.filterIndex, g.ids.openDialog)) return GroupResult::kHandled;
   return TakePath(g, chosen);
 }
 
@@ -125,8 +125,8 @@ GroupResult HandOver(const Group& g) {
 
 GroupResult Scroll(const Group& g, WPARAM wParam, LPARAM lParam) {
   if (g.selection->dialogFirst == -1 || g.selection->dialogLast == -1) return GroupResult::kHandled;
-  const bool taken = ScrollNumericPair(g.dialog, wParam, lParam, g.First(), ThumbSource::kMessage) ||
-                     ScrollNumericPair(g.dialog, wParam, lParam, g.Last(), ThumbSource::kMessage);
+  const bool taken = ScrollNumericPairByMessage(g.dialog, wParam, lParam, g.First()) ||
+                     ScrollNumericPairByMessage(g.dialog, wParam, lParam, g.Last());
   if (!taken) return GroupResult::kHandled;
   ShowFrameCount(g, ReadNumericValue(g.dialog, g.First()), ReadNumericValue(g.dialog, g.Last()));
   return GroupResult::kChanged;

@@ -6,6 +6,7 @@
 // selection is written only when the Run button (IDOK) arrives.
 #include <windows.h>
 
+#include "controls/file_dialogs_win32.h"
 #include "controls/group_result.h"
 #include "platform/path_buffer.h"
 
@@ -22,6 +23,7 @@ struct InputGroup {
   int groupId = 0;               // the group box that takes dropped files
   const char* filter = nullptr;  // the Open dialog's type list; null: BMP, RLE and PNG
   int filterIndex = 0;           // its preselected type
+  FileNameDialog openDialog = GetOpenFileNameA;  // shows the Open dialog
 };
 
 // What the group shows at WM_INITDIALOG and hands over at Run.

@@ -29,7 +29,14 @@ std::string FormatNumericText(int value, int scale, bool showSign);
 // "nan", give 0; numbers beyond the int range give INT_MIN or INT_MAX.
 int ParseNumericText(const char* text, int scale);
 
-// ParseNumericText, then ClampTypedValue unless both limits are -1 (which means none).
+// ClampTypedValue on the exact number typed, before ParseNumericText would bring it into the
+// int range: a number of any length loses its leading digits as a short one does.
+// "99999999999999" at scale 1000 within 1..120000 is 99999999999999000, which keeps 99000
+// (99.000), and "99999999999" within 8..120 keeps 99. A number below the int range is
+// below every minimum; "inf" counts as the largest int.
+int ClampTypedText(const char* text, int scale, int minimum, int maximum);
+
+// ParseNumericText when both limits are -1 (which means none), else ClampTypedText.
 int ParseLimitedValue(const char* text, int scale, int minimum, int maximum);
 
 }  // namespace zelvo

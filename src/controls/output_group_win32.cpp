@@ -19,7 +19,7 @@ GroupResult OutputGroupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*l
     // A buffer of its own: a cancelled dialog leaves the box and the caller's path alone.
     char chosen[kPathSize] = {};
     GetDlgItemTextA(dialog, group.editId, chosen, kPathSize);
-    if (ChooseSaveFile(chosen, group.filter, dialog, 0) == 0) return GroupResult::kHandled;
+    if (ChooseSaveFile(chosen, group.filter, dialog, 0, group.saveDialog) == 0) return GroupResult::kHandled;
     SetDlgItemTextA(dialog, group.editId, chosen);
     return GroupResult::kChanged;
   }

@@ -4,6 +4,7 @@
 // caller's path buffer takes its text only when the Run button (IDOK) arrives.
 #include <windows.h>
 
+#include "controls/file_dialogs_win32.h"
 #include "controls/group_result.h"
 
 namespace zelvo {
@@ -11,7 +12,8 @@ namespace zelvo {
 struct OutputGroup {
   int editId = 0;
   int browseId = 0;
-  const char* filter = nullptr;  // the Save As type list
+  const char* filter = nullptr;                 // the Save As type list
+  FileNameDialog saveDialog = GetSaveFileNameA;  // shows the Save As dialog
 };
 
 // Per-message handler; `path` is a kPathSize buffer. kNotMine when the message is not for

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/path_buffer.h"
+#include "platform/window_win32.h"
 
 namespace zelvo {
 
@@ -15,17 +16,7 @@ namespace {
 const char kCaption[] = "AviSaver";
 const char kNoCanvas[] = "HBITMAPが作れませんでした。";
 
-AviSaver::CompressorChooser gChooser = nullptr;
-
-void ShowFailure(HWND owner, const char* text) { MessageBoxA(owner, text, kCaption, MB_OK); }
-
-// The compressor choice dialog, offering only compressors that take the 24-bit frame
-// format, with the key-frame and data-rate fields.
-BOOL ChooseCompressor(COMPVARS* compressor, BITMAPINFOHEADER* format) {
-  if (gChooser != nullptr) return gChooser(compressor);
-  return ICCompressorChoose(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, format, nullptr,
-                            compressor, nullptr);
-}
+void ShowFailure(HWND owner, const char* text) { OwnedMessageBox(owner, text, kCaption, MB_OK); }
 
 // Kilobytes per second (the dialog's unit, 1 KB = 1024 bytes) to the bytes per second
 // that the compressing stream aims at; saturates instead of wrapping.
@@ -80,14 +71,18 @@ void OpenableName(const char* path, char* name) {
 
 }  // namespace
 
-void AviSaver::SetCompressorChooser(CompressorChooser chooser) { gChooser = chooser; }
+BOOL ChooseCompressorDialog(HWND owner, BITMAPINFOHEADER* format, COMPVARS* compressor) {
+  KeepOwnerDisabled keep(owner);
+  return ICCompressorChoose(owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, format, nullptr, compressor,
+                            nullptr);
+}
 
 int AviSaver::LibraryUses() { return AviFileLibrary::Count(); }
 
 AviSaver::~AviSaver() { Close(); }
 
 bool AviSaver::Open(int width, int height, const char* path, int scale, int rate) {
-  return Open(nullptr, width, height, path, scale, rate) != nullptr;
+  return Open(owner_, width, height, path, scale, rate) != nullptr;
 }
 
 HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scale, int rate) {
@@ -105,7 +100,7 @@ HDC AviSaver::Open(HWND owner, int width, int height, const char* path, int scal
   AviFile file;
   AviStream stream;
   AviStream compressed;
-  if (!ChooseCodec()) return nullptr;
+  if (!ChooseCodec(owner)) return nullptr;
   try {
     path_ = path;
   } catch (const std::bad_alloc&) {
@@ -144,14 +139,14 @@ bool AviSaver::SetFrameFormat(int width, int height, int scale, int rate) {
   return true;
 }
 
-bool AviSaver::ChooseCodec() {
+bool AviSaver::ChooseCodec(HWND owner) {
   // Full frames preselected, so accepting the dialog as it opens writes uncompressed video.
   compressor_ = {};
   compressor_.cbSize = sizeof(COMPVARS);
   compressor_.dwFlags = ICMF_COMPVARS_VALID;
   compressor_.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
   compressor_.lQ = ICQUALITY_DEFAULT;
-  if (!ChooseCompressor(&compressor_, &format_)) return false;
+  if (!chooser_(owner, &format_, &compressor_)) return false;
 
   streamInfo_.fccHandler = compressor_.fccHandler;
   compressOptions_ = {};
@@ -251,8 +246,13 @@ bool AviSaver::WriteFrame() {
     pastSizeLimit_ = true;
     return false;
   }
+  // Full frames are key frames each. A compressor's frame is one only where the compressing
+  // stream asked it for one (every dwKeyFrameEvery frames): the stream adds the flag to the
+  // index itself, and a flag given here would mark every frame as a key frame, so that a
+  // player seeking to one that needs the frames before it would show garbage.
+  const DWORD keyFrame = fullFrames ? AVIIF_KEYFRAME : 0;
   LONG written = 0;
-  if (AVIStreamWrite(compressedStream_.get(), n, 1, bits, frameBytes_, AVIIF_KEYFRAME, nullptr, &written) != 0) {
+  if (AVIStreamWrite(compressedStream_.get(), n, 1, bits, frameBytes_, keyFrame, nullptr, &written) != 0) {
     return false;
   }
   // The bytes the file holds for this frame, asked of the file's own stream: a

@@ -15,19 +15,28 @@
 
 namespace zelvo {
 
+// Asks for the compressor: `compressor` arrives preset (full frames, the default quality)
+// and leaves with the choice and its settings. TRUE when accepted, FALSE when cancelled.
+// `format` is the frame format the codec will be given; `owner` is the window the choice
+// belongs to (null: none).
+using CompressorChooser = BOOL (*)(HWND owner, BITMAPINFOHEADER* format, COMPVARS* compressor);
+
+// The system's compressor choice dialog, offering the compressors that take `format`, with
+// the key-frame and data-rate fields; modal over `owner`, which stays disabled if it was.
+BOOL ChooseCompressorDialog(HWND owner, BITMAPINFOHEADER* format, COMPVARS* compressor);
+
 class AviSaver : public FrameWriter {
  public:
-  // Stands in for the compressor choice dialog: fills the preset record and returns TRUE
-  // for "accepted", FALSE for "cancelled". Null restores the real dialog.
-  using CompressorChooser = BOOL (*)(COMPVARS* compressor);
-  static void SetCompressorChooser(CompressorChooser chooser);
   // AVIFileInit calls of all writers not yet matched by their AVIFileExit.
   static int LibraryUses();
   // Video for Windows writes AVI 1.0 files, whose offsets end at 2 GiB: past it AVIFile
   // drops every later write and the index, and the file is lost.
   static constexpr std::uint64_t kAviSizeLimit = std::uint64_t{1} << 31;
 
-  AviSaver() = default;
+  // `owner` owns the compressor dialog and the writer's messages when the job opens the
+  // writer through FrameWriter (null: none, as in a batch); `chooser` asks for the codec.
+  explicit AviSaver(HWND owner = nullptr, CompressorChooser chooser = ChooseCompressorDialog)
+      : owner_(owner), chooser_(chooser) {}
   ~AviSaver() override;
   AviSaver(const AviSaver&) = delete;
   AviSaver& operator=(const AviSaver&) = delete;
@@ -73,11 +82,13 @@ class AviSaver : public FrameWriter {
   // its stream and compressing stream, and the canvas. Each failing step has shown its
   // message; what it acquired is released on its way out.
   bool SetFrameFormat(int width, int height, int scale, int rate);
-  bool ChooseCodec();
+  bool ChooseCodec(HWND owner);
   bool OpenStreams(HWND owner, const char* path, AviFile* file, AviStream* stream, AviStream* compressed);
   bool CreateCanvas(HWND owner, DibSection* bitmap, MemoryDc* memoryDc);
   bool ReleaseStreamsAndFile();
 
+  const HWND owner_;
+  const CompressorChooser chooser_;
   // Close releases these in turn: the compressing stream, the stream and the file (which
   // completes it), the canvas (its DC gives the bitmap back first), the codec, the
   // library. Declared in the reverse order, so that the owners alone would release them

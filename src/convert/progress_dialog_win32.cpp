@@ -16,6 +16,7 @@ const char kProgressFormat[] = "%d/%d 終了";
 
 // What the worker's WM_USER posts carry (wParam).
 constexpr WPARAM kStatusText = 1;
+constexpr WPARAM kCaptionText = 2;
 constexpr WPARAM kStep = 3;
 
 // One posted text. The worker makes it and releases it into PostMessage; the dialog
@@ -40,7 +41,7 @@ std::unique_ptr<PostedText> AdoptPostedText(LPARAM lParam) {
   return std::unique_ptr<PostedText>(reinterpret_cast<PostedText*>(lParam));
 }
 
-bool IsOwnText(WPARAM code) { return code == kStatusText || code == kStep; }
+bool IsOwnText(WPARAM code) { return code == kStatusText || code == kCaptionText || code == kStep; }
 
 // Posts still queued when the window goes would be dropped with their blocks: adopt them.
 void DiscardPending(HWND dialog) {
@@ -50,16 +51,30 @@ void DiscardPending(HWND dialog) {
   }
 }
 
-// Step, range and position in that order; a bound above 65535 uses the 32-bit range, so
-// the bar of a long job tracks the count instead of wrapping.
-void InitProgressBar(HWND dialog, int id, int high) {
-  SendDlgItemMessageA(dialog, id, PBM_SETSTEP, 1, 0);
-  if (high < 0 || high > 0xffff) {
-    SendDlgItemMessageA(dialog, id, PBM_SETRANGE32, 0, static_cast<LPARAM>(high));
+// The progress bar `id` of `dialog`.
+void SetProgressStep(HWND dialog, int id, int step) { SendDlgItemMessageA(dialog, id, PBM_SETSTEP, step, 0); }
+
+// A bound outside 0..65535 takes the 32-bit range, so the bar of a long job tracks the
+// count instead of wrapping.
+void SetProgressRange(HWND dialog, int id, int low, int high) {
+  if (low < 0 || high < 0 || low > 0xffff || high > 0xffff) {
+    SendDlgItemMessageA(dialog, id, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
   } else {
-    SendDlgItemMessageA(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(0, high));
+    SendDlgItemMessageA(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(low, high));
   }
-  SendDlgItemMessageA(dialog, id, PBM_SETPOS, 0, 0);
+}
+
+void SetProgressPos(HWND dialog, int id, int position) {
+  SendDlgItemMessageA(dialog, id, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void StepProgress(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, PBM_STEPIT, 0, 0); }
+
+// Step, range and position, in that order.
+void InitProgressBar(HWND dialog, int id, int step, int low, int high, int position) {
+  SetProgressStep(dialog, id, step);
+  SetProgressRange(dialog, id, low, high);
+  SetProgressPos(dialog, id, position);
 }
 
 void ShowCount(HWND dialog, int textId, int done, int total) {
@@ -70,10 +85,10 @@ void ShowCount(HWND dialog, int textId, int done, int total) {
 
 }  // namespace
 
-ProgressDialog::ProgressDialog(HINSTANCE instance, const ProgressLayout& layout)
+ProgressState::ProgressState(HINSTANCE instance, const ProgressLayout& layout)
     : instance_(instance), layout_(layout) {}
 
-int ProgressDialog::Run(HWND owner, int total, const ProgressRoutine& routine) {
+int ProgressState::RunProgressDialog(HWND owner, int total, const ProgressRoutine& routine) {
   total_ = total;
   routine_ = &routine;
   started_ = false;
@@ -84,24 +99,28 @@ int ProgressDialog::Run(HWND owner, int total, const ProgressRoutine& routine) {
   // Stays 1 unless a worker runs the routine: a dialog that could not be shown or a thread
   // that could not start must not pass for success.
   result_ = 1;
-  const INT_PTR shown = DialogBoxParamA(instance_, MAKEINTRESOURCEA(layout_.templateId), owner, DialogProc,
-                                        reinterpret_cast<LPARAM>(this));
+  INT_PTR shown = -1;
+  {
+    KeepOwnerDisabled keep(owner);
+    shown = DialogBoxParamA(instance_, MAKEINTRESOURCEA(layout_.templateId), owner, ProgressDialogProc,
+                            reinterpret_cast<LPARAM>(this));
+  }
   dialog_ = nullptr;
   routine_ = nullptr;
   return shown == -1 ? 1 : result_.load();
 }
 
-INT_PTR ProgressDialog::Start(HWND dialog) {
+INT_PTR ProgressState::Start(HWND dialog) {
   if (started_) return TRUE;
   dialog_ = dialog;
   CenterWindow(dialog, GetParent(dialog));
   if (layout_.barId != 0 || layout_.textId != 0 || total_ != 0) {
-    InitProgressBar(dialog, layout_.barId, total_);
+    InitProgressBar(dialog, layout_.barId, 1, 0, total_, 0);
     ShowCount(dialog, layout_.textId, 0, total_);
   }
   DWORD threadId = 0;
-  const HANDLE thread = threadStarter_ != nullptr ? threadStarter_(WorkerMain, this, &threadId)
-                                                  : CreateThread(nullptr, 0, WorkerMain, this, 0, &threadId);
+  const HANDLE thread = threadStarter_ != nullptr ? threadStarter_(ProgressWorkerMain, this, &threadId)
+                                                  : CreateThread(nullptr, 0, ProgressWorkerMain, this, 0, &threadId);
   if (thread == nullptr) {
     // No worker will ever ask the dialog to close: end it now, as a failure.
     dialog_ = nullptr;
@@ -113,9 +132,9 @@ INT_PTR ProgressDialog::Start(HWND dialog) {
   return TRUE;
 }
 
-INT_PTR CALLBACK ProgressDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK ProgressState::ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-  auto* self = reinterpret_cast<ProgressDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  auto* self = reinterpret_cast<ProgressState*>(GetWindowLongPtrA(dialog, DWLP_USER));
   if (self == nullptr) return FALSE;  // the messages before WM_INITDIALOG
   switch (message) {
     case WM_INITDIALOG:
@@ -151,9 +170,10 @@ INT_PTR CALLBACK ProgressDialog::DialogProc(HWND dialog, UINT message, WPARAM wP
   }
 }
 
-DWORD WINAPI ProgressDialog::WorkerMain(LPVOID parameter) {
-  auto* self = static_cast<ProgressDialog*>(parameter);
-  // Taken before the routine: once workerDone_ is set, Run may return and this object go.
+DWORD WINAPI ProgressState::ProgressWorkerMain(LPVOID parameter) {
+  auto* self = static_cast<ProgressState*>(parameter);
+  // Taken before the routine: once workerDone_ is set, RunProgressDialog may return and
+  // this object go.
   const HWND dialog = self->dialog_;
   self->result_ = *self->routine_ ? (*self->routine_)() : 1;
   self->workerDone_ = true;
@@ -161,28 +181,35 @@ DWORD WINAPI ProgressDialog::WorkerMain(LPVOID parameter) {
   return 0;
 }
 
-void ProgressDialog::PostText(WPARAM code, const char* text) {
+void ProgressState::PostText(WPARAM code, const char* text) {
   std::unique_ptr<PostedText> block = MakePostedText(text);
   const HWND dialog = dialog_;
   if (block == nullptr || dialog == nullptr) return;
   if (PostMessageA(dialog, WM_USER, code, reinterpret_cast<LPARAM>(block.get()))) block.release();
 }
 
-void ProgressDialog::ShowPosted(HWND dialog, WPARAM code, const char* text) const {
+void ProgressState::ShowPosted(HWND dialog, WPARAM code, const char* text) const {
   if (code == kStatusText) {
     SetDlgItemTextA(dialog, layout_.statusId, text);
+  } else if (code == kCaptionText) {
+    SetWindowTextA(dialog, text);
   } else {
-    SendDlgItemMessageA(dialog, layout_.barId, PBM_STEPIT, 0, 0);
+    StepProgress(dialog, layout_.barId);
     SetDlgItemTextA(dialog, layout_.textId, text);
   }
 }
 
-void ProgressDialog::PostStatusText(const char* text) {
+void ProgressState::PostStatusText(const char* text) {
   if (abortRequested_) return;
   PostText(kStatusText, text);
 }
 
-void ProgressDialog::PostProgressStep() {
+void ProgressState::PostCaptionText(const char* text) {
+  if (abortRequested_) return;
+  PostText(kCaptionText, text);
+}
+
+void ProgressState::PostProgressStep() {
   if (abortRequested_) return;
   const int done = ++framesDone_;
   char text[100];

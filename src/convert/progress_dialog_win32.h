@@ -1,10 +1,14 @@
 #pragma once
 // One long task on a worker thread behind a small modal dialog: the item under way, a
-// count of finished items on a bar and in a text, and an abort button. A ProgressDialog
-// is the whole state of one such dialog: DialogBoxParam hands it to the dialog procedure
-// as lParam and CreateThread to the worker as its parameter. The worker talks to the
-// dialog only by posted messages and sees the rest through atomics; the dialog never
-// calls into the worker.
+// count of finished items on a bar and in a text, and an abort button. A ProgressState is
+// the whole state of one such dialog: DialogBoxParam hands it to the dialog procedure as
+// lParam and CreateThread to the worker as its parameter. The worker talks to the dialog
+// only by posted messages and sees the rest through atomics; the dialog never calls into
+// the worker.
+//
+// The posted messages are WM_USER with wParam 1 (the status text), 2 (the dialog's new
+// caption) or 3 (one item more done: the bar steps and the count text changes); lParam
+// is a text block the dialog takes over.
 #include <windows.h>
 
 #include <atomic>
@@ -25,20 +29,21 @@ struct ProgressLayout {
 // Stands in for CreateThread when starting the worker.
 using ProgressThreadStarter = HANDLE (*)(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD* threadId);
 
-class ProgressDialog {
+class ProgressState {
  public:
-  ProgressDialog(HINSTANCE instance, const ProgressLayout& layout);
-  ProgressDialog(const ProgressDialog&) = delete;
-  ProgressDialog& operator=(const ProgressDialog&) = delete;
+  ProgressState(HINSTANCE instance, const ProgressLayout& layout);
+  ProgressState(const ProgressState&) = delete;
+  ProgressState& operator=(const ProgressState&) = delete;
 
   // Shows the dialog modally over `owner` (may be null), runs `routine` on a new thread
   // and returns its result once the dialog has ended: the routine's own result, or 1
   // when the dialog could not be shown or no worker thread started (the routine never
   // ran). The bar counts 0 to `total`.
-  int Run(HWND owner, int total, const ProgressRoutine& routine);
+  int RunProgressDialog(HWND owner, int total, const ProgressRoutine& routine);
 
   // For the routine, on the worker thread. Nothing is shown any more once abort was asked.
   void PostStatusText(const char* text);
+  void PostCaptionText(const char* text);
   void PostProgressStep();
   // True once the abort button, Esc, or a WM_CLOSE that the worker did not send asked the
   // routine to stop; stays so after Run until the next Run.
@@ -49,8 +54,8 @@ class ProgressDialog {
   void SetThreadStarter(ProgressThreadStarter starter) { threadStarter_ = starter; }
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-  static DWORD WINAPI WorkerMain(LPVOID parameter);
+  static INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  static DWORD WINAPI ProgressWorkerMain(LPVOID parameter);
   INT_PTR Start(HWND dialog);
   void PostText(WPARAM code, const char* text);
   void ShowPosted(HWND dialog, WPARAM code, const char* text) const;

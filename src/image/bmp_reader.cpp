@@ -21,6 +21,7 @@ constexpr std::uint32_t kLargestHeaderSize = 124;  // BITMAPV5HEADER
 // The header area read in one go: the file header, the largest header and a full table.
 // Bit-field masks after a 40-byte header (at most 16 bytes) lie inside it as well.
 constexpr std::size_t kStagingSize = kFileHeaderSize + kLargestHeaderSize + 256 * 4;
+using BmpStaging = std::uint8_t[kStagingSize];
 constexpr std::size_t kMaskOffset = kFileHeaderSize + kDibHeaderSize;
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -155,7 +156,7 @@ FrameFailure ParseHeaderArea(const std::uint8_t* staging, std::size_t got, BmpLa
 FrameRead ReadError() { return FrameRead::Failed(FrameFailure::kUnreadable, errno != 0 ? errno : EIO); }
 
 FrameRead ReadHeaderArea(ByteSource& source, BmpLayout* layout) {
-  std::uint8_t staging[kStagingSize] = {};
+  BmpStaging staging = {};
   errno = 0;
   std::int64_t got = source.ReadAt(0, staging, sizeof staging);
   if (got < 0) return ReadError();
@@ -544,7 +545,7 @@ std::string BmpFileName(const char* path) {
 }
 
 bool LooksLikeBmp(ReadOnlyFile& file) {
-  std::uint8_t staging[kStagingSize];
+  BmpStaging staging;
   if (!file.Seek(0)) return false;
   std::int64_t got = file.Read(staging, sizeof staging);
   return got > 54 && staging[0] == 'B' && staging[1] == 'M';

@@ -43,4 +43,19 @@ void CenterWindow(HWND window, HWND parent) {
   SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+int OwnedMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
+  KeepOwnerDisabled keep(owner);
+  return MessageBoxA(owner, text, caption, type);
+}
+
+void ReturnFocus(HWND dialog, HWND focus) {
+  if (!IsWindowVisible(dialog) || !IsWindowEnabled(dialog)) return;
+  SetForegroundWindow(dialog);
+  SetActiveWindow(dialog);
+  if (focus != nullptr && IsChild(dialog, focus) && IsWindowVisible(focus) && IsWindowEnabled(focus)) {
+    // As the dialog manager moves the focus: a push button taking it becomes the default.
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+  }
+}
+
 }  // namespace zelvo

@@ -198,6 +198,20 @@ TEST(NumericRules, LimitedReadClampsUnlessBothLimitsAreMinusOne) {
       {"150", 0, 8, 120, 50},
       {"150", 0, -1, -1, 150},  // no limits
       {"150", 0, -1, 50, 50},   // only both -1 mean none
+      {"200", 1000, 1, 120000, 1},  // 200000: five digits left are 0, raised to the minimum
+      // Numbers past the int range lose their leading digits as short ones do.
+      {"99999999999999", 1000, 1, 120000, 99000},
+      {"99999999999.5", 1000, 1, 120000, 99500},
+      {"123456789012345678901234567890", 1000, 1, 120000, 90000},
+      {"1e20", 1000, 1, 120000, 1},
+      {"0x1p40", 1000, 1, 120000, 76000},  // 2^40 x 1000 = 1099511627776000
+      {"12345678901.2345", 3, 1, 1000, 703},
+      {"99999999999", 0, 8, 120, 99},
+      {"4294967296", 0, 8, 120, 96},
+      {"99999999999999", 1000, 0, 0, 0},  // a run ending at 0
+      {"99999999999999", 0, -3, -1, -1},  // a maximum below 1 has no digits to keep
+      {"-99999999999999", 1000, 1, 120000, 1},
+      {"inf", 1000, 1, 120000, 83647},  // no digits: the largest int's
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseLimitedValue(c.text, c.scale, c.minimum, c.maximum), c.expected)

@@ -30,6 +30,33 @@ check "ffprobe: 5 frames" test "$(field "$avi" nb_read_frames)" = 5
 check "ffprobe: title VIDEO" test "$(field "$avi" TAG:title)" = VIDEO
 check "ffmpeg decodes the frames the canvas held" cmp -s <(decode_rgb "$avi") "$work/accept/dialog.rgb"
 
+# --- the test compressor chosen, with a key frame every 5, quality 5000, 300 KB/s -------
+# The writer hands the choice to the compressing stream, which hands it to the codec: the
+# codec's log says what arrived, the index where the key frames are.
+if register_test_codec; then
+  mkdir "$work/codec"
+  run_tests "$work/codec" codec 'RealCompressorDialog.ChosenCodecGetsTheKeyFrameRateQualityAndDataRate' &
+  pid=$!
+  check "the test compressor is chosen in the compressor dialog" auto choose-compressor "Zelvo test codec"
+  wait $pid
+  status=$?
+  check "the writer test with the test compressor passes" test $status -eq 0
+  [ $status -eq 0 ] || tail -n 20 "$work/codec.log"
+  avi="$work/codec/codec.avi"
+  check "ffprobe: zlib, 37x20, 12 frames" test \
+    "$(field "$avi" codec_name) $(field "$avi" width)x$(field "$avi" height) $(field "$avi" nb_read_frames)" = "zlib 37x20 12"
+  check "strh: the chosen codec's FOURCC ZLIB" test "$(stream_handler "$avi")" = ZLIB
+  check "ffmpeg decodes every frame as the canvas held it" cmp -s <(decode_rgb "$avi") "$work/codec/codec.rgb"
+  check "key frames every 5 frames: 0, 5 and 10" test "$(key_frames "$avi")" = "0 5 10"
+  check "the codec was handed quality 5000, key frames every 5, 300 KB/s as 307200 bytes per second" \
+    grep -qx 'frames-info quality=5000 keyrate=5 datarate=307200 rate=15000 scale=1000' "$codec_log"
+  check "every frame was compressed at quality 5000, key frames where asked" test \
+    "$(sed -n 's/^frame=\([0-9]*\) key=1 quality=5000 .*/\1/p' "$codec_log" | tr '\n' ' ')" = "0 5 10 " -a \
+    "$(grep -c '^frame=[0-9]* key=0 quality=5000 ' "$codec_log")" = 9
+  check "the first frame is asked for its share of the data rate: 307200 x 1000 / 15000 bytes" \
+    grep -q '^frame=0 key=1 quality=5000 request=20480 ' "$codec_log"
+fi
+
 # --- the dialog cancelled: nothing created ----------------------------------------
 mkdir "$work/cancel"
 run_tests "$work/cancel" cancel 'RealCompressorDialog.CancelledCreatesNothing' &

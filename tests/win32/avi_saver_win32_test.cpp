@@ -42,7 +42,7 @@ COMPVARS gSeenPreset;
 int gChooserCalls = 0;
 LONG gChosenKey = 0, gChosenRate = 0, gChosenQuality = ICQUALITY_DEFAULT;
 
-BOOL AcceptChooser(COMPVARS* compressor) {
+BOOL AcceptChooser(HWND, BITMAPINFOHEADER*, COMPVARS* compressor) {
   gSeenPreset = *compressor;
   ++gChooserCalls;
   compressor->lKey = gChosenKey;
@@ -51,23 +51,19 @@ BOOL AcceptChooser(COMPVARS* compressor) {
   return TRUE;
 }
 
-BOOL CancelChooser(COMPVARS* compressor) {
+BOOL CancelChooser(HWND, BITMAPINFOHEADER*, COMPVARS* compressor) {
   gSeenPreset = *compressor;
   ++gChooserCalls;
   return FALSE;
 }
 
-struct ChooserScope {
-  explicit ChooserScope(AviSaver::CompressorChooser chooser, LONG key = 0, LONG rate = 0,
-                        LONG quality = ICQUALITY_DEFAULT) {
-    gChooserCalls = 0;
-    gChosenKey = key;
-    gChosenRate = rate;
-    gChosenQuality = quality;
-    AviSaver::SetCompressorChooser(chooser);
-  }
-  ~ChooserScope() { AviSaver::SetCompressorChooser(nullptr); }
-};
+// What AcceptChooser answers next; resets the count of choices.
+void ChooseNext(LONG key = 0, LONG rate = 0, LONG quality = ICQUALITY_DEFAULT) {
+  gChooserCalls = 0;
+  gChosenKey = key;
+  gChosenRate = rate;
+  gChosenQuality = quality;
+}
 
 // ---- files ------------------------------------------------------------------------
 
@@ -182,11 +178,11 @@ TEST(AviSaver, FullFramesFileReadsBackFrameForFrame) {
   OutputFolder out;
   for (const SizeCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    ChooserScope chooser(AcceptChooser);
+    ChooseNext();
     const std::string path = out.File("full_" + std::to_string(c.width) + "x" + std::to_string(c.height) + ".avi");
     std::vector<std::vector<std::uint8_t>> written;
     {
-      AviSaver saver;
+      AviSaver saver(nullptr, AcceptChooser);
       HDC dc = saver.Open(nullptr, c.width, c.height, path.c_str(), c.scale, c.rate);
       ASSERT_NE(dc, nullptr);
       EXPECT_EQ(dc, saver.canvasDc());
@@ -215,9 +211,9 @@ TEST(AviSaver, FullFramesFileReadsBackFrameForFrame) {
 }
 
 TEST(AviSaver, PresetsFullFramesBeforeTheChoice) {
-  ChooserScope chooser(AcceptChooser);
+  ChooseNext();
   OutputFolder out;
-  AviSaver saver;
+  AviSaver saver(nullptr, AcceptChooser);
   ASSERT_NE(saver.Open(nullptr, 3, 2, out.File("preset.avi").c_str(), 1000, 15000), nullptr);
   EXPECT_EQ(gSeenPreset.cbSize, static_cast<LONG>(sizeof(COMPVARS)));
   EXPECT_EQ(gSeenPreset.dwFlags, static_cast<DWORD>(ICMF_COMPVARS_VALID));
@@ -247,8 +243,8 @@ TEST(AviSaver, CompressionOptionsFollowTheChoice) {
   OutputFolder out;
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(c.kilobytes);
-    ChooserScope chooser(AcceptChooser, c.key, c.kilobytes, c.quality);
-    AviSaver saver;
+    ChooseNext(c.key, c.kilobytes, c.quality);
+    AviSaver saver(nullptr, AcceptChooser);
     ASSERT_NE(saver.Open(nullptr, 4, 4, out.File("options.avi").c_str(), 1000, 15000), nullptr);
     const AVICOMPRESSOPTIONS& o = saver.compressOptions();
     EXPECT_EQ(o.fccType, streamtypeVIDEO);
@@ -263,11 +259,11 @@ TEST(AviSaver, CompressionOptionsFollowTheChoice) {
 }
 
 TEST(AviSaver, CancelledChoiceCreatesNothingAndSaysNothing) {
-  ChooserScope chooser(CancelChooser);
+  ChooseNext();
   MessageWatch messages;
   OutputFolder out;
   const std::string path = out.File("cancelled.avi");
-  AviSaver saver;
+  AviSaver saver(nullptr, CancelChooser);
   EXPECT_EQ(saver.Open(nullptr, 8, 8, path.c_str(), 1000, 15000), nullptr);
   EXPECT_EQ(gChooserCalls, 1);
   EXPECT_FALSE(FileExists(path));
@@ -276,9 +272,9 @@ TEST(AviSaver, CancelledChoiceCreatesNothingAndSaysNothing) {
 }
 
 TEST(AviSaver, WriteFrameOutsideAnOpenFileWritesNothing) {
-  ChooserScope chooser(AcceptChooser);
+  ChooseNext();
   OutputFolder out;
-  AviSaver saver;
+  AviSaver saver(nullptr, AcceptChooser);
   EXPECT_FALSE(saver.WriteFrame());
   EXPECT_EQ(saver.nextFrame(), 0);
   ASSERT_TRUE(saver.Open(2, 2, out.File("closed.avi").c_str(), 1000, 15000));
@@ -290,9 +286,9 @@ TEST(AviSaver, WriteFrameOutsideAnOpenFileWritesNothing) {
 }
 
 TEST(AviSaver, SecondOpenCompletesTheFirstFile) {
-  ChooserScope chooser(AcceptChooser);
+  ChooseNext();
   OutputFolder out;
-  AviSaver saver;
+  AviSaver saver(nullptr, AcceptChooser);
   ASSERT_TRUE(saver.Open(3, 3, out.File("first.avi").c_str(), 1000, 15000));
   EXPECT_TRUE(saver.WriteFrame());
   EXPECT_TRUE(saver.WriteFrame());
@@ -315,8 +311,8 @@ TEST(AviSaver, LibraryUseIsPairedExactlyOnce) {
   const Step steps[] = {
       {"open, close, close",
        [](const std::string& f) {
-         ChooserScope chooser(AcceptChooser);
-         AviSaver s;
+         ChooseNext();
+         AviSaver s(nullptr, AcceptChooser);
          ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
          EXPECT_EQ(AviSaver::LibraryUses(), 1);
          s.Close();
@@ -325,8 +321,8 @@ TEST(AviSaver, LibraryUseIsPairedExactlyOnce) {
        }},
       {"open twice, close twice",
        [](const std::string& f) {
-         ChooserScope chooser(AcceptChooser);
-         AviSaver s;
+         ChooseNext();
+         AviSaver s(nullptr, AcceptChooser);
          ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
          ASSERT_TRUE(s.Open(2, 2, test::JoinPath(f, "b.avi").c_str(), 1000, 15000));
          EXPECT_EQ(AviSaver::LibraryUses(), 1);
@@ -335,25 +331,25 @@ TEST(AviSaver, LibraryUseIsPairedExactlyOnce) {
        }},
       {"two writers, destroyed",
        [](const std::string& f) {
-         ChooserScope chooser(AcceptChooser);
-         AviSaver a, b;
+         ChooseNext();
+         AviSaver a(nullptr, AcceptChooser), b(nullptr, AcceptChooser);
          ASSERT_TRUE(a.Open(2, 2, test::JoinPath(f, "a.avi").c_str(), 1000, 15000));
          ASSERT_TRUE(b.Open(2, 2, test::JoinPath(f, "b.avi").c_str(), 1000, 15000));
          EXPECT_EQ(AviSaver::LibraryUses(), 2);
        }},
       {"cancelled open, then close and destroy",
        [](const std::string& f) {
-         ChooserScope chooser(CancelChooser);
-         AviSaver s;
+         ChooseNext();
+         AviSaver s(nullptr, CancelChooser);
          EXPECT_FALSE(s.Open(2, 2, test::JoinPath(f, "c.avi").c_str(), 1000, 15000));
          EXPECT_EQ(AviSaver::LibraryUses(), 0);
          s.Close();
        }},
       {"failed open, then close",
        [](const std::string& f) {
-         ChooserScope chooser(AcceptChooser);
+         ChooseNext();
          MessageWatch messages;
-         AviSaver s;
+         AviSaver s(nullptr, AcceptChooser);
          EXPECT_FALSE(s.Open(2, 2, test::JoinPath(f, "missing\\d.avi").c_str(), 1000, 15000));
          EXPECT_EQ(AviSaver::LibraryUses(), 0);
          s.Close();
@@ -370,13 +366,13 @@ TEST(AviSaver, LibraryUseIsPairedExactlyOnce) {
 
 // A top-down first frame: the stream gets its true height and bottom-up rows.
 TEST(AviSaver, NegativeHeightBecomesBottomUpFrames) {
-  ChooserScope chooser(AcceptChooser);
+  ChooseNext();
   OutputFolder out;
   const std::string path = out.File("topdown.avi");
   PackedDib image = MakeImage(6, -4, 24);
   std::vector<std::uint8_t> expected;
   {
-    AviSaver saver;
+    AviSaver saver(nullptr, AcceptChooser);
     ASSERT_TRUE(saver.Open(6, -4, path.c_str(), 1000, 15000));
     EXPECT_EQ(saver.frameHeight(), 4);
     EXPECT_EQ(saver.frameBytes(), 20 * 4);
@@ -412,9 +408,9 @@ TEST(AviSaver, FailedOpenShowsItsMessageAndLeavesTheWriterClosed) {
   OutputFolder out;
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.what);
-    ChooserScope chooser(AcceptChooser);
+    ChooseNext();
     MessageWatch messages;
-    AviSaver saver;
+    AviSaver saver(nullptr, AcceptChooser);
     EXPECT_EQ(saver.Open(nullptr, c.width, c.height, out.File(c.file).c_str(), 1000, 15000), nullptr);
     ASSERT_EQ(gMessages.size(), 1u);
     EXPECT_EQ(gMessages[0].caption, "AviSaver");
@@ -474,7 +470,7 @@ LRESULT CALLBACK TestCodecProc(DWORD_PTR, HDRVR, UINT message, LPARAM in, LPARAM
   }
 }
 
-BOOL TestCodecChooser(COMPVARS* compressor) {
+BOOL TestCodecChooser(HWND, BITMAPINFOHEADER*, COMPVARS* compressor) {
   compressor->fccHandler = kTestCodec;
   return TRUE;
 }
@@ -492,9 +488,9 @@ TEST(AviSaverSizeLimit, FullFramesStopAtTheFirstFrameThatWouldPassTheLimit) {
   OutputFolder out;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " under " + std::to_string(c.limit));
-    ChooserScope chooser(AcceptChooser);
+    ChooseNext();
     const std::string path = out.File("limit.avi");
-    AviSaver saver;
+    AviSaver saver(nullptr, AcceptChooser);
     saver.SetSizeLimit(c.limit);
     ASSERT_TRUE(saver.Open(c.width, c.height, path.c_str(), 1000, 15000));
     const std::uint64_t frame = static_cast<std::uint64_t>(saver.frameBytes());
@@ -522,9 +518,9 @@ TEST(AviSaverSizeLimit, CompressedFramesStopAtTheFrameWhoseOutputPassesTheLimit)
   gCompressedFrames = 0;
   OutputFolder out;
   {
-    ChooserScope chooser(TestCodecChooser);
+    ChooseNext();
     MessageWatch messages;
-    AviSaver saver;
+    AviSaver saver(nullptr, TestCodecChooser);
     saver.SetSizeLimit(200000);
     ASSERT_TRUE(saver.Open(64, 48, out.File("limit_codec.avi").c_str(), 1000, 15000));
     EXPECT_EQ(saver.streamInfo().fccHandler, kTestCodec);
@@ -631,33 +627,67 @@ const char* RealDialogMode() {
   return mode != nullptr ? mode : "";
 }
 
+// Writes `frames` random 37x20 frames through the open writer and the pictures ffmpeg
+// should decode from them (top row first, RGB) to `rgb`.
+void WriteRandomFrames(AviSaver& saver, int frames, const std::string& rgb) {
+  const int width = saver.frameWidth(), height = saver.frameHeight();
+  std::ofstream expected(rgb, std::ios::binary);
+  for (int i = 0; i < frames; ++i) {
+    const std::vector<std::uint8_t> canvas = DrawFrame(saver, MakeImage(width, height, 24));
+    ASSERT_TRUE(saver.WriteFrame());
+    const std::size_t stride = static_cast<std::size_t>(CanvasStride(width));
+    for (int y = height - 1; y >= 0; --y) {
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = canvas.data() + static_cast<std::size_t>(y) * stride + 3 * x;
+        const char bytes[3] = {static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])};
+        expected.write(bytes, 3);
+      }
+    }
+  }
+}
+
 TEST(RealCompressorDialog, AcceptedFullFramesWritesTheFrames) {
   if (std::string(RealDialogMode()) != "accept") GTEST_SKIP() << "run by the end-to-end script";
   const char* folder = std::getenv("ZELVO_WIN_TEST_OUT");
   ASSERT_NE(folder, nullptr);
   const std::string path = test::JoinPath(folder, "dialog.avi");
-  const int width = 37, height = 20, frames = 5;
-  std::ofstream expected(test::JoinPath(folder, "dialog.rgb"), std::ios::binary);
   {
     AviSaver saver;
-    ASSERT_NE(saver.Open(nullptr, width, height, path.c_str(), 1000, 15000), nullptr);
+    ASSERT_NE(saver.Open(nullptr, 37, 20, path.c_str(), 1000, 15000), nullptr);
     EXPECT_EQ(saver.streamInfo().fccHandler, kDib);
-    for (int i = 0; i < frames; ++i) {
-      const std::vector<std::uint8_t> canvas = DrawFrame(saver, MakeImage(width, height, 24));
-      ASSERT_TRUE(saver.WriteFrame());
-      const std::size_t stride = static_cast<std::size_t>(CanvasStride(width));
-      for (int y = height - 1; y >= 0; --y) {
-        for (int x = 0; x < width; ++x) {
-          const std::uint8_t* p = canvas.data() + static_cast<std::size_t>(y) * stride + 3 * x;
-          const char rgb[3] = {static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])};
-          expected.write(rgb, 3);
-        }
-      }
-    }
+    WriteRandomFrames(saver, 5, test::JoinPath(folder, "dialog.rgb"));
   }
   const ReadBack back = ReadAvi(path);
   ASSERT_TRUE(back.ok);
-  EXPECT_EQ(back.frames.size(), static_cast<std::size_t>(frames));
+  EXPECT_EQ(back.frames.size(), 5u);
+}
+
+// The real dialog with a key frame every 5 frames, quality 5000 and 300 KB/s preset as a
+// user types them into its fields on Windows: Wine's dialog shows none of these fields and
+// hands back what it was given, so this is how what the writer makes of them reaches the
+// codec chosen in it.
+BOOL RealDialogWithSettings(HWND owner, BITMAPINFOHEADER* format, COMPVARS* compressor) {
+  compressor->lKey = 5;
+  compressor->lQ = 5000;
+  compressor->lDataRate = 300;
+  return ChooseCompressorDialog(owner, format, compressor);
+}
+
+// ZELVO_REAL_COMPRESSOR_DIALOG=codec: the script chooses the test compressor, reads what it
+// was handed from its log and decodes codec.avi against codec.rgb.
+TEST(RealCompressorDialog, ChosenCodecGetsTheKeyFrameRateQualityAndDataRate) {
+  if (std::string(RealDialogMode()) != "codec") GTEST_SKIP() << "run by the end-to-end script";
+  const char* folder = std::getenv("ZELVO_WIN_TEST_OUT");
+  ASSERT_NE(folder, nullptr);
+  AviSaver saver(nullptr, RealDialogWithSettings);
+  ASSERT_NE(saver.Open(nullptr, 37, 20, test::JoinPath(folder, "codec.avi").c_str(), 1000, 15000), nullptr);
+  EXPECT_EQ(saver.streamInfo().fccHandler, mmioFOURCC('Z', 'L', 'I', 'B'));
+  const AVICOMPRESSOPTIONS& o = saver.compressOptions();
+  EXPECT_EQ(o.dwKeyFrameEvery, 5u);
+  EXPECT_EQ(o.dwQuality, 5000u);
+  EXPECT_EQ(o.dwBytesPerSecond, 300u * 1024u);
+  WriteRandomFrames(saver, 12, test::JoinPath(folder, "codec.rgb"));
+  EXPECT_TRUE(saver.Close());
 }
 
 TEST(RealCompressorDialog, CancelledCreatesNothing) {
@@ -678,9 +708,9 @@ TEST(RealCompressorDialog, CancelledCreatesNothing) {
 TEST(AviSaverLimit, WritePastTheFileSizeLimitFails) {
   const char* limited = std::getenv("ZELVO_FILE_SIZE_LIMITED");
   if (limited == nullptr || std::string(limited) != "1") GTEST_SKIP() << "run by the end-to-end script";
-  ChooserScope chooser(AcceptChooser);
+  ChooseNext();
   OutputFolder out;
-  AviSaver saver;
+  AviSaver saver(nullptr, AcceptChooser);
   ASSERT_TRUE(saver.Open(256, 200, out.File("limited.avi").c_str(), 1000, 15000));  // 150 KB frames
   int failed = 0;
   for (int i = 0; i < 20; ++i) {

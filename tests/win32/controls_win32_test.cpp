@@ -1,6 +1,6 @@
 // The dialog's control groups driven through the real main dialog (resource 135) with
 // the messages the system sends: typed text with the modified flag set, scroll codes,
-// dropped files and the file dialogs through their seam.
+// dropped files and the file dialogs through the stand-ins the dialog's record hands in.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -71,16 +71,16 @@ class ControlsTest : public ::testing::Test {
     app_.instance = GetModuleHandleA(nullptr);
     fake = FakeDialog();
     jobsStarted = reports = 0;
-    SetMainDialogActions(RecordJob, RecordReport);
-    SetFileNameDialogs(FakeFileDialog, FakeFileDialog);
+    app_.startJob = RecordJob;
+    app_.report = RecordReport;
+    app_.openDialog = FakeFileDialog;
+    app_.saveDialog = FakeFileDialog;
     dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                                  MainDialogProc, reinterpret_cast<LPARAM>(&app_));
     ASSERT_NE(dialog_, nullptr);
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
-    SetMainDialogActions(nullptr, nullptr);
-    SetFileNameDialogs(nullptr, nullptr);
   }
 
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
@@ -110,7 +110,7 @@ class ControlsTest : public ::testing::Test {
   }
   // The input group's own result for a message, as the main dialog describes the group.
   GroupResult InputGroup(UINT message, WPARAM wParam, LPARAM lParam) {
-    return InputGroupProc(dialog_, message, wParam, lParam, MainInputGroup(), &app_);
+    return InputGroupProc(dialog_, message, wParam, lParam, MainInputGroup(app_), &app_);
   }
   // A drop block as the shell builds it, at `point` in the dialog's client coordinates.
   HGLOBAL DropBlock(const std::vector<std::string>& files, POINT point) {
@@ -232,6 +232,8 @@ TEST_F(ControlsTest, TypedRateMovesTheBarKeepsTheTextAndIsStoredOnRun) {
       {"999", 99000, 99000, "99.000"},
       {"", 1, 1, "0.001"},
       {"0.0004", 1, 1, "0.001"},
+      {"200", 1, 1, "0.001"},
+      {"99999999999999", 99000, 99000, "99.000"},  // the digits typed, not what an int keeps
   };
   for (const Case& c : cases) {
     app_.frameRate = 15000;
@@ -285,7 +287,7 @@ TEST_F(ControlsTest, NumberPairShowsTextFormsBySignAndScale) {
 TEST_F(ControlsTest, EditChangeCountsOnceAfterEachUserEdit) {
   const WPARAM change = MAKEWPARAM(IDC_OUTPUT_PATH, EN_CHANGE);
   auto output = [&](WPARAM wParam) {
-    return OutputGroupProc(dialog_, WM_COMMAND, wParam, 0, MainOutputGroup(), app_.outputPath);
+    return OutputGroupProc(dialog_, WM_COMMAND, wParam, 0, MainOutputGroup(app_), app_.outputPath);
   };
   SetDlgItemTextA(dialog_, IDC_OUTPUT_PATH, "C:\\a.avi");
   EXPECT_EQ(output(change), GroupResult::kHandled) << "text set by the program is no user edit";
@@ -296,7 +298,7 @@ TEST_F(ControlsTest, EditChangeCountsOnceAfterEachUserEdit) {
   EXPECT_EQ(output(MAKEWPARAM(IDOK, BN_CLICKED)), GroupResult::kHandled);
   EXPECT_STREQ(app_.outputPath, "C:\\a.avi");
   EXPECT_EQ(output(MAKEWPARAM(IDC_INPUT_PATH, EN_CHANGE)), GroupResult::kNotMine);
-  EXPECT_EQ(OutputGroupProc(dialog_, WM_HSCROLL, 0, 0, MainOutputGroup(), app_.outputPath), GroupResult::kNotMine);
+  EXPECT_EQ(OutputGroupProc(dialog_, WM_HSCROLL, 0, 0, MainOutputGroup(app_), app_.outputPath), GroupResult::kNotMine);
 }
 
 TEST_F(ControlsTest, OutputBrowseOpensSaveAsOnTheNameWithoutExtension) {
@@ -319,7 +321,7 @@ TEST_F(ControlsTest, OutputBrowseOpensSaveAsOnTheNameWithoutExtension) {
     fake.answer = c.answer;
     SetDlgItemTextA(dialog_, IDC_OUTPUT_PATH, c.box);
     const GroupResult result = OutputGroupProc(dialog_, WM_COMMAND, MAKEWPARAM(IDC_OUTPUT_BROWSE, BN_CLICKED),
-                                               0, MainOutputGroup(), app_.outputPath);
+                                               0, MainOutputGroup(app_), app_.outputPath);
     EXPECT_EQ(result, c.accept ? GroupResult::kChanged : GroupResult::kHandled) << c.box;
     EXPECT_EQ(Text(IDC_OUTPUT_PATH), c.result) << c.box;
     EXPECT_EQ(fake.startName, c.startName);
@@ -357,7 +359,7 @@ TEST_F(ControlsTest, SaveAsPreselectsTheTypeOfThePathsExtension) {
     fake.accept = false;
     char path[kPathSize];
     std::snprintf(path, sizeof path, "%s", c.path);
-    EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, c.index), 0);
+    EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, c.index, FakeFileDialog), 0);
     EXPECT_EQ(fake.seen.nFilterIndex, static_cast<DWORD>(c.preselected)) << c.path;
   }
 }
@@ -385,7 +387,7 @@ TEST_F(ControlsTest, SaveAsAddsTheSelectedTypesExtensionOnlyWhenItFits) {
     char path[kPathSize + 8];
     std::memset(path, 'Z', sizeof path);
     std::snprintf(path, kPathSize, "C:\\start.avi");
-    EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, 0), c.result);
+    EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, 0, FakeFileDialog), c.result);
     EXPECT_EQ(std::string(path), c.expected);
     EXPECT_EQ(path[kPathSize], 'Z') << "nothing written past the path buffer";
   }
@@ -393,14 +395,15 @@ TEST_F(ControlsTest, SaveAsAddsTheSelectedTypesExtensionOnlyWhenItFits) {
   fake = FakeDialog();
   fake.accept = false;
   char path[kPathSize] = "C:\\img\\shot.avi";
-  EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, 0), 0);
+  EXPECT_EQ(ChooseSaveFile(path, filter, dialog_, 0, FakeFileDialog), 0);
   EXPECT_STREQ(path, "C:\\img\\shot");
 }
 
 TEST_F(ControlsTest, OpenDialogStartsEmptyWithAllFilesLast) {
   char path[kPathSize] = "C:\\keep\\this.bmp";
   fake.accept = false;
-  EXPECT_EQ(ChooseOpenFile(path, "BMP (*.BMP)\n*.bmp\nRLE (*.RLE)\n*.rle\nPNG (*.PNG)\n*.png", dialog_, 2), 0);
+  const char* filter = "BMP (*.BMP)\n*.bmp\nRLE (*.RLE)\n*.rle\nPNG (*.PNG)\n*.png";
+  EXPECT_EQ(ChooseOpenFile(path, filter, dialog_, 2, FakeFileDialog), 0);
   EXPECT_EQ(fake.startName, "");
   EXPECT_STREQ(path, "") << "after a cancel the path is empty";
   EXPECT_EQ(fake.seen.nFilterIndex, 2u);
@@ -417,7 +420,7 @@ TEST_F(ControlsTest, OpenDialogStartsEmptyWithAllFilesLast) {
 
   fake = FakeDialog();
   fake.answer = "C:\\chosen.png";
-  EXPECT_NE(ChooseOpenFile(path, "", dialog_, 1), 0);
+  EXPECT_NE(ChooseOpenFile(path, "", dialog_, 1, FakeFileDialog), 0);
   EXPECT_STREQ(path, "C:\\chosen.png");
   const char alone[] = "\x82\xb7\x82\xd7\x82\xc4\x82\xcc\xcc\xa7\xb2\xd9 (*.*)\0*.*\0";
   EXPECT_EQ(std::string(fake.filterList.begin(), fake.filterList.end()), std::string(alone, sizeof alone));
@@ -546,6 +549,7 @@ TEST_F(ControlsSequenceTest, TypedNumbersAreClampedForTheBarAndCountButKeptInThe
       {IDC_FIRST_EDIT, "120", IDC_FIRST_SCROLL, 120, "1"},
       {IDC_LAST_EDIT, "8", IDC_LAST_SCROLL, 8, "113"},  // first 120, last 8: backwards
       {IDC_LAST_EDIT, "121", IDC_LAST_SCROLL, 21, "100"},
+      {IDC_LAST_EDIT, "99999999999", IDC_LAST_SCROLL, 99, "22"},
   };
   for (const Case& c : cases) {
     Type(c.edit, c.typed);
@@ -556,7 +560,7 @@ TEST_F(ControlsSequenceTest, TypedNumbersAreClampedForTheBarAndCountButKeptInThe
   Type(IDC_FIRST_EDIT, "150");
   Run();
   EXPECT_EQ(app_.firstNumber, 50);
-  EXPECT_EQ(app_.lastNumber, 21);
+  EXPECT_EQ(app_.lastNumber, 99);
   EXPECT_EQ(app_.foundFirst, 8);
   EXPECT_EQ(app_.foundLast, 120);
   EXPECT_EQ(std::string(app_.inputPath), Frame("img050.bmp"));
@@ -607,6 +611,39 @@ TEST_F(ControlsSequenceTest, ScrollCodesStepEachRangePairByOneAndTen) {
   }
   // The frame-rate bar is not the group's.
   EXPECT_EQ(InputGroup(WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(Item(IDC_RATE_SCROLL))), GroupResult::kHandled);
+}
+
+// The range bars are narrow: their thumb must leave room in the shaft to show where the
+// number stands and to take page clicks beside it. A thumb that cannot move (a bar too
+// narrow even for the smallest thumb) reports the minimum wherever it is clicked, which
+// must not throw the number back to the run's start.
+TEST_F(ControlsSequenceTest, RangeBarsThumbsShowThePositionAndOneWithoutRoomChangesNothing) {
+  LoadRun();
+  for (int id : {IDC_FIRST_SCROLL, IDC_LAST_SCROLL}) {
+    SCOPED_TRACE(id);
+    auto thumbTop = [&](int value) {
+      SetScrollPos(Item(id), SB_CTL, value, TRUE);
+      SCROLLBARINFO info = {};
+      info.cbSize = sizeof info;
+      EXPECT_TRUE(GetScrollBarInfo(Item(id), OBJID_CLIENT, &info));
+      const int shaft = (info.rcScrollBar.right - info.rcScrollBar.left) - 2 * GetSystemMetrics(SM_CXHSCROLL);
+      EXPECT_GT(info.xyThumbBottom - info.xyThumbTop, 0);
+      EXPECT_LT(info.xyThumbBottom - info.xyThumbTop, shaft);
+      return info.xyThumbTop;
+    };
+    EXPECT_LT(thumbTop(8), thumbTop(120));
+    EXPECT_LE(thumbTop(8), thumbTop(50));
+    EXPECT_LE(thumbTop(50), thumbTop(120));
+  }
+  // A bar without a page gets the system's full-size thumb, which fills this shaft.
+  SCROLLINFO full = {sizeof full, SIF_PAGE, 0, 0, 0, 0, 0};
+  SetScrollInfo(Item(IDC_FIRST_SCROLL), SB_CTL, &full, FALSE);
+  Type(IDC_FIRST_EDIT, "50");
+  Scroll(IDC_FIRST_SCROLL, SB_THUMBTRACK, 8);
+  Scroll(IDC_FIRST_SCROLL, SB_THUMBPOSITION, 8);
+  EXPECT_EQ(Text(IDC_FIRST_EDIT), "50");
+  Scroll(IDC_FIRST_SCROLL, SB_PAGERIGHT);
+  EXPECT_EQ(Text(IDC_FIRST_EDIT), "60");
 }
 
 TEST_F(ControlsSequenceTest, ScrollingWithoutARunDoesNothing) {

@@ -29,7 +29,7 @@ namespace {
 
 int gChoices = 0;
 
-BOOL AcceptFullFrames(COMPVARS*) {
+BOOL AcceptFullFrames(HWND, BITMAPINFOHEADER*, COMPVARS*) {
   ++gChoices;
   return TRUE;
 }
@@ -37,7 +37,7 @@ BOOL AcceptFullFrames(COMPVARS*) {
 // The Windows host with the message boxes scripted: every question answered Yes.
 class ScriptedWindowsHost : public WindowsHost {
  public:
-  ScriptedWindowsHost() : WindowsHost(nullptr, GetModuleHandleA(nullptr)) {}
+  ScriptedWindowsHost() : WindowsHost(nullptr, GetModuleHandleA(nullptr), AcceptFullFrames) {}
   bool AskYesNo(const char*, const std::string& text) override {
     questions.push_back(text);
     return true;
@@ -52,11 +52,7 @@ class ScriptedWindowsHost : public WindowsHost {
 
 class WindowsJob : public ::testing::Test {
  protected:
-  void SetUp() override {
-    gChoices = 0;
-    AviSaver::SetCompressorChooser(AcceptFullFrames);
-  }
-  void TearDown() override { AviSaver::SetCompressorChooser(nullptr); }
+  void SetUp() override { gChoices = 0; }
 
   test::MessageWatch boxes_;  // the writer's own boxes would block the test
 };

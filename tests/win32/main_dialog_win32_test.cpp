@@ -41,8 +41,9 @@ struct JobRecord {
   int foundFirst = 0;
   int foundLast = 0;
   int frameRate = 0;
-  bool pressRunAgain = false;  // a second Run while the job is under way
+  bool pressRunAgain = false;  // a second Run, and Exit, while the job is under way
   bool stateKept = false;      // ... left the state the job works with untouched
+  bool dialogKept = false;     // ... and the dialog open
 } job;
 
 std::vector<std::string> reports;
@@ -67,6 +68,8 @@ int FakeJob(AppState& app, const char* framePath) {
     SendMessageA(runningDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     job.stateKept = app.frameRate == job.frameRate && job.outputPath == app.outputPath &&
                     app.firstNumber == job.firstNumber && job.inputPath == app.inputPath;
+    SendMessageA(runningDialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    job.dialogKept = IsWindowVisible(runningDialog) != FALSE;
   }
   return 0;
 }
@@ -79,7 +82,8 @@ class MainDialogTest : public ::testing::Test {
     app_.instance = GetModuleHandleA(nullptr);
     job = JobRecord();
     reports.clear();
-    SetMainDialogActions(FakeJob, FakeReport);
+    app_.startJob = FakeJob;
+    app_.report = FakeReport;
     dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
                                  MainDialogProc, reinterpret_cast<LPARAM>(&app_));
     ASSERT_NE(dialog_, nullptr);
@@ -87,7 +91,6 @@ class MainDialogTest : public ::testing::Test {
   }
   void TearDown() override {
     if (dialog_ != nullptr) DestroyWindow(dialog_);
-    SetMainDialogActions(nullptr, nullptr);
   }
 
   std::string Text(int id) const {
@@ -271,9 +274,11 @@ TEST_F(MainDialogTest, RunHandsTheControlsOverAndStartsOneJobWithTheDialogDisabl
   Type(IDC_OUTPUT_PATH, "C:\\out\\movie.avi");
   Type(IDC_RATE_EDIT, "29.97");
   job.pressRunAgain = true;
+  ShowWindow(dialog_, SW_SHOW);
   Run();
   EXPECT_EQ(job.calls, 1) << "a Run during the job starts nothing";
   EXPECT_TRUE(job.stateKept);
+  EXPECT_TRUE(job.dialogKept) << "Exit during the job does not end the dialog";
   EXPECT_TRUE(job.pathWasNull);
   EXPECT_FALSE(job.dialogEnabled);
   EXPECT_TRUE(IsWindowEnabled(dialog_));
@@ -316,7 +321,7 @@ TEST_F(MainDialogTest, RunWithAFrameAsTheOutputIsRefusedBeforeAnythingIsWritten)
   test::TempDir folder;
   ASSERT_TRUE(folder.ok());
   for (const char* name : {"pic1.bmp", "pic2.bmp"}) ASSERT_TRUE(folder.AddFile(name, SmallBmp()));
-  SetMainDialogActions(nullptr, FakeReport);
+  app_.startJob = ConvertSequence;
   Type(IDC_INPUT_PATH, folder.Join("pic1.bmp"));
   std::string output = folder.Join("PIC2.BMP");
   Type(IDC_OUTPUT_PATH, output);
@@ -581,6 +586,25 @@ TEST(Resources, ProgressDialogTemplateIsCompiled) {
       {IDC_PROGRESS_TEXT, L"STATIC", L"", 7, 32, 173, 9, WS_GROUP | SS_LEFT},
       {IDC_PROGRESS_STATUS, L"STATIC", L"", 7, 7, 173, 20, WS_GROUP | SS_LEFT},
   });
+}
+
+// Wine draws the caption buttons (minimise, close) with its Marlett font; a prefix
+// without it shows them as the letters "0 1 r".
+TEST(Resources, CaptionButtonsHaveTheirMarlettFont) {
+  LOGFONTA wanted = {};
+  wanted.lfHeight = -16;
+  wanted.lfCharSet = SYMBOL_CHARSET;
+  std::strcpy(wanted.lfFaceName, "Marlett");
+  const HFONT font = CreateFontIndirectA(&wanted);
+  ASSERT_NE(font, nullptr);
+  const HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
+  char face[LF_FACESIZE] = {};
+  GetTextFaceA(dc, sizeof face, face);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(font);
+  EXPECT_STREQ(face, "Marlett");
 }
 
 TEST(Resources, IconGroupHasA32And16PixelSixteenColourImage) {

@@ -1,6 +1,6 @@
 // The progress dialog under Wine with routines of the tests' own: each routine looks at the
 // real dialog from the worker thread (texts, bar, owner) while it runs, records what it
-// saw, and the test checks the record after the dialog's Run has returned.
+// saw, and the test checks the record after RunProgressDialog has returned.
 #include "convert/progress_dialog_win32.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@ namespace zelvo {
 namespace {
 
 DWORD gDialogThread = 0;
-// The dialog of the running script; kept after Run for what it says then.
-std::unique_ptr<ProgressDialog> gProgress;
+// The dialog of the running script; kept after RunProgressDialog for what it says then.
+std::unique_ptr<ProgressState> gProgress;
 
 // The progress dialog of the resources with all of its controls, or with none but the
 // template's.
@@ -31,8 +31,8 @@ ProgressLayout FullLayout(int templateId = IDD_PROGRESS) {
   return layout;
 }
 
-ProgressDialog& NewProgress(const ProgressLayout& layout) {
-  gProgress = std::make_unique<ProgressDialog>(GetModuleHandleA(nullptr), layout);
+ProgressState& NewProgress(const ProgressLayout& layout) {
+  gProgress = std::make_unique<ProgressState>(GetModuleHandleA(nullptr), layout);
   return *gProgress;
 }
 
@@ -47,6 +47,7 @@ struct Seen {
   HWND owner = nullptr;
   bool ownerDisabled = false;
   bool stillOpenAfterClose = false;
+  bool captionShown = false;  // a caption posted by the routine replaced the dialog's
 } gSeen;
 
 struct Script {
@@ -130,6 +131,14 @@ int ScriptedRoutine() {
   PBRANGE range = {};
   SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
   gSeen.barHigh = range.iHigh;
+  char caption[64];
+  std::snprintf(caption, sizeof caption, "%d 枚を変換中", total);
+  gProgress->PostCaptionText(caption);
+  gSeen.captionShown = Eventually([&] {
+    char shown[64] = {};
+    GetWindowTextA(dialog, shown, sizeof shown);
+    return std::string(shown) == caption;
+  });
   if (!Eventually([&] { return Text(dialog, IDC_PROGRESS_TEXT) == Counted(0, total); })) {
     gSeen.everyTextShown = false;
   }
@@ -172,7 +181,7 @@ int RunScript(const Script& script, HWND owner = nullptr) {
   gSeen = Seen();
   gScript = script;
   gDialogThread = GetCurrentThreadId();
-  return NewProgress(FullLayout()).Run(owner, script.total, ScriptedRoutine);
+  return NewProgress(FullLayout()).RunProgressDialog(owner, script.total, ScriptedRoutine);
 }
 
 TEST(ProgressDialog, CountsEveryItemButTheLast) {
@@ -185,6 +194,7 @@ TEST(ProgressDialog, CountsEveryItemButTheLast) {
     EXPECT_EQ(gSeen.calls, 1);
     ASSERT_TRUE(gSeen.dialogFound);
     EXPECT_TRUE(gSeen.everyTextShown);
+    EXPECT_TRUE(gSeen.captionShown);
     EXPECT_EQ(gSeen.lastProgress, Counted(total - 1, total));
     EXPECT_EQ(gSeen.barPosition, total - 1);
     EXPECT_EQ(gSeen.lastStatus, "C:\\シーケンス\\frame" + std::string(total - 1 < 10 ? "000" : "00") +
@@ -247,6 +257,10 @@ TEST(ProgressDialog, OwnerIsDisabledWhileItRunsAndNoOwnerIsAllowed) {
   EXPECT_EQ(gSeen.owner, owner);
   EXPECT_TRUE(gSeen.ownerDisabled);
   EXPECT_TRUE(IsWindowEnabled(owner));
+  // An owner disabled before, as the main dialog is through a job, stays disabled after.
+  EnableWindow(owner, FALSE);
+  EXPECT_EQ(RunScript(script, owner), 0);
+  EXPECT_FALSE(IsWindowEnabled(owner));
   DestroyWindow(owner);
 
   EXPECT_EQ(RunScript(script, nullptr), 0);
@@ -274,10 +288,10 @@ int CountingRoutine() {
 HANDLE NoThread(LPTHREAD_START_ROUTINE, LPVOID, DWORD*) { return nullptr; }
 
 TEST(ProgressDialog, WithoutAWorkerTheDialogEndsAtOnceAsAFailure) {
-  ProgressDialog& progress = NewProgress(FullLayout());
+  ProgressState& progress = NewProgress(FullLayout());
   progress.SetThreadStarter(NoThread);
   gCalls = 0;
-  EXPECT_EQ(progress.Run(nullptr, 3, CountingRoutine), 1);
+  EXPECT_EQ(progress.RunProgressDialog(nullptr, 3, CountingRoutine), 1);
   EXPECT_EQ(gCalls, 0);
 }
 
@@ -285,13 +299,13 @@ TEST(ProgressDialog, RunsTheRoutineWithoutBarOrText) {
   gCalls = 0;
   ProgressLayout bare;
   bare.templateId = IDD_PROGRESS;
-  EXPECT_EQ(NewProgress(bare).Run(nullptr, 0, CountingRoutine), 5);
+  EXPECT_EQ(NewProgress(bare).RunProgressDialog(nullptr, 0, CountingRoutine), 5);
   EXPECT_EQ(gCalls, 1);
 }
 
 TEST(ProgressDialog, MissingTemplateIsAFailureWithoutRunningTheRoutine) {
   gCalls = 0;
-  EXPECT_EQ(NewProgress(FullLayout(9999)).Run(nullptr, 0, CountingRoutine), 1);
+  EXPECT_EQ(NewProgress(FullLayout(9999)).RunProgressDialog(nullptr, 0, CountingRoutine), 1);
   EXPECT_EQ(gCalls, 0);
 }
 
@@ -309,7 +323,7 @@ int WaitForAbortRoutine() {
 TEST(OutsideProgressDialog, StopsWhenAskedFromOutside) {
   const char* mode = std::getenv("ZELVO_OUTSIDE_PROGRESS");
   if (mode == nullptr || std::string(mode) != "1") GTEST_SKIP() << "run by the end-to-end script";
-  EXPECT_EQ(NewProgress(FullLayout()).Run(nullptr, 3, WaitForAbortRoutine), 2);
+  EXPECT_EQ(NewProgress(FullLayout()).RunProgressDialog(nullptr, 3, WaitForAbortRoutine), 2);
 }
 
 }  // namespace

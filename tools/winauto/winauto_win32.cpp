@@ -12,8 +12,23 @@
 //                                                 and wait until it has gone
 //   winauto accept-compressor                     full frames and OK in the compressor
 //                                                 choice dialog; cancel-compressor cancels
+//   winauto choose-compressor ITEM                the compressor whose name contains ITEM
+//                                                 and OK in the compressor choice dialog
+//   winauto compressor-owner                      the compressor choice dialog's owner:
+//                                                 its title, then 1 or 0 for "the dialog's
+//                                                 centre lies on the owner" and "the owner
+//                                                 is enabled", tab-separated
+//   winauto state TITLE                           the window's enabled, foreground and
+//                                                 active state (1 or 0) and the id of the
+//                                                 control that has its thread's focus
+//                                                 (0: none), tab-separated
 //   winauto key TITLE ESC|ENTER                   a key press on the window's focus
 //   winauto close TITLE                           ask the window to close (WM_CLOSE)
+//   winauto rect TITLE ID                         a control's screen rectangle: left top
+//                                                 right bottom (ID 0: the window's)
+//   winauto shaft TITLE ID                        a horizontal scroll bar's shaft on the
+//                                                 screen, between its arrows: left right
+//                                                 middle-y
 //   winauto text TITLE ID                         print a control's text (ID 0: the title)
 //   winauto type TITLE ID TEXT                    replace an edit box's text as typing does
 //   winauto message TITLE                         print the text of the message box titled TITLE
@@ -196,6 +211,20 @@ HWND FindControl(HWND parent, const std::wstring& which) {
   return partial;
 }
 
+// The index of the first combo box item whose text contains `wanted`, or -1.
+LRESULT FindComboItem(HWND combo, const std::wstring& wanted) {
+  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length < 0) continue;
+    std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item[0]));
+    item.resize(static_cast<std::size_t>(length));
+    if (item.find(wanted) != std::wstring::npos) return i;
+  }
+  return -1;
+}
+
 void PostCommand(HWND dialog, int id, int code, HWND control) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
 }
@@ -208,8 +237,9 @@ int Fail(const std::wstring& what) {
 int Usage() {
   Print(L"usage: winauto list | controls TITLE | wait-window TITLE SECONDS | wait-gone TITLE SECONDS |"
         L" click TITLE BUTTON | select TITLE COMBO-ID ITEM | answer-yes|answer-no|answer-ok TITLE |"
-        L" accept-compressor | cancel-compressor |"
-        L" key TITLE ESC|ENTER | close TITLE | text TITLE ID | type TITLE ID TEXT | message TITLE");
+        L" accept-compressor | cancel-compressor | choose-compressor ITEM | compressor-owner | state TITLE |"
+        L" key TITLE ESC|ENTER | close TITLE | rect TITLE ID | shaft TITLE ID | text TITLE ID |"
+        L" type TITLE ID TEXT | message TITLE");
   return 2;
 }
 
@@ -228,19 +258,34 @@ int Run(const std::vector<std::wstring>& args) {
     EnumWindows(ListTopLevel, 0);
     return 0;
   }
-  if (command == L"accept-compressor" || command == L"cancel-compressor") {
+  if (command == L"accept-compressor" || command == L"cancel-compressor" || command == L"choose-compressor") {
+    if (command == L"choose-compressor" && args.size() < 2) return Usage();
     HWND dialog = WaitTopLevel(L"", TimeoutSeconds(), IsCompressorDialog);
     if (dialog == nullptr) return Fail(L"no compressor choice dialog");
-    if (command == L"accept-compressor") {
+    if (command == L"cancel-compressor") {
+      PostCommand(dialog, IDCANCEL, BN_CLICKED, GetDlgItem(dialog, IDCANCEL));
+    } else {
       // Full frames are the list's first entry; the choice is made as the user would.
       HWND list = GetDlgItem(dialog, kCompressorList);
-      SendMessageW(list, CB_SETCURSEL, 0, 0);
+      const LRESULT item = command == L"accept-compressor" ? 0 : FindComboItem(list, args[1]);
+      if (item < 0) return Fail(L"the compressor dialog offers no \"" + args[1] + L"\"");
+      SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
       PostCommand(dialog, kCompressorList, CBN_SELCHANGE, list);
       PostCommand(dialog, IDOK, BN_CLICKED, GetDlgItem(dialog, IDOK));
-    } else {
-      PostCommand(dialog, IDCANCEL, BN_CLICKED, GetDlgItem(dialog, IDCANCEL));
     }
     return WaitGone(dialog, TimeoutSeconds()) ? 0 : Fail(L"the compressor dialog stayed open");
+  }
+  if (command == L"compressor-owner") {
+    HWND dialog = WaitTopLevel(L"", TimeoutSeconds(), IsCompressorDialog);
+    if (dialog == nullptr) return Fail(L"no compressor choice dialog");
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    RECT own = {}, area = {};
+    GetWindowRect(dialog, &own);
+    const bool over = owner != nullptr && GetWindowRect(owner, &area) &&
+                      PtInRect(&area, POINT{(own.left + own.right) / 2, (own.top + own.bottom) / 2});
+    Print((owner != nullptr ? WindowText(owner) : std::wstring()) + L"\t" + (over ? L"1" : L"0") + L"\t" +
+          (owner != nullptr && IsWindowEnabled(owner) ? L"1" : L"0"));
+    return 0;
   }
   if (args.size() < 2) return Usage();
   const std::wstring& title = args[1];
@@ -274,6 +319,16 @@ int Run(const std::vector<std::wstring>& args) {
       std::swprintf(id, 16, L"%d", GetDlgCtrlID(child));
       Print(std::wstring(id) + L"\t" + ClassOf(child) + L"\t" + WindowText(child));
     }
+    return 0;
+  }
+  if (command == L"state") {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    const int focus = info.hwndFocus != nullptr && IsChild(window, info.hwndFocus) ? GetDlgCtrlID(info.hwndFocus) : 0;
+    Print(std::wstring(IsWindowEnabled(window) ? L"1" : L"0") + L"\t" +
+          (GetForegroundWindow() == window ? L"1" : L"0") + L"\t" + (info.hwndActive == window ? L"1" : L"0") +
+          L"\t" + std::to_wstring(focus));
     return 0;
   }
   if (command == L"close") {
@@ -321,6 +376,25 @@ int Run(const std::vector<std::wstring>& args) {
                  reinterpret_cast<LPARAM>(control));
     return 0;
   }
+  if (command == L"rect" || command == L"shaft") {
+    if (args.size() < 3) return Usage();
+    HWND control = args[2] == L"0" ? window : FindControl(window, args[2]);
+    if (control == nullptr) return Fail(L"\"" + title + L"\" has no control \"" + args[2] + L"\"");
+    RECT r = {};
+    GetWindowRect(control, &r);
+    if (command == L"rect") {
+      Print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
+            std::to_wstring(r.bottom));
+      return 0;
+    }
+    // The arrows are square buttons of the system's scroll bar width, halved on a bar too
+    // narrow for two.
+    int arrow = GetSystemMetrics(SM_CXVSCROLL);
+    if (2 * arrow > r.right - r.left) arrow = (r.right - r.left) / 2;
+    Print(std::to_wstring(r.left + arrow) + L" " + std::to_wstring(r.right - arrow) + L" " +
+          std::to_wstring((r.top + r.bottom) / 2));
+    return 0;
+  }
   if (command == L"click" || command == L"text" || command == L"select") {
     if (args.size() < 3) return Usage();
     if (command == L"text" && args[2] == L"0") {
@@ -338,20 +412,11 @@ int Run(const std::vector<std::wstring>& args) {
       return 0;
     }
     if (args.size() < 4) return Usage();
-    const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      const LRESULT length = SendMessageW(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-      if (length < 0) continue;
-      std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
-      SendMessageW(control, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item[0]));
-      item.resize(static_cast<std::size_t>(length));
-      if (item.find(args[3]) != std::wstring::npos) {
-        SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-        PostCommand(GetParent(control), GetDlgCtrlID(control), CBN_SELCHANGE, control);
-        return 0;
-      }
-    }
-    return Fail(L"no item \"" + args[3] + L"\"");
+    const LRESULT item = FindComboItem(control, args[3]);
+    if (item < 0) return Fail(L"no item \"" + args[3] + L"\"");
+    SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    PostCommand(GetParent(control), GetDlgCtrlID(control), CBN_SELCHANGE, control);
+    return 0;
   }
   return Usage();
 }
