@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/library_versions_posix.h"
+#include "image/image_formats.h"
 #include "platform/messages_posix.h"
 #include "platform/path_buffer.h"
 #include "platform/file.h"
@@ -28,11 +29,17 @@ int UsageError(const char* form, const char* value, const std::string& allowed) 
 
 namespace {
 
+// The formats frames may be in, named from the table of formats (%s).
+const char kFormatsHelp[] = N_("Frames may be in any of these formats, mixed freely; each frame's content decides\n"
+                               "(TGA, which has no signature, is known by its extension):\n"
+                               "  %s\n");
+
 // --help in parts, each a text of the catalog; "" is an empty line.
 const char* const kHelp[] = {
     N_("usage: zelvo [options] FRAME...\n"
-       "Converts the numbered image sequence (BMP, RLE BMP, PNG) that each FRAME belongs to\n"
-       "into one AVI file, by default the folder and the name without its number, plus .avi.\n"),
+       "Converts the numbered image sequence that each FRAME belongs to into one AVI file, by\n"
+       "default the folder and the name without its number, plus .avi.\n"),
+    kFormatsHelp,
     "",
     N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
        "                         (15 by default), an exact fraction such as 30000/1001, or\n"
@@ -68,7 +75,10 @@ const char* const kHelp[] = {
 };
 
 void PrintUsage(std::FILE* out) {
-  for (const char* part : kHelp) std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+  for (const char* part : kHelp) {
+    if (part == kFormatsHelp) std::fputs(FormatText(Tr(kFormatsHelp), FrameFormatNames().c_str()).c_str(), out);
+    else std::fputs(part[0] != '\0' ? Tr(part) : "\n", out);
+  }
 }
 
 // "0 to 99999": an allowed range, for a usage error.

@@ -3,6 +3,10 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
+
+#include "image/png_inflate.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -29,6 +33,10 @@ std::vector<std::pair<std::string, std::string>> LibraryVersions() {
       {"libswresample", AvVersion(swresample_version())}, {"libpng", png_get_libpng_ver(nullptr)},
       {"zlib", zlibVersion()},
   };
+  // The PNG direct path's inflater, when the build has one beside zlib.
+  const std::string inflater = png::InflaterLibrary();
+  if (std::none_of(libraries.begin(), libraries.end(), [&](const auto& l) { return l.first == inflater; }))
+    libraries.emplace_back(inflater, png::InflaterVersion());
   return libraries;
 }
 

@@ -5,8 +5,7 @@
 
 #include "convert/conversion_job.h"
 #include "convert/job_texts.h"
-#include "image/bmp_reader.h"
-#include "image/png_reader.h"
+#include "image/frame_reader.h"
 #include "platform/path_buffer.h"
 #include "platform/paths.h"
 #include "platform/window_win32.h"
@@ -61,7 +60,7 @@ void DeriveOutputName(HWND dialog, AppState& app) {
 
 bool InputReadable(const char* path) {
   if (ProbePath(path) == 0) return false;
-  return IsBmpFile(path) || IsPngFile(path);
+  return static_cast<bool>(ProbeFrame(path));
 }
 
 // The compressor dialog and the writer's message boxes run their own message loops, and

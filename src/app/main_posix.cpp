@@ -23,7 +23,9 @@
 #include "convert/codec_posix.h"
 #include "convert/codec_settings_posix.h"
 #include "convert/conversion_job.h"
+#include "image/av_image_formats_posix.h"
 #include "image/frame_reader.h"
+#include "image/image_formats.h"
 #include "image/packed_dib.h"
 #include "platform/file.h"
 #include "platform/messages_posix.h"
@@ -44,26 +46,25 @@ bool SkipFrame(const char* form, const char* path) {
   return false;
 }
 
-// The frame file an argument names: as stored on disk, ".bmp" added to a name without an
-// extension. False, having said why, when there is no such image. A damaged image is left
-// to its job, which names it with the reason.
-bool FindFrameFile(const char* arg, std::string* found) {
+// The frame file an argument names: as stored on disk, the default extension added to a
+// name without one. False, having said why (as the job says why a frame has no picture),
+// when there is no such image. A damaged image is left to its job, which names it with the
+// reason.
+bool FindFrameFile(JobHost& host, const char* arg, std::string* found) {
   std::vector<char> resolved(LongestPath() + 1);
   if (!ResolveLongPath(resolved.data(), arg, static_cast<int>(resolved.size())))
     return SkipFrame(Tr("%s: no such file"), arg);
-  *found = resolved.data();
-  if (!HasExtension(found->c_str())) {
-    *found += ".bmp";
-    if (found->size() > LongestPath()) return SkipFrame(Tr("%s: path too long"), arg);
-  }
+  *found = WithDefaultExtension(resolved.data());
+  if (found->empty()) return SkipFrame(Tr("%s: path too long"), arg);
   const char* path = found->c_str();
   if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
-  const FrameRead header = ReadFrameHeader(path);
-  switch (header.failure) {
-    case FrameFailure::kNotAFile: return SkipFrame(Tr("%s: not a regular file"), path);
-    case FrameFailure::kNotImage: return SkipFrame(Tr("%s: not a BMP or PNG image"), path);
+  const FrameRead probe = ProbeFrame(path);
+  switch (probe.failure) {
+    case FrameFailure::kNotAFile:
+    case FrameFailure::kNotImage:
     case FrameFailure::kUnreadable:
-      std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(), std::strerror(header.error));
+      std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(),
+                   host.DescribeFrameFailure(probe.failure, probe.error).c_str());
       return false;
     default: return true;
   }
@@ -113,7 +114,7 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
 // it alone before the job's first question (the codec, once the jobs are merged).
 Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSettings* settings) {
   std::string found;
-  if (!FindFrameFile(arg, &found)) return Prepared::kFailed;
+  if (!FindFrameFile(host, arg, &found)) return Prepared::kFailed;
   const char* path = found.c_str();
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);
@@ -215,6 +216,8 @@ int Run(int argc, char** argv) {
   }
   OpenClosedStandardStreams();
   InitMessages();
+  // Beyond BMP and PNG, frames may be in every format libavcodec decodes for this program.
+  AddFrameFormats(LibavImageFormats());
   Options options;
   const int parsed = ParseOptions(argc, argv, &options);
   if (parsed != kGoOn) return parsed;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "image/image_formats.h"
 #include "platform/messages_posix.h"
 #include "platform/output_file.h"
 
@@ -211,9 +212,9 @@ std::string TerminalHost::DescribeFrameFailure(FrameFailure failure, int error) 
     case FrameFailure::kNotAFile: return Tr("not a regular file");
     case FrameFailure::kTooLarge: return Tr("the image is too large");
     case FrameFailure::kNoMemory: return Tr("not enough memory");
-    // A file of no known format, or a broken one, is told as it always was: unreadable.
     case FrameFailure::kNotImage:
-    case FrameFailure::kDamaged:
+      return FormatText(Tr("not an image in a format zelvo reads (%s)"), FrameFormatNames().c_str());
+    case FrameFailure::kDamaged: return Tr("the image is damaged");
     case FrameFailure::kNone: break;
   }
   return std::string();

@@ -3,15 +3,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 #include "app/app_state_win32.h"
 #include "app/main_dialog_win32.h"
 #include "image/frame_reader.h"
 #include "resource_ids.h"
 #include "platform/paths.h"
-#include "sequence/sequence.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace zelvo;
@@ -29,15 +29,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       failure = true;
       continue;
     }
-    if (!HasExtension(path)) {
-      // A name too long to take ".bmp" counts as unusable rather than being cut.
-      if (std::strlen(path) + 4 >= sizeof path) {
-        failure = true;
-        continue;
-      }
-      std::strcat(path, ".bmp");
+    // A name too long to take the default extension counts as unusable rather than being cut.
+    const std::string named = WithDefaultExtension(path);
+    if (named.empty()) {
+      failure = true;
+      continue;
     }
-    if (ProbePath(path) == 0 || ProbeFrame(path) == FrameFormat::kNone) {
+    std::snprintf(path, sizeof path, "%s", named.c_str());
+    if (ProbePath(path) == 0 || !ProbeFrame(path)) {
       failure = true;
       continue;
     }

@@ -6,13 +6,13 @@
 
 #include "controls/file_dialogs_win32.h"
 #include "controls/numeric_pair_win32.h"
+#include "image/image_formats.h"
 #include "sequence/sequence.h"
 
 namespace zelvo {
 
 namespace {
 
-const char kDefaultFilter[] = "BMP (*.BMP)\n*.bmp\nRLE (*.RLE)\n*.rle\nPNG (*.PNG)\n*.png";
 constexpr int kNumberTextSize = 100;
 
 // One message's view of the group: its controls, the dialog and the selection.
@@ -83,7 +83,8 @@ GroupResult TakePath(const Group& g, const char* path) {
 
 GroupResult Browse(const Group& g) {
   char chosen[kPathSize] = {};
-  const char* filter = g.ids.filter != nullptr ? g.ids.filter : kDefaultFilter;
+  const std::string formats = FrameDialogFilter();
+  const char* filter = g.ids.filter != nullptr ? g.ids.filter : formats.c_str();
   if (!ChooseOpenFile(chosen, filter, g.dialog, g.ids.filterIndex, g.ids.openDialog)) return GroupResult::kHandled;
   return TakePath(g, chosen);
 }

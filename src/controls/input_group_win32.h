@@ -21,7 +21,7 @@ struct InputGroup {
   int lastEditId = 0;
   int countId = 0;
   int groupId = 0;               // the group box that takes dropped files
-  const char* filter = nullptr;  // the Open dialog's type list; null: BMP, RLE and PNG
+  const char* filter = nullptr;  // the Open dialog's type list; null: the table of formats'
   int filterIndex = 0;           // its preselected type
   FileNameDialog openDialog = GetOpenFileNameA;  // shows the Open dialog
 };

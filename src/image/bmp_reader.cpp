@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "image/image_formats.h"
 #include "platform/file.h"
-#include "platform/path_buffer.h"
-#include "sequence/sequence.h"
 
 namespace zelvo {
 namespace {
@@ -535,26 +534,15 @@ PackedDib ReadBmpFromMemory(const std::uint8_t* data, std::size_t size, bool* cu
   return std::move(read.image);
 }
 
-std::string BmpFileName(const char* path) {
-  std::string prepared(path);
-  if (!HasExtension(path)) {
-    prepared += ".bmp";
-    if (prepared.size() > LongestPath()) return std::string();
-  }
-  return prepared;
-}
-
-bool LooksLikeBmp(ReadOnlyFile& file) {
-  BmpStaging staging;
-  if (!file.Seek(0)) return false;
-  std::int64_t got = file.Read(staging, sizeof staging);
-  return got > 54 && staging[0] == 'B' && staging[1] == 'M';
-}
+bool IsBmpHead(const std::uint8_t* head, std::size_t size) { return size > 54 && head[0] == 'B' && head[1] == 'M'; }
 
 bool IsBmpFile(const char* path) {
-  const std::string prepared = BmpFileName(path);
+  const std::string named = WithDefaultExtension(path);
   ReadOnlyFile file;
-  return !prepared.empty() && file.Open(prepared.c_str()) && LooksLikeBmp(file);
+  if (named.empty() || !file.Open(named.c_str())) return false;
+  std::uint8_t head[kSignatureBytes];
+  const std::int64_t got = file.Read(head, sizeof head);
+  return got > 0 && IsBmpHead(head, static_cast<std::size_t>(got));
 }
 
 FrameRead ReadBmpFile(ReadOnlyFile& file, bool headerOnly, FrameBudget* budget) {
@@ -565,9 +553,9 @@ FrameRead ReadBmpFile(ReadOnlyFile& file, bool headerOnly, FrameBudget* budget) 
 namespace {
 
 FrameRead ReadBmpPath(const char* path, bool headerOnly) {
-  const std::string prepared = BmpFileName(path);
+  const std::string named = WithDefaultExtension(path);
   ReadOnlyFile file;
-  if (prepared.empty() || !file.Open(prepared.c_str())) return FrameRead::Failed(FrameFailure::kUnreadable);
+  if (named.empty() || !file.Open(named.c_str())) return FrameRead::Failed(FrameFailure::kUnreadable);
   return ReadBmpFile(file, headerOnly, nullptr);
 }
 

@@ -5,30 +5,27 @@
 #include <cstdint>
 #include <string>
 
-#include "image/frame_reader.h"
+#include "image/frame_read.h"
 #include "image/packed_dib.h"
 #include "platform/file.h"
 
 namespace zelvo {
 
-// The name a BMP is looked for under: `path`, with ".bmp" added when it has no extension;
-// "" when that would not fit a path buffer.
-std::string BmpFileName(const char* path);
-// True when the open file's first read yields more than 54 bytes and begins "BM".
-bool LooksLikeBmp(ReadOnlyFile& file);
-// True when the file at BmpFileName(path) opens and LooksLikeBmp.
+// The BMP signature: a file's first `size` bytes are more than 54 and begin "BM".
+bool IsBmpHead(const std::uint8_t* head, std::size_t size);
+// True when the file at WithDefaultExtension(path) opens and IsBmpHead.
 bool IsBmpFile(const char* path);
 
-// The frame reader's BMP reader, over a file it has opened: the header (with the colour
-// table, height and compression as the file has them) or the complete image, uncompressed,
-// bottom-up, positive height. A file that ends before the pixel data its header promises
+// The table of formats' BMP reader, over a file frame_reader has opened: the header (with
+// the colour table, height and compression as the file has them) or the complete image,
+// uncompressed, bottom-up, positive height. A file that ends before the pixel data its header promises
 // is still read (what is missing stays black, cutShort set); the rows it lacks are never
 // touched, so such a file costs memory for what it holds. `budget` is asked for the block
 // before it is made.
 FrameRead ReadBmpFile(ReadOnlyFile& file, bool headerOnly, FrameBudget* budget);
 
-// The same readers by name (BmpFileName) and over a whole file image already in memory
-// (bytes 0 to size - 1 of the file, which the fuzz target uses): empty when unreadable.
+// The same readers by name (WithDefaultExtension) and over a whole file image already in
+// memory (bytes 0 to size - 1 of the file, which the fuzz target uses): empty when unreadable.
 PackedDib ReadBmpHeader(const char* path);
 PackedDib ReadBmp(const char* path, bool* cutShort = nullptr);
 PackedDib ReadBmpHeaderFromMemory(const std::uint8_t* data, std::size_t size);

@@ -46,6 +46,9 @@ class ReadOnlyFile {
   bool Seek(std::uint64_t offset);
   // Total size in bytes, or -1.
   std::int64_t Size();
+  // A key equal for two opens of the same file unchanged (the file's identity, its size and
+  // its last modification); empty when the system cannot tell.
+  std::string Version();
 
  private:
   // A file descriptor on Linux, a HANDLE on Windows; -1 is "none" for both

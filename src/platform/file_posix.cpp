@@ -67,6 +67,16 @@ std::int64_t ReadOnlyFile::Size() {
   return static_cast<std::int64_t>(st.st_size);
 }
 
+std::string ReadOnlyFile::Version() {
+  struct stat st;
+  if (handle_ == kClosed || ::fstat(Fd(handle_), &st) != 0) return std::string();
+  char key[128];
+  std::snprintf(key, sizeof key, "%llx:%llx:%llx:%llx.%lx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino), static_cast<unsigned long long>(st.st_size),
+                static_cast<unsigned long long>(st.st_mtim.tv_sec), static_cast<unsigned long>(st.st_mtim.tv_nsec));
+  return key;
+}
+
 FileResult RemoveFile(const char* path) {
   return ::unlink(path) == 0 || errno == ENOENT ? FileResult() : FileResult::System(errno);
 }

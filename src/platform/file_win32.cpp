@@ -84,6 +84,18 @@ std::int64_t ReadOnlyFile::Size() {
   return size.QuadPart;
 }
 
+std::string ReadOnlyFile::Version() {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (handle_ == kClosed || !GetFileInformationByHandle(Handle(handle_), &info)) return std::string();
+  char key[128];
+  std::snprintf(key, sizeof key, "%lx:%lx:%lx:%lx:%lx:%lx:%lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow),
+                static_cast<unsigned long>(info.nFileSizeHigh), static_cast<unsigned long>(info.nFileSizeLow),
+                static_cast<unsigned long>(info.ftLastWriteTime.dwHighDateTime),
+                static_cast<unsigned long>(info.ftLastWriteTime.dwLowDateTime));
+  return key;
+}
+
 FileResult RemoveFile(const char* path) {
   return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND ? FileResult()
                                                                           : FileResult::System(LastErrorAsErrno());

@@ -15,16 +15,17 @@ bmpsuite="$e2e_root/../shared/corpus/bmpsuite"
 crashers="$e2e_root/.cache/libpng/contrib/testpngs/crashers"
 sample="$e2e_root/samples/demo"
 
-# A sequence of the first six sample frames with frame 4 replaced by FILE: the job must
-# name frame 4, remove its output, keep the older one, and the program must not crash.
+# A sequence of the first six sample frames with frame 4 replaced by FILE, all named with
+# EXT (bmp unless given; the content decides the format): the job must name frame 4 and
+# say why, remove its output, keep the older one, and the program must not crash.
 bad_middle_frame() {
-  local file=$1 label=$2 n
+  local file=$1 label=$2 ext=${3:-bmp} n
   local d="$work/bad"
   rm -rf "$d"; mkdir "$d"
-  for n in 1 2 3 5 6; do cp "$sample/frame000$n.bmp" "$d/s$n.bmp"; done
-  cp "$file" "$d/s4.bmp"
+  for n in 1 2 3 5 6; do cp "$sample/frame000$n.bmp" "$d/s$n.$ext"; done
+  cp "$file" "$d/s4.$ext"
   printf 'older' >"$d/s.avi"
-  "$zelvo" -y -c dib "$d/s1.bmp" </dev/null >/dev/null 2>"$d/err"
+  "$zelvo" -y -c dib "$d/s1.$ext" </dev/null >/dev/null 2>"$d/err"
   local r=$?
   if [ $r -eq 0 ]; then
     # Read safely instead of refused: then the whole file must be a complete movie.
@@ -32,7 +33,12 @@ bad_middle_frame() {
     echo "  $label: read, but the output is not a complete 6-frame movie"; return 1
   fi
   [ $r -eq 1 ] || { echo "  $label: exit $r"; return 1; }
-  grep -q "s4.bmp" "$d/err" && grep -q "^could not be read\.$" "$d/err" || { echo "  $label: frame not named"; cat "$d/err"; return 1; }
+  grep -q "s4.$ext" "$d/err" && grep -q "^could not be read\.$" "$d/err" || { echo "  $label: frame not named"; cat "$d/err"; return 1; }
+  # Below it, why, in the program's words.
+  grep -qxE "the image is damaged|the image is too large|not enough memory|not an image in a format zelvo reads \(BMP, PNG.*\)" "$d/err" ||
+    { echo "  $label: no reason given"; cat "$d/err"; return 1; }
+  # Decoders' own lines ("[mjpeg @ 0x...] ...") never reach the user.
+  ! grep -q '@ 0x' "$d/err" || { echo "  $label: a decoder's line was shown"; cat "$d/err"; return 1; }
   [ "$(cat "$d/s.avi")" = older ] && no_temporaries "$d" || { echo "  $label: output not restored"; return 1; }
 }
 
@@ -51,12 +57,34 @@ else
   echo "skip: $crashers is absent (run scripts/setup)"
 fi
 all=1 inputs=0
-for f in "$e2e_root"/fuzz/regressions/*/* "$e2e_root"/fuzz/corpus/bmp/* "$e2e_root"/fuzz/corpus/png/*; do
+for f in "$e2e_root"/fuzz/regressions/*/* "$e2e_root"/fuzz/corpus/bmp/* "$e2e_root"/fuzz/corpus/png/* \
+         "$e2e_root"/fuzz/corpus/image/*; do
   [ -f "$f" ] || continue
   inputs=$((inputs + 1))
-  bad_middle_frame "$f" "fuzz input $(basename "$f")" || all=0
+  bad_middle_frame "$f" "fuzz input $(basename "$f")" "${f##*.}" || all=0
 done
 check "every saved fuzz input ($inputs) as a middle frame: named or read safely" test $all = 1 -a $inputs -gt 0
+# Every format the program reads, damaged the ways files get damaged: cut off after a few
+# bytes, after half, bytes overwritten in the middle, and its header's sizes made huge.
+all=1 inputs=0
+for f in "$e2e_root"/fuzz/corpus/image/*; do
+  [ -f "$f" ] || continue
+  ext=${f##*.} size=$(stat -c %s "$f")
+  for how in 20 half middle huge; do
+    case $how in
+      20) head -c 20 "$f" ;;
+      half) head -c $((size / 2)) "$f" ;;
+      middle) { head -c $((size / 2)) "$f"; head -c 64 /dev/urandom; tail -c +$((size / 2 + 65)) "$f"; } ;;
+      huge) python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read())
+for at in range(4, min(len(d), 64), 8): d[at:at + 2] = b"\xff\x7f"
+sys.stdout.buffer.write(d)' "$f" ;;
+    esac >"$work/damaged.$ext"
+    inputs=$((inputs + 1))
+    bad_middle_frame "$work/damaged.$ext" "$(basename "$f") $how" "$ext" || all=0
+  done
+done
+check "every format's seed cut, overwritten or with huge sizes ($inputs files) as a middle frame: named or read safely" \
+  test $all = 1 -a $inputs -gt 100
 for n in 10 54 55 200 1000; do
   head -c $n "$sample/frame0002.bmp" >"$work/trunc$n.bmp"
   bad_middle_frame "$work/trunc$n.bmp" "truncated to $n bytes"

@@ -28,7 +28,7 @@ check "every text the sources mark has an entry in each language (po/update-po -
 
 # --- the language of the program's output ------------------------------------------
 # One failing job, seen in each language: a garbage middle frame (the confirmation, the
-# progress line, the unreadable frame), a declined overwrite question, the codec chooser on
+# progress line, the unreadable frame and why), a declined overwrite question, the codec chooser on
 # a terminal with answers out of range and a codec that refuses the frame size (the
 # chooser's prompts, the encoder's message, the menu again), a frame shorter than its
 # header, a usage error, --help and --list-codecs.
@@ -66,8 +66,10 @@ check "under LANG=C, the cut-short frame and the odd size for mpeg4 are told" \
   test -n "$(grep 'c2.bmp: the file is shorter than its header says' c.short)" -a -n "$(grep -F '(33x18)' c.chooser)"
 
 (unset LANGUAGE; LC_ALL=ja_JP.UTF-8 speak ja)
-# The Japanese texts the program printed before they went through the catalog.
-cat >expected.job <<'EOF'
+# The Japanese texts the program printed before they went through the catalog, and below
+# the unreadable frame why, naming the formats as --help does.
+formats=$(grep -A1 'known by its extension' c.help | sed -n '2s/^  //p')
+cat >expected.job <<EOF
 Zelvo: s/s1.bmp
 から
 s/s6.bmp
@@ -77,6 +79,7 @@ s/s.avi
 [y/n] y
 Zelvo: s/s4.bmp
 を読めませんでした。
+zelvo が読める形式の画像ではありません ($formats)
 3/6 終了  F  s/s4.bmp
 EOF
 printf 'Zelvo: s/s.avi\nこのファイルはすでに存在します。\n\n上書きしますか？\n[y/n] ' >expected.overwrite

@@ -11,8 +11,12 @@ build=$(dirname "$zelvo")
 skip() { echo "skip $*"; }
 version=$(sed -n 's/^project(zelvo VERSION \([0-9.]*\).*/\1/p' "$e2e_root/CMakeLists.txt")
 
-# Long options of `zelvo --help`, one a line.
+# Long options of `zelvo --help`, one a line; the frame formats it names (the indented
+# list after the line about TGA), one a line.
 "$zelvo" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u >"$work/help-options"
+"$zelvo" --help | sed -n '/TGA, which/{n;p;}' | tr ',' '\n' | sed 's/^ *//' >"$work/help-formats"
+check "--help names the frame formats, BMP to TGA" \
+  test "$(head -n 1 "$work/help-formats")" = BMP -a "$(tail -n 1 "$work/help-formats")" = TGA
 
 # --- cmake --install ---------------------------------------------------------------
 prefix="$work/prefix"
@@ -36,6 +40,10 @@ if command -v man >/dev/null; then
   check "man -l renders the page without warnings" test $? -eq 0 -a ! -s "$work/man.err" -a -s "$work/man.txt"
   missing=$(while read -r o; do grep -qF -- "$o" "$work/man.txt" || echo "$o"; done <"$work/help-options")
   check "the man page documents every option of --help${missing:+ (missing: $missing)}" test -z "$missing"
+  missing=$(while read -r f; do grep -qF -- "$f" "$work/man.txt" || echo "$f"; done <"$work/help-formats")
+  check "the man page describes every frame format of --help${missing:+ (missing: $missing)}" test -z "$missing"
+  missing=$(while read -r f; do grep -qF -- "$f" "$e2e_root/README.md" || echo "$f"; done <"$work/help-formats")
+  check "the README names every frame format of --help${missing:+ (missing: $missing)}" test -z "$missing"
   # Each exit status is a tagged paragraph of its own.
   check "the man page names exit statuses 0, 1 and 2" \
     test "$(sed -n '/^EXIT STATUS/,/^[A-Z]/p' "$work/man.txt" | grep -cE '^ +[012] ')" = 3
@@ -53,7 +61,7 @@ fi
 bash_completion=/usr/share/bash-completion/bash_completion
 if [ -f "$bash_completion" ]; then
   mkdir -p "$work/frames/sub"
-  touch "$work/frames/"{shot0001.bmp,SHOT0002.PNG,mixed0003.Rle,notes.txt,movie.avi,OLD.AVI}
+  touch "$work/frames/"{shot0001.bmp,SHOT0002.PNG,mixed0003.Rle,notes.txt,movie.avi,OLD.AVI,f4.JPG,f5.exr,f6.Tiff,f7.j2k,f8.tga}
   # complete WORD... : what bash offers for the last word, one a line, sorted.
   complete_words() {
     (cd "$work/frames" && bash --norc --noprofile -c '
@@ -75,8 +83,8 @@ if [ -f "$bash_completion" ]; then
   check "zelvo --codec=mj offers mjpeg" test "$(complete_words "$zelvo_bin" --codec = mj)" = mjpeg
   check "zelvo -r n offers the rate names ntsc and ntsc-film" \
     test "$(complete_words "$zelvo_bin" -r n | tr '\n' ' ')" = "ntsc ntsc-film "
-  check "a frame is a BMP, RLE or PNG in any letter case, or a folder" \
-    test "$(complete_words "$zelvo_bin" '' | tr '\n' ' ')" = "SHOT0002.PNG mixed0003.Rle shot0001.bmp sub "
+  check "a frame is an image of a format zelvo reads, in any letter case, or a folder" \
+    test "$(complete_words "$zelvo_bin" '' | tr '\n' ' ')" = "SHOT0002.PNG f4.JPG f5.exr f6.Tiff f7.j2k f8.tga mixed0003.Rle shot0001.bmp sub "
   check "zelvo -o offers AVI files and folders" \
     test "$(complete_words "$zelvo_bin" -o '' | tr '\n' ' ')" = "OLD.AVI movie.avi sub "
 else

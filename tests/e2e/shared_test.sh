@@ -137,6 +137,9 @@ head -c 100 /dev/urandom >"$d/${clear}x2.bmp"
 "$zelvo" -y -c dib "$d/${clear}x1.bmp" </dev/null 2>"$work/err"
 check "a message naming an unreadable frame carries no escape sequence" \
   test -z "$(grep -aF "$clear" "$work/err")" -a -n "$(grep -aF '\033[2Jx2.bmp' "$work/err")"
+"$zelvo" -y -c dib "$d/${clear}x2.bmp" </dev/null 2>"$work/err"
+check "... nor one naming a frame argument of no format zelvo reads" \
+  test -z "$(grep -aF "$clear" "$work/err")" -a -n "$(grep -aF '\033[2Jx2.bmp: not an image in a format zelvo reads' "$work/err")"
 for n in 1 2; do cp "$sample/frame000$n.bmp" "$d/a"$'\r'"zelvo: done"$'\n'"b$n.bmp"; done
 "$zelvo" -y -c dib "$d/a"$'\r'"zelvo: done"$'\n'"b1.bmp" </dev/null 2>"$work/err"
 check "names with a carriage return and a line feed spoof no line (shown as \\r and \\n)" \

@@ -177,7 +177,8 @@ TEST(BmpReader, FileWithoutExtensionIsLookedForAsBmp) {
   EXPECT_TRUE(IsBmpFile(bare.c_str()));
   EXPECT_TRUE(ReadBmp(bare.c_str()));
   EXPECT_TRUE(ReadBmpHeader(bare.c_str()));
-  EXPECT_EQ(ProbeFrame(bare.c_str()), FrameFormat::kBmp);
+  ASSERT_TRUE(ProbeFrame(bare.c_str()));
+  EXPECT_STREQ(ProbeFrame(bare.c_str()).format->name, "BMP");
 }
 
 TEST(BmpProbe, NeedsMoreThan54BytesStartingWithBM) {
@@ -397,7 +398,9 @@ TEST(FrameReader, ChoosesTheReaderByContent) {
   s.height = 2;
   s.payload.assign(24, 5);
   std::string bmpNamedPng = WriteTempFile("frame.png", BuildBmp(s));
-  EXPECT_EQ(ProbeFrame(bmpNamedPng.c_str()), FrameFormat::kBmp);
+  const FrameRead probe = ProbeFrame(bmpNamedPng.c_str());
+  ASSERT_TRUE(probe);
+  EXPECT_STREQ(probe.format->name, "BMP");
   const FrameRead header = ReadFrameHeader(bmpNamedPng.c_str());
   ASSERT_TRUE(header);
   EXPECT_EQ(GetDibWidth(header.image), 3);
@@ -405,10 +408,10 @@ TEST(FrameReader, ChoosesTheReaderByContent) {
   ASSERT_TRUE(full);
   EXPECT_EQ(full.image.pixels()[0], 5);
   std::string text = WriteTempFile("frame.bmp", std::vector<std::uint8_t>(100, 'x'));
-  EXPECT_EQ(ProbeFrame(text.c_str()), FrameFormat::kNone);
+  EXPECT_FALSE(ProbeFrame(text.c_str()));
   EXPECT_FALSE(ReadFrameHeader(text.c_str()));
   EXPECT_FALSE(ReadFrame(text.c_str()));
-  EXPECT_EQ(ProbeFrame("/nonexistent-folder-zelvo/frame.bmp"), FrameFormat::kNone);
+  EXPECT_FALSE(ProbeFrame("/nonexistent-folder-zelvo/frame.bmp"));
 }
 
 }  // namespace

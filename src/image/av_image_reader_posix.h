@@ -1,0 +1,38 @@
+#pragma once
+// One image file through one libavcodec decoder: the whole file is one packet, the
+// decoder's picture becomes a bottom-up 24-bit BGR packed DIB through libswscale, as
+// ffmpeg converts it. Alpha is dropped, deeper samples are brought to 8 bits, OpenEXR's
+// linear light is shown as sRGB and a JPEG's EXIF orientation is applied.
+#include <cstdint>
+
+#include "image/frame_read.h"
+#include "image/packed_dib.h"
+
+namespace zelvo {
+
+// Files longer than this are refused before they are read: no frame of a video needs one.
+constexpr std::uint64_t kMaxImageFileBytes = kMaxDibBlock;
+// The largest picture a decoder may allocate, in bytes of its own pixel format (a 16-bit
+// RGBA or a float picture takes several times the 24-bit frame), and in pixels: the
+// frame it becomes must fit kMaxDibBlock. Both are checked before the memory is taken.
+constexpr std::uint64_t kMaxDecodedBytes = kMaxDibBlock;
+constexpr std::int64_t kMaxDecodedPixels = static_cast<std::int64_t>(kMaxDibBlock / 3);
+
+// Routes libav's log through a filter that drops what decoders say while a frame is read
+// on that thread (other lines go on to libav's own output). Done by the first read too;
+// the program does it at its start, before other threads may log.
+void FilterDecoderLogs();
+
+// Reads `frame` with libavcodec's decoder `codecId` (an AVCodecID), from its open file.
+// The decoder runs on the calling thread (frames are read on several threads at once) and
+// says nothing on the terminal: its failures come back as FrameRead::failure. Once the
+// decoder knows the picture's size, and before it takes memory for it, frame.budget is
+// asked for what the read holds (FrameRead::bytes): the 24-bit block and the decoder's own
+// picture. A header read hands out a block of the 40-byte header alone (the picture's size,
+// 24 bits): the decoders hand out no size without the picture, so the picture is decoded
+// and the memory the calling thread keeps for its next frame let go, as a header is read on
+// a thread that reads no frames afterwards when readers read ahead. Its result is kept for
+// the next header read of the same unchanged file.
+FrameRead ReadWithLibav(int codecId, const FrameSource& frame);
+
+}  // namespace zelvo

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Every format the Linux program reads beyond BMP and PNG, in frames made by ffmpeg,
+# ImageMagick and oiiotool: each run converts exactly as ffmpeg decodes its frames (every
+# byte, for every format here: the same decoders and conversion), OpenEXR shown as sRGB,
+# a JPEG's EXIF orientation applied, formats mixed in one run by content, TGA known by its
+# extension only, and a failing frame named in the program's own words without a line of
+# the decoders'.
+set -u
+. "$(dirname "$0")/lib.sh"
+english_messages
+native_e2e_start
+for tool in convert oiiotool; do
+  command -v "$tool" >/dev/null || echo "skip: $tool is not installed (scripts/setup); its variants are left out"
+done
+
+# An odd size: chroma of odd width and height, rows that are no whole number of words.
+size=67x45
+src="testsrc2=size=$size:rate=5,noise=alls=12:allf=t"
+# make DIR EXT OUTPUT-OPTIONS...: frames DIR/f1.EXT to f3.EXT, each a different picture.
+make() {
+  local dir=$1 ext=$2; shift 2
+  mkdir -p "$dir"
+  ffmpeg -v error -f lavfi -i "$src" -frames:v 3 "$@" "$dir/f%d.$ext"
+}
+# remake FROM EXT TO NEW-EXT convert-options...: ImageMagick's rewrite of the frames of FROM.
+remake() {
+  local from=$1 ext=$2 to=$3 new=$4 n; shift 4
+  mkdir -p "$to"
+  for n in 1 2 3; do convert "$from/f$n.$ext" "$@" "$to/f$n.$new"; done
+}
+
+# What ffmpeg shows of the frames given (each file's first picture), with the decoder's
+# options and the filters given, as BGR bytes: the movie's own pixel format, since
+# libswscale's conversions to RGB and to BGR round some formats differently.
+reference() {
+  local options=$1 filters=$2 f; shift 2
+  # shellcheck disable=SC2086
+  for f in "$@"; do ffmpeg -v error $options -i "$f" -frames:v 1 -vf "$filters" -f rawvideo -pix_fmt bgr24 -; done
+}
+# The frames of a movie as top-down BGR bytes.
+decode_bgr() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt bgr24 -; }
+# same_within LEVELS A B: the byte streams A and B are as long, and no byte differs by more
+# than LEVELS (0: the same bytes). Prints the largest difference when they are not.
+same_within() {
+  python3 - "$@" <<'PY'
+import sys
+levels, a, b = int(sys.argv[1]), open(sys.argv[2], "rb").read(), open(sys.argv[3], "rb").read()
+worst = max((abs(x - y) for x, y in zip(a, b)), default=0) if len(a) == len(b) else 256
+if worst > levels:
+    print("  largest difference %d levels (sizes %d, %d)" % (worst, len(a), len(b)))
+sys.exit(worst > levels)
+PY
+}
+# convert_run LABEL DIR EXT [FFMPEG-OPTIONS [LEVELS]]: the run of DIR into an AVI, then
+# every byte against ffmpeg's decoding of the frames: the same, or within LEVELS for
+# pictures of more than 8 bits a sample, which Zelvo rounds to the nearest 8-bit level
+# where libswscale's conversion is a level off here and there.
+convert_run() {
+  local label=$1 dir=$2 ext=$3 options=${4:-} levels=${5:-0}
+  "$zelvo" -y -c dib -o "$dir.avi" "$dir/f1.$ext" </dev/null >/dev/null 2>"$dir.err"
+  local r=$?
+  check "$label: converted (exit 0), 3 frames" test $r -eq 0 -a "$(probe_field "$dir.avi" nb_read_frames)" = 3
+  local what="every pixel as ffmpeg decodes it"
+  [ "$levels" -gt 0 ] && what="every pixel within $levels levels of ffmpeg's decoding"
+  check "$label: $what" \
+    same_within "$levels" <(decode_bgr "$dir.avi") <(reference "$options" null "$dir/f1.$ext" "$dir/f2.$ext" "$dir/f3.$ext")
+}
+
+v="$work/v"
+mkdir "$v"
+# label | directory | extension | how the frames are made | ffmpeg's reading options |
+# levels the frames may differ by (the table comes on descriptor 3: ffmpeg reads its
+# standard input)
+while IFS='|' read -r -u 3 label dir ext maker options levels; do
+  [ -n "$label" ] || continue
+  case $maker in
+    remake*) command -v convert >/dev/null || continue ;;
+    *oiiotool*) command -v oiiotool >/dev/null || continue ;;
+  esac
+  eval "$maker" 2>"$v/$dir.make" || { not_ok "$label: frames made ($(head -c 200 "$v/$dir.make"))"; continue; }
+  convert_run "$label" "$v/$dir" "$ext" "$options" "${levels:-0}"
+done 3<<EOF
+JPEG baseline 4:2:0|jpeg|jpg|make \$v/jpeg jpg -q:v 3|
+JPEG 4:4:4|jpeg444|jpg|make \$v/jpeg444 jpg -pix_fmt yuvj444p -q:v 2|
+JPEG progressive|progressive|jpg|remake \$v/jpeg jpg \$v/progressive jpg -interlace Plane|
+JPEG grey|grey|jpg|remake \$v/jpeg jpg \$v/grey jpg -colorspace Gray|
+JPEG CMYK|cmyk|jpg|remake \$v/jpeg jpg \$v/cmyk jpg -colorspace CMYK|
+TIFF 8-bit RGB, deflate|tiff8|tif|make \$v/tiff8 tif -pix_fmt rgb24 -compression_algo deflate|
+JPEG 4:4:0|jpeg440|jpg|remake \$v/tiff8 tif \$v/jpeg440 jpg -sampling-factor 1x2 -quality 90|
+JPEG 4:1:1|jpeg411|jpg|remake \$v/tiff8 tif \$v/jpeg411 jpg -sampling-factor 4x1 -quality 90|
+TIFF 16-bit RGB, deflate|tiff16|tif|make \$v/tiff16 tif -pix_fmt rgb48le -compression_algo deflate||2
+TIFF 16-bit grey, packbits|tiffgrey16|tif|make \$v/tiffgrey16 tif -pix_fmt gray16le -compression_algo packbits||2
+TIFF RGBA, LZW|tiffrgba|tif|make \$v/tiffrgba tif -pix_fmt rgba -compression_algo lzw|
+TIFF palette|tiffpal|tiff|remake \$v/tiff8 tif \$v/tiffpal tiff -type palette -colors 32|
+TIFF grey, LZW|tiffgrey|tiff|remake \$v/tiff8 tif \$v/tiffgrey tiff -type grayscale -compress lzw|
+WebP lossy|webplossy|webp|make \$v/webplossy webp -c:v libwebp -lossless 0|
+WebP lossless with alpha|webplossless|webp|make \$v/webplossless webp -c:v libwebp -lossless 1 -pix_fmt bgra|
+TGA|tga|tga|make \$v/tga tga -pix_fmt bgr24|
+TGA RLE|tgarle|tga|remake \$v/tiff8 tif \$v/tgarle tga -compress RLE|
+TGA palette|tgapal|tga|remake \$v/tiff8 tif \$v/tgapal tga -type palette -colors 64|
+GIF (first picture of two)|gif|gif|for n in 1 2 3; do mkdir -p \$v/gif; ffmpeg -v error -f lavfi -i "\$src" -ss \$n -frames:v 2 \$v/gif/f\$n.gif; done|
+DPX 8-bit|dpx8|dpx|make \$v/dpx8 dpx -pix_fmt rgb24|
+DPX 10-bit|dpx10|dpx|make \$v/dpx10 dpx -pix_fmt gbrp10le||2
+DPX 16-bit|dpx16|dpx|make \$v/dpx16 dpx -pix_fmt rgb48le||2
+OpenEXR half, ZIP|exrhalf|exr|make \$v/exrhalf exr -pix_fmt gbrpf32le -c:v exr -format half -compression zip1|-apply_trc iec61966_2_1|2
+OpenEXR float, RLE|exrfloat|exr|make \$v/exrfloat exr -pix_fmt gbrpf32le -c:v exr -format float -compression rle|-apply_trc iec61966_2_1|2
+OpenEXR half, PIZ|exrpiz|exr|mkdir \$v/exrpiz; for n in 1 2 3; do oiiotool \$v/exrfloat/f\$n.exr -d half --compression piz -o \$v/exrpiz/f\$n.exr; done|-apply_trc iec61966_2_1|2
+PPM|ppm|ppm|make \$v/ppm ppm|
+PPM plain text|ppmplain|ppm|remake \$v/ppm ppm \$v/ppmplain ppm -compress none|
+PGM|pgm|pgm|make \$v/pgm pgm -pix_fmt gray|
+PBM|pbm|pbm|remake \$v/ppm ppm \$v/pbm pbm -monochrome|
+PAM with alpha|pam|pam|make \$v/pam pam -pix_fmt rgba|
+QOI|qoi|qoi|make \$v/qoi qoi|
+SGI|sgi|sgi|make \$v/sgi sgi|
+SGI RLE 16-bit|sgirle|sgi|remake \$v/ppm ppm \$v/sgirle sgi -compress RLE -depth 16||2
+JPEG 2000 (JP2)|jp2|jp2|remake \$v/ppm ppm \$v/jp2 jp2|
+JPEG 2000 codestream|j2k|j2k|make \$v/j2k j2k -c:v jpeg2000|
+EOF
+
+# --- narrow frames: libswscale writes whole groups of pixels past a row's end, which must
+# neither spill onto the row before nor out of the frame -------------------------------
+all=1
+for w in 2 5 13 23 31; do
+  for kind in "jpg -q:v 3" "webp -c:v libwebp"; do
+    d="$work/w$w-${kind%% *}"
+    mkdir "$d"
+    set -- $kind
+    ffmpeg -v error -f lavfi -i "testsrc2=size=32x9,crop=$w:9:0:0,noise=alls=20:allf=t" -frames:v 2 "${@:2}" "$d/f%d.$1"
+    "$zelvo" -y -c dib -o "$d.avi" "$d/f1.$1" </dev/null >/dev/null 2>&1 &&
+      cmp -s <(decode_bgr "$d.avi") <(reference "" null "$d/f1.$1" "$d/f2.$1") || { echo "  $w pixels wide, $1: differs"; all=0; }
+  done
+done
+check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it" test $all = 1
+
+# --- EXIF orientation: turned upright, as ffmpeg shows it only with the matching filter ----
+add_orientation() {  # add_orientation IN OUT N: IN with an EXIF segment saying orientation N
+  python3 - "$@" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+tiff = b"MM\0*" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, int(sys.argv[3]), 0, 0)
+open(sys.argv[2], "wb").write(data[:2] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + data[2:])
+PY
+}
+filters=(null hflip hflip,vflip vflip transpose=0 transpose=1 transpose=3 transpose=2)
+for o in 2 3 4 5 6 7 8; do
+  d="$work/orient$o"
+  mkdir "$d"
+  for n in 1 2 3; do add_orientation "$v/jpeg/f$n.jpg" "$d/f$n.jpg" $o; done
+  "$zelvo" -y -c dib -o "$d.avi" "$d/f1.jpg" </dev/null >/dev/null 2>&1
+  check "JPEG with EXIF orientation $o: shown upright (ffmpeg's ${filters[$((o - 1))]})" \
+    cmp -s <(decode_bgr "$d.avi") <(reference "" "${filters[$((o - 1))]}" "$v/jpeg/f1.jpg" "$v/jpeg/f2.jpg" "$v/jpeg/f3.jpg")
+done
+
+# --- formats mixed in one run, all named .png, decided by content --------------------------
+d="$work/mixed"
+mkdir "$d"
+sources=("$v/jpeg/f1.jpg" "$v/tiff16/f2.tif" "$v/webplossy/f3.webp" "$v/exrhalf/f1.exr" "$v/qoi/f2.qoi" "$v/dpx10/f3.dpx")
+ffmpeg -v error -f lavfi -i "$src" -frames:v 1 -pix_fmt rgb24 "$d/m1.png"
+ffmpeg -v error -f lavfi -i "$src" -frames:v 1 -pix_fmt bgr24 "$work/m.bmp"
+n=1
+for f in "${sources[@]}" "$work/m.bmp"; do n=$((n + 1)); cp "$f" "$d/m$n.png"; done
+{ reference "" null "$d/m1.png"
+  for f in "${sources[@]}"; do case $f in *.exr) reference "-apply_trc iec61966_2_1" null "$f" ;; *) reference "" null "$f" ;; esac; done
+  reference "" null "$work/m.bmp"; } >"$work/mixed.bgr"
+for threads in 1 2 8; do
+  "$zelvo" -y -c dib --threads $threads -o "$d.avi" "$d/m1.png" </dev/null >/dev/null 2>&1
+  check "PNG, JPEG, TIFF, WebP, OpenEXR, QOI, DPX and BMP named .png in one run ($threads readers): each frame as ffmpeg decodes it (16-bit, 10-bit and float within 2 levels)" \
+    same_within 2 <(decode_bgr "$d.avi") "$work/mixed.bgr"
+done
+
+# --- TGA: by its extension (any case) only ------------------------------------------------
+d="$work/tganame"
+mkdir "$d"
+cp "$v/tga/f1.tga" "$d/t1.TGA"
+cp "$v/tga/f2.tga" "$d/t2.TGA"
+"$zelvo" -y -c dib "$d/t1.TGA" </dev/null >/dev/null 2>&1
+check "TGA frames named .TGA are read" test "$(probe_field "$d/t.avi" nb_read_frames)" = 2
+cp "$v/tga/f1.tga" "$d/u1.png"
+"$zelvo" -y -c dib "$d/u1.png" </dev/null >/dev/null 2>"$d/err"
+check "a TGA named .png is not taken for an image, and the message names it and the formats" \
+  test $? -eq 1 -a -n "$(grep -F "zelvo: $d/u1.png: not an image in a format zelvo reads (BMP, PNG, JPEG," "$d/err")"
+
+# --- failing frames: named, in the program's words, no decoder lines ----------------------
+d="$work/fail"
+mkdir "$d"
+cp "$v/jpeg/f1.jpg" "$d/g1.jpg"
+cp "$v/jpeg/f3.jpg" "$d/g3.jpg"
+head -c 300 "$v/jpeg/f2.jpg" >"$d/g2.jpg"  # ends inside the headers
+printf 'older' >"$d/g.avi"
+"$zelvo" -y -c dib "$d/g1.jpg" </dev/null >/dev/null 2>"$d/err"
+check "a damaged JPEG in the middle fails the job (exit 1) naming it and why, the older output kept" \
+  test $? -eq 1 -a -n "$(grep -F "$d/g2.jpg" "$d/err")" -a -n "$(grep -x 'the image is damaged' "$d/err")" \
+  -a "$(cat "$d/g.avi")" = older
+check "... and no decoder's own line reaches the terminal" test -z "$(grep -E '@ 0x|\[(mjpeg|tiff|exr)' "$d/err")"
+head -c 2000 "$v/jpeg/f2.jpg" >"$d/g2.jpg"  # ends inside the picture
+"$zelvo" -y -c dib "$d/g1.jpg" </dev/null >/dev/null 2>"$d/err"
+check "a JPEG cut short in its picture is read, the rest black, and said once naming it" \
+  test $? -eq 0 -a "$(grep -c "g2.jpg: the file is shorter than its header says" "$d/err")" = 1
+python3 - "$v/jpeg/f2.jpg" "$d/g2.jpg" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.find(b"\xff\xc0")
+data[at + 5:at + 9] = bytes([0xFD, 0xE8, 0xFD, 0xE8])  # 65000 x 65000
+open(sys.argv[2], "wb").write(data)
+PY
+/usr/bin/time -f '%M' -o "$d/rss" "$zelvo" -y -c dib "$d/g1.jpg" </dev/null >/dev/null 2>"$d/err"
+check "a JPEG declaring 65000x65000 fails (exit 1) naming it and why" \
+  test $? -eq 1 -a -n "$(grep -F "$d/g2.jpg" "$d/err")" -a -n "$(grep -x 'the image is too large' "$d/err")"
+rss=$(tail -n 1 "$d/rss")
+check "... within 100 MiB ($((rss / 1024)) MiB peak)" test "$rss" -lt 102400
+check "... and no temporary file is left" no_temporaries "$d"
+if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  ja() { (unset LANGUAGE; LC_ALL=ja_JP.UTF-8 "$zelvo" -y -c dib "$1" </dev/null >/dev/null 2>"$d/ja"); }
+  ja "$work/tganame/u1.png"
+  check "under ja_JP.UTF-8 the unknown format is said in Japanese" test -n "$(grep -F 'zelvo が読める形式の画像ではありません' "$d/ja")"
+  ja "$d/g1.jpg"
+  check "... a frame too large" test -n "$(grep -x '画像が大きすぎます' "$d/ja")"
+  head -c 300 "$v/jpeg/f2.jpg" >"$d/g2.jpg"
+  ja "$d/g1.jpg"
+  check "... and a damaged one" test -n "$(grep -x '画像が壊れています' "$d/ja")"
+fi
+
+finish
