@@ -46,18 +46,20 @@ bool SkipFrame(const char* form, const char* path) {
   return false;
 }
 
-// The frame file an argument names: as stored on disk, the default extension added to a
-// name without one. False, having said why (as the job says why a frame has no picture),
-// when there is no such image. A damaged image is left to its job, which names it with the
-// reason.
-bool FindFrameFile(JobHost& host, const char* arg, std::string* found) {
-  std::vector<char> resolved(LongestPath() + 1);
-  if (!ResolveLongPath(resolved.data(), arg, static_cast<int>(resolved.size())))
-    return SkipFrame(Tr("%s: no such file"), arg);
-  *found = WithDefaultExtension(resolved.data());
-  if (found->empty()) return SkipFrame(Tr("%s: path too long"), arg);
+// The frame file an argument names: the default extension added to a name without one
+// (seq/img010 is seq/img010.bmp). kFailed, having said why (as the job says why a frame has
+// no picture), when there is no such image; a folder named as a frame is a usage error. A
+// damaged image is left to its job, which names it with the reason.
+Prepared FindFrameFile(JobHost& host, const char* arg, std::string* found) {
+  struct stat named;
+  if (stat(arg, &named) == 0 && S_ISDIR(named.st_mode)) {
+    UsageError(FormatText(Tr("%s: a folder, not a frame"), TerminalSafe(arg).c_str()));
+    return Prepared::kUsageError;
+  }
+  *found = WithDefaultExtension(arg);
+  if (found->empty()) return SkipFrame(Tr("%s: path too long"), arg), Prepared::kFailed;
   const char* path = found->c_str();
-  if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
+  if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path), Prepared::kFailed;
   const FrameRead probe = ProbeFrame(path);
   switch (probe.failure) {
     case FrameFailure::kNotAFile:
@@ -65,8 +67,8 @@ bool FindFrameFile(JobHost& host, const char* arg, std::string* found) {
     case FrameFailure::kUnreadable:
       std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(),
                    host.DescribeFrameFailure(probe.failure, probe.error).c_str());
-      return false;
-    default: return true;
+      return Prepared::kFailed;
+    default: return Prepared::kReady;
   }
 }
 
@@ -114,7 +116,8 @@ bool CheckCodec(const CodecChoice& codec, const JobSettings& settings) {
 // it alone before the job's first question (the codec, once the jobs are merged).
 Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSettings* settings) {
   std::string found;
-  if (!FindFrameFile(host, arg, &found)) return Prepared::kFailed;
+  const Prepared file = FindFrameFile(host, arg, &found);
+  if (file != Prepared::kReady) return file;
   const char* path = found.c_str();
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);

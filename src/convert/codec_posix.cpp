@@ -25,6 +25,7 @@ extern "C" {
 #include "convert/avi_file_posix.h"
 #include "convert/bgr_rows_posix.h"
 #include "convert/codec_settings_posix.h"
+#include "image/av_image_reader_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
 
@@ -391,6 +392,36 @@ void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecCho
   }
 }
 
+// x264 prints its refusal of an unknown preset, tune or profile straight to the terminal, past
+// libav's log: the names are checked here first, against x264's own lists.
+bool CheckX264Names(const AVCodec* codec, const CodecEntry& entry, const AVDictionary* options, std::string* error) {
+  if (std::strcmp(codec->name, "libx264") != 0) return true;
+  static const char kPresets[] = "ultrafast superfast veryfast faster fast medium slow slower veryslow placebo";
+  static const char kTunes[] = "film animation grain stillimage psnr ssim fastdecode zerolatency";
+  static const char kProfiles[] = "baseline main high high10 high422 high444";
+  for (const auto& [key, names] :
+       {std::pair{"preset", kPresets}, std::pair{"tune", kTunes}, std::pair{"profile", kProfiles}}) {
+    const AVDictionaryEntry* given = av_dict_get(options, key, nullptr, 0);
+    if (given == nullptr) continue;
+    // x264 takes several tunes joined by ',' '+' '/' '.' or '-'.
+    std::string value = given->value;
+    for (char& ch : value) if (std::strchr(",+/.-", ch) != nullptr) ch = ' ';
+    std::size_t at = 0;
+    bool known = !value.empty();
+    while (known && (at = value.find_first_not_of(' ', at)) != std::string::npos) {
+      const std::size_t end = std::min(value.find(' ', at), value.size());
+      const std::string word = " " + value.substr(at, end - at) + " ";
+      known = (" " + std::string(names) + " ").find(word) != std::string::npos;
+      at = end;
+    }
+    if (!known) {
+      *error = FormatText(Tr("The %s encoder has no %s '%s' (%s)."), entry.info.name, key, given->value, names);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Opens the configured encoder with the user's "key=value:key=value" options; false, with
 // the reason in *error, when they cannot be read, one is unknown, or the encoder refuses.
 bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& entry, const std::string& text,
@@ -401,10 +432,16 @@ bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& 
     *error = FormatText(Tr("The encoder options cannot be read: %s"), text.c_str());
     return false;
   }
+  if (!CheckX264Names(codec, entry, rawOptions, error)) {
+    av_dict_free(&rawOptions);
+    return false;
+  }
+  KeptLibavLines said;
   const int opened = avcodec_open2(c, codec, &rawOptions);
   AvOwner<AVDictionary> options(rawOptions);
   if (opened < 0) {
-    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvErrorText(opened).c_str());
+    const std::string why = said.Last().empty() ? AvErrorText(opened) : said.Last();
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, why.c_str());
     return false;
   }
   if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
