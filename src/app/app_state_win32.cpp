@@ -21,8 +21,8 @@ int ConvertSequence(AppState& app, const char* framePath) {
     app.foundFirst = run.foundFirst;
     app.foundLast = run.foundLast;
   } else {
-    std::snprintf(settings.input, sizeof settings.input, "%s", app.inputPath);
-    std::snprintf(settings.output, sizeof settings.output, "%s", app.outputPath);
+    settings.input = app.inputPath;
+    settings.output = app.outputPath;
     settings.first = app.firstNumber;
     settings.last = app.lastNumber;
   }
@@ -30,7 +30,7 @@ int ConvertSequence(AppState& app, const char* framePath) {
   ConversionJob job(host, settings);
   const JobOutcome outcome = job.ConvertSequence(/*confirm=*/framePath != nullptr);
   std::snprintf(app.inputPath, sizeof app.inputPath, "%s", job.framePath());
-  std::snprintf(app.outputPath, sizeof app.outputPath, "%s", settings.output);
+  std::snprintf(app.outputPath, sizeof app.outputPath, "%s", settings.output.c_str());
   app.firstNumber = settings.first;
   app.lastNumber = settings.last;
   app.frameCount = job.frameCount();

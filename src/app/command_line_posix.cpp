@@ -12,6 +12,7 @@
 
 #include "convert/frame_fit_posix.h"
 #include "convert/sound_source_posix.h"
+#include "app/library_versions_posix.h"
 #include "image/image_formats.h"
 #include "platform/messages_posix.h"
 #include "platform/path_buffer.h"
@@ -43,7 +44,8 @@ const char* const kHelp[] = {
     kFormatsHelp,
     "",
     N_("  -r, --rate RATE        frames per second: 0.001 to 120 with up to three decimals\n"
-       "                         (15 by default), or an exact fraction such as 30000/1001\n"
+       "                         (15 by default), an exact fraction such as 30000/1001, or\n"
+       "                         ntsc (30000/1001), pal (25), film (24), ntsc-film (24000/1001)\n"
        "      --first N          first frame number (default: the first of the run on disk)\n"
        "      --last N           last frame number; below --first writes the run backwards\n"
        "  -o, --output PATH      the movie to write: .avi, .mkv, .mp4 or .mov\n"
@@ -55,8 +57,8 @@ const char* const kHelp[] = {
     N_("      --keyint N         a key frame every N frames\n"
        "      --bitrate KBPS     data rate in kilobytes per second (1 KB = 1024 bytes)\n"
        "      --codec-options S  codec settings as key=value:key=value\n"),
-    N_("      --threads N        frames decoded ahead on N reader threads (default: one per\n"
-       "                         core); 1 reads each frame when it is written. They hold\n"
+    N_("      --threads N        frames decoded ahead on N reader threads (default and 0: one\n"
+       "                         per core); 1 reads each frame when it is written. They hold\n"
        "                         at most two frames or 256 MiB, whichever is more\n"),
     N_("  -f, --format NAME      the container: avi, mkv, mp4 or mov (default: the extension\n"
        "                         of -o, which must be one of these four; AVI without -o)\n"
@@ -68,7 +70,12 @@ const char* const kHelp[] = {
     N_("      --list-codecs      list the codecs this build offers and exit\n"
        "  -y, --yes              answer Yes to the overwrite question and the confirmation\n"
        "  -h, --help             show this help and exit\n"
-       "      --version          show the version and exit\n"),
+       "      --version          show the version and the libraries in use, and exit\n"),
+    N_("  -n, --no-overwrite     never replace an existing output: say so and go on (exit 1)\n"
+       "  -q, --quiet            no confirmation and no progress line; questions, errors and\n"
+       "                         notices stay\n"
+       "      --dry-run          list each job's first and last frame, their count and the\n"
+       "                         output, and write nothing\n"),
     "",
     N_("Without --codec the codec is asked for on the terminal when standard input is one,\n"
        "else full frames are written (Motion JPEG in MKV and MP4, which hold none). Ctrl-C\n"
@@ -109,9 +116,18 @@ bool ParseFraction(const char* text, const char* slash, int* rate, int* scale) {
   return true;
 }
 
+// ffmpeg's names of the usual rates, as the fractions they stand for.
+const struct {
+  const char* name;
+  const char* fraction;
+} kNamedRates[] = {{"ntsc", "30000/1001"}, {"pal", "25/1"}, {"film", "24/1"}, {"ntsc-film", "24000/1001"}};
+
 // A decimal with up to three places gives thousandths over scale 1000, as the Windows
-// dialog stores it; "a/b" an exact fraction.
+// dialog stores it; "a/b" an exact fraction; a rate's name its fraction.
 bool ParseRate(const char* text, int* rate, int* scale) {
+  for (const auto& named : kNamedRates) {
+    if (std::strcmp(text, named.name) == 0) text = named.fraction;
+  }
   if (const char* slash = std::strchr(text, '/')) return ParseFraction(text, slash, rate, scale);
   long whole = 0;
   int thousandths = 0;
@@ -184,6 +200,8 @@ void PrintCodecList(std::FILE* out) {
 
 enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
 enum MovieOption { kAudio = 512, kSize };
+// How the jobs run, beyond what they convert.
+enum RunOption { kDryRun = 1024 };
 
 const struct option kOptions[] = {
     {"rate", required_argument, nullptr, 'r'},       {"first", required_argument, nullptr, kFirst},
@@ -195,7 +213,45 @@ const struct option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},             {"version", no_argument, nullptr, kVersion},
     {"threads", required_argument, nullptr, kThreads},
     {"format", required_argument, nullptr, 'f'},     {"audio", required_argument, nullptr, kAudio},
-    {"size", required_argument, nullptr, kSize},     {nullptr, 0, nullptr, 0}};
+    {"size", required_argument, nullptr, kSize},
+    {"no-overwrite", no_argument, nullptr, 'n'},       {"quiet", no_argument, nullptr, 'q'},
+    {"dry-run", no_argument, nullptr, kDryRun},        {nullptr, 0, nullptr, 0}};
+
+// The option getopt refused, as the user wrote it: "-a" from a cluster such as "-ab" (the
+// option's own letter, not the word before it), "--rate" for a long one (without its
+// "=value"). `word` is the command-line word getopt looked at last.
+std::string OptionAtFault(const char* word) {
+  if (std::strncmp(word, "--", 2) == 0) {
+    const std::string name(word, std::strcspn(word, "="));
+    // A long option reports its own value in optopt; a short option's letter belongs to a
+    // later word, still under way.
+    if (optopt == 0) return name;
+    for (const struct option& o : kOptions) {
+      if (o.name && name == std::string("--") + o.name && o.val == optopt) return name;
+    }
+  }
+  if (optopt > 0 && optopt < 256) return std::string("-") + static_cast<char>(optopt);
+  return word;
+}
+
+// What is wrong with an option getopt refused: unknown, ambiguous, or given a value it
+// does not take.
+int OptionError(const char* word) {
+  const std::string given = OptionAtFault(word);
+  const std::string shown = TerminalSafe(given.c_str());
+  if (given.compare(0, 2, "--") == 0) {
+    std::string candidates;
+    for (const struct option& o : kOptions) {
+      if (!o.name || std::strncmp(o.name, given.c_str() + 2, given.size() - 2) != 0) continue;
+      if (given.size() - 2 == std::strlen(o.name))  // the whole name: a value it does not take
+        return UsageError(FormatText(Tr("option '%s' takes no value"), shown.c_str()));
+      candidates += (candidates.empty() ? "--" : ", --") + std::string(o.name);
+    }
+    if (candidates.find(',') != std::string::npos)
+      return UsageError(FormatText(Tr("option '%s' is ambiguous"), shown.c_str()) + " (" + candidates + ")");
+  }
+  return UsageError(FormatText(Tr("unknown option '%s'"), shown.c_str()));
+}
 
 // Takes one option `c` with its value `arg`: kGoOn, or the exit status when it ends the
 // program (a usage error, or an option that only prints).
@@ -204,7 +260,8 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
     case 'r':
       if (!ParseRate(arg, &o->rate, &o->scale))
         return UsageError(Tr("invalid frame rate '%s'"), arg,
-                          Tr("0.001 to 120 frames per second with up to three decimals, or a fraction such as 30000/1001"));
+                          Tr("0.001 to 120 frames per second with up to three decimals, a fraction such as 30000/1001, "
+                             "or ntsc, pal, film, ntsc-film"));
       return kGoOn;
     case kFirst:
       if (!ParseInt(arg, 0, 99999, &o->first)) return UsageError(Tr("invalid first frame number '%s'"), arg, Range(0, 99999));
@@ -213,8 +270,8 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       if (!ParseInt(arg, 0, 99999, &o->last)) return UsageError(Tr("invalid last frame number '%s'"), arg, Range(0, 99999));
       return kGoOn;
     case 'o':
-      if (std::strlen(arg) >= static_cast<std::size_t>(kPathSize))
-        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), kPathSize - 1));
+      if (std::strlen(arg) > LongestPath())
+        return UsageError(Tr("output path too long: '%s'"), arg, FormatText(Tr("at most %d bytes"), static_cast<int>(LongestPath())));
       o->output = arg;
       return kGoOn;
     case 'c':
@@ -236,8 +293,9 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       o->codec.options = arg;
       return kGoOn;
     case kThreads:
-      if (!ParseInt(arg, 1, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(1, 64));
-      o->codec.threads = o->readers;  // the encoder takes as many; 1 runs everything on one
+      if (!ParseInt(arg, 0, 64, &o->readers)) return UsageError(Tr("invalid thread count '%s'"), arg, Range(0, 64));
+      o->codec.threads = o->readers;  // the encoder takes as many; 1 runs everything on one, 0 one per core
+      if (o->readers == 0) o->readers = Options().readers;
       return kGoOn;
     case 'f':
       if (!ParseContainerName(arg, &o->container)) return UsageError(Tr("unknown container '%s'"), arg, ContainerNames());
@@ -256,16 +314,26 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
     case 'y':
       o->assumeYes = true;
       return kGoOn;
+    case 'n':
+      o->noOverwrite = true;
+      return kGoOn;
+    case 'q':
+      o->quiet = true;
+      return kGoOn;
+    case kDryRun:
+      o->dryRun = true;
+      return kGoOn;
     case 'h':
       PrintUsage(stdout);
       return 0;
     case kVersion:
       std::printf("zelvo %s\n", ZELVO_VERSION);
+      for (const auto& library : LibraryVersions()) std::printf("%s %s\n", library.first.c_str(), library.second.c_str());
       return 0;
     case ':':
-      return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(given).c_str()));
+      return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(OptionAtFault(given).c_str()).c_str()));
     default:
-      return UsageError(FormatText(Tr("unknown option '%s'"), TerminalSafe(given).c_str()));
+      return OptionError(given);
   }
 }
 
@@ -314,7 +382,7 @@ int CheckOutput(const char* output) {
 int ParseOptions(int argc, char** argv, Options* o) {
   int c;
   opterr = 0;
-  while ((c = getopt_long(argc, argv, ":r:o:c:f:yh", kOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":r:o:c:f:ynqh", kOptions, nullptr)) != -1) {
     const int status = TakeOption(c, optarg, argv[optind - 1], o);
     if (status != kGoOn) return status;
   }
@@ -323,13 +391,9 @@ int ParseOptions(int argc, char** argv, Options* o) {
     PrintUsage(stderr);
     return kUsageError;
   }
+  // Several frames with -o may all be of one run (a glob); two runs for one output are
+  // refused once the runs are known.
   if (o->output) {
-    if (o->frames.size() > 1) {
-      // Each sequence would replace the one before in the same file.
-      return UsageError(FormatText(Tr("-o names one output file, but %d frames were given"),
-                                   static_cast<int>(o->frames.size())) +
-                        " (" + Tr("convert one sequence per -o") + ")");
-    }
     const int usable = CheckOutput(o->output);
     if (usable != kGoOn) return usable;
   }

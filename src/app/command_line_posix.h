@@ -32,6 +32,11 @@ struct Options {
   const char* sound = nullptr;
   int fitWidth = 0;
   int fitHeight = 0;
+  // -n: an existing output is never replaced; -q: no confirmation and no progress line;
+  // --dry-run: each job's frames and output are listed, and nothing is written.
+  bool noOverwrite = false;
+  bool quiet = false;
+  bool dryRun = false;
   // One reader per core decodes ahead while the main thread draws, encodes and writes.
   int readers = std::thread::hardware_concurrency() > 0 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
   std::vector<const char*> frames;

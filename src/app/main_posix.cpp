@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "app/command_line_posix.h"
+#include "app/job_plan_posix.h"
 #include "app/terminal_host_posix.h"
 #include "convert/codec_posix.h"
+#include "convert/codec_settings_posix.h"
 #include "convert/container_saver_posix.h"
 #include "convert/conversion_job.h"
 #include "image/av_image_formats_posix.h"
@@ -29,6 +31,7 @@
 #include "platform/messages_posix.h"
 #include "platform/paths.h"
 #include "sequence/sequence.h"
+#include "convert/job_list.h"
 
 namespace {
 
@@ -43,16 +46,20 @@ bool SkipFrame(const char* form, const char* path) {
   return false;
 }
 
-// The frame file an argument names: as stored on disk, the default extension added to a
-// name without one. False, having said why (as the job says why a frame has no picture),
-// when there is no such image. A damaged image is left to its job, which names it with the
-// reason.
-bool FindFrameFile(JobHost& host, const char* arg, char* path) {
-  if (!ResolveLongPath(path, arg, kPathSize)) return SkipFrame(Tr("%s: no such file"), arg);
-  const std::string named = WithDefaultExtension(path);
-  if (named.empty()) return SkipFrame(Tr("%s: path too long"), arg);
-  std::snprintf(path, kPathSize, "%s", named.c_str());
-  if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path);
+// The frame file an argument names: the default extension added to a name without one
+// (seq/img010 is seq/img010.bmp). kFailed, having said why (as the job says why a frame has
+// no picture), when there is no such image; a folder named as a frame is a usage error. A
+// damaged image is left to its job, which names it with the reason.
+Prepared FindFrameFile(JobHost& host, const char* arg, std::string* found) {
+  struct stat named;
+  if (stat(arg, &named) == 0 && S_ISDIR(named.st_mode)) {
+    UsageError(FormatText(Tr("%s: a folder, not a frame"), TerminalSafe(arg).c_str()));
+    return Prepared::kUsageError;
+  }
+  *found = WithDefaultExtension(arg);
+  if (found->empty()) return SkipFrame(Tr("%s: path too long"), arg), Prepared::kFailed;
+  const char* path = found->c_str();
+  if (ProbePath(path) == 0) return SkipFrame(Tr("%s: no such file"), path), Prepared::kFailed;
   const FrameRead probe = ProbeFrame(path);
   switch (probe.failure) {
     case FrameFailure::kNotAFile:
@@ -60,8 +67,8 @@ bool FindFrameFile(JobHost& host, const char* arg, char* path) {
     case FrameFailure::kUnreadable:
       std::fprintf(stderr, "zelvo: %s: %s\n", TerminalSafe(path).c_str(),
                    host.DescribeFrameFailure(probe.failure, probe.error).c_str());
-      return false;
-    default: return true;
+      return Prepared::kFailed;
+    default: return Prepared::kReady;
   }
 }
 
@@ -79,17 +86,15 @@ bool CheckRange(const Options& o, int first, int last) {
   return true;
 }
 
-// The codec chosen on the command line (full frames when none is given and no terminal
-// can ask) must take the encoder options and the size of the movie's pictures: --size, or
-// the job's first frame made even where the codec wants it.
-bool CheckCodec(const Options& o, const JobSettings& settings) {
-  const CodecChoice& codec = o.codec;
-  char firstFrame[kPathSize];
-  std::memcpy(firstFrame, settings.input, sizeof firstFrame);
-  MakeFrameName(firstFrame, settings.first);
+// Whether the codec takes the encoder options and the size of the movie's pictures:
+// --size, or the job's first frame made even where the codec wants it; false with the
+// reason, naming the frame, in *why.
+bool CodecFitsJob(const Options& o, const CodecChoice& codec, const JobSettings& settings, std::string* why) {
+  std::string firstFrame = settings.input;
+  MakeFrameName(&firstFrame, settings.first);
   int width = 0, height = 0;
   {
-    const FrameRead header = ReadFrameHeader(firstFrame);
+    const FrameRead header = ReadFrameHeader(firstFrame.c_str());
     if (!header) return true;  // unreadable: the job says so, naming the frame and the reason
     width = GetDibWidth(header.image);
     height = GetDibHeight(header.image);
@@ -101,24 +106,34 @@ bool CheckCodec(const Options& o, const JobSettings& settings) {
   } else {
     PadToCodecSize(codec.codec, &width, &height);
   }
+  if (CheckCodecChoice(codec, width, height, settings.scale, settings.rate, why, o.container)) return true;
+  *why = FormatText("%s: %s", TerminalSafe(firstFrame.c_str()).c_str(), why->c_str());
+  return false;
+}
+
+// The codec chosen on the command line (full frames when none is given and no terminal
+// can ask) must fit each job.
+bool CheckCodec(const Options& o, const JobSettings& settings) {
   std::string why;
-  if (CheckCodecChoice(codec, width, height, settings.scale, settings.rate, &why, o.container)) return true;
-  UsageError(FormatText("%s: %s", TerminalSafe(firstFrame).c_str(), why.c_str()));
+  if (CodecFitsJob(o, o.codec, settings, &why)) return true;
+  UsageError(why);
   return false;
 }
 
 // A derived output name ends in .avi; with -f it takes that container's extension.
-void UseContainerExtension(Container container, char* output) {
-  const std::size_t length = std::strlen(output);
-  if (container == Container::kAvi || length < 4 || std::strcmp(output + length - 4, ".avi") != 0) return;
-  std::memcpy(output + length - 3, ContainerName(container), 3);
+void UseContainerExtension(Container container, std::string* output) {
+  const std::size_t length = output->size();
+  if (container == Container::kAvi || length < 4 || output->compare(length - 4, 4, ".avi") != 0) return;
+  output->replace(length - 3, 3, ContainerName(container));
 }
 
-// Resolves the frame argument into its job's settings and checks what can be checked
-// before the job's first question.
-Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const char* arg, JobSettings* settings) {
-  char path[kPathSize];
-  if (!FindFrameFile(host, arg, path)) return Prepared::kFailed;
+// Resolves the frame argument into its job's settings and checks what can be checked of
+// it alone before the job's first question (the codec, once the jobs are merged).
+Prepared PrepareFrame(const Options& o, JobHost& host, const char* arg, JobSettings* settings) {
+  std::string found;
+  const Prepared file = FindFrameFile(host, arg, &found);
+  if (file != Prepared::kReady) return file;
+  const char* path = found.c_str();
   FrameRun run;
   const RunProblem problem = FindFrameRun(path, &run);
   if (!CheckRange(o, run.foundFirst, run.foundLast)) return Prepared::kUsageError;
@@ -130,12 +145,43 @@ Prepared PrepareFrame(const Options& o, bool codecKnown, JobHost& host, const ch
   *settings = run.settings;
   if (o.first >= 0) settings->first = o.first;
   if (o.last >= 0) settings->last = o.last;
-  if (o.output) std::snprintf(settings->output, sizeof settings->output, "%s", o.output);
-  if (!o.output) UseContainerExtension(o.container, settings->output);
+  settings->output = o.output ? o.output : OutputNameWithoutNumber(path);
+  if (!o.output) UseContainerExtension(o.container, &settings->output);
   settings->rate = o.rate;
   settings->scale = o.scale;
-  if (codecKnown && !CheckCodec(o, *settings)) return Prepared::kUsageError;
   return Prepared::kReady;
+}
+
+// True when the frame argument is a frame of the run of a job before it, which it would
+// only give again: a glob names every frame of a run, and each would search the folder.
+bool NamedBefore(const char* arg, const std::vector<ListedJob>& jobs, const std::vector<SequenceRun>& runs) {
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (runs[i].first >= 0 && FrameOfRun(arg, jobs[i].settings.input.c_str(), runs[i].first, runs[i].last)) return true;
+  }
+  return false;
+}
+
+// Says, as warnings, which settings the codec does not use.
+void WarnUnusedSettings(const CodecChoice& codec) {
+  for (const std::string& unused : UnusedCodecSettings(codec))
+    std::fprintf(stderr, "zelvo: %s\n", FormatText(Tr("warning: %s"), unused.c_str()).c_str());
+}
+
+// The codec menu for the job under way: the command line's settings go with the codec
+// chosen, which must pass the checks -c passes; when it does not, the menu says why and
+// asks again. False when the user cancels.
+bool ChooseFittingCodec(const Options& o, const JobSettings& job, CodecChoice* choice) {
+  for (;;) {
+    CodecChoice picked = o.codec;
+    if (!ChooseCodecOnTerminal(stdin, stderr, &picked, o.container)) return false;
+    std::string why;
+    if (CodecFitsJob(o, picked, job, &why)) {
+      WarnUnusedSettings(picked);
+      *choice = picked;
+      return true;
+    }
+    std::fprintf(stderr, "zelvo: %s\n", why.c_str());
+  }
 }
 
 // A program started with standard input, output or error closed would get its own files
@@ -208,34 +254,60 @@ int Run(int argc, char** argv) {
 
   const bool interactive = isatty(STDIN_FILENO) != 0;
   const bool codecKnown = options.codecGiven || !interactive;
+  if (codecKnown && !options.codecGiven && !options.codec.options.empty()) {
+    return UsageError(Tr("--codec-options needs a codec (-c): without one full frames are written, which take no "
+                         "encoder options"));
+  }
+  if (codecKnown) WarnUnusedSettings(options.codec);
+  const JobSettings* current = nullptr;  // the job under way, which the menu's codec must fit
   auto chooser = [&](CodecChoice* choice) -> bool {
     if (codecKnown) {
       *choice = options.codec;
       return true;
     }
-    return ChooseCodecOnTerminal(stdin, stderr, choice, options.container);
+    return ChooseFittingCodec(options, *current, choice);
   };
   const MovieOptions movie = MovieOptionsOf(options);
   TerminalHost host(stdin, stderr, options.assumeYes, [&] { return MakeMovieWriter(movie, chooser); },
                     options.readers);
   host.set_frames_fitted(options.fitWidth > 0);
+  host.set_quiet(options.quiet);
+  host.set_no_overwrite(options.noOverwrite);
 
   // Every frame argument is checked before the first job asks anything: a mistake in the
   // options ends the program before any file is made.
   int status = 0;
-  std::vector<JobSettings> jobs;
+  std::vector<ListedJob> jobs;
+  std::vector<SequenceRun> runs;  // each job's run on disk: a glob names its other frames next
   for (const char* arg : options.frames) {
+    if (NamedBefore(arg, jobs, runs)) continue;
     JobSettings settings;
-    switch (PrepareFrame(options, codecKnown, host, arg, &settings)) {
-      case Prepared::kReady: jobs.push_back(settings); break;
+    switch (PrepareFrame(options, host, arg, &settings)) {
+      case Prepared::kReady:
+        jobs.push_back({arg, settings});
+        runs.push_back(FindSequenceRun(settings.input.c_str()));
+        break;
       case Prepared::kFailed: status = 1; break;
       case Prepared::kUsageError: return kUsageError;
     }
   }
+  MergeSameJobs(&jobs);
+  // A gap may be why a glob's frames make two runs: it is said before they are refused.
+  for (const ListedJob& job : jobs) NoticeGaps(job.settings);
+  if (CheckSharedOutputs(jobs) != kGoOn) return kUsageError;
+  // The codec is checked once a job, after the frames of one run are merged.
+  for (const ListedJob& job : jobs) {
+    if (codecKnown && !CheckCodec(options, job.settings)) return kUsageError;
+  }
+  if (options.dryRun) {
+    for (const ListedJob& job : jobs) PrintJob(stdout, job.settings);
+    return status;
+  }
 
   TerminalHost::InstallSignalHandlers();
-  for (const JobSettings& settings : jobs) {
-    if (ConversionJob(host, settings).ConvertSequence(/*confirm=*/true) != JobOutcome::kDone) status = 1;
+  for (const ListedJob& job : jobs) {
+    current = &job.settings;
+    if (ConversionJob(host, job.settings).ConvertSequence(/*confirm=*/!options.quiet) != JobOutcome::kDone) status = 1;
     if (host.IsAbortRequested()) break;  // Ctrl-C ends the whole batch, not just this job
   }
   return status;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -58,6 +59,19 @@ double Now() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// A file's size as people read it: bytes, KiB, MiB or GiB with one decimal.
+std::string FormatSize(long long bytes) {
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) return FormatText(Tr("%lld bytes"), bytes);
+  double value = bytes / 1024.0;
+  int unit = 0;
+  while (value >= 1024 && unit < 3) {
+    value /= 1024;
+    ++unit;
+  }
+  return FormatText("%.1f %s", value, kUnits[unit]);
+}
+
 std::string FormatDuration(double seconds) {
   long s = static_cast<long>(seconds + 0.5);
   char text[32];
@@ -103,6 +117,7 @@ void TerminalHost::InstallSignalHandlers() {
 
 
 bool TerminalHost::AskYesNo(const char* caption, const std::string& text) {
+  if (assumeYes_ && quiet_) return true;
   std::fprintf(err_, "%s: %s", caption, text.c_str());
   if (text.empty() || text.back() != '\n') std::fputc('\n', err_);
   if (assumeYes_) {
@@ -125,6 +140,14 @@ bool TerminalHost::AskYesNo(const char* caption, const std::string& text) {
   }
 }
 
+bool TerminalHost::AskToReplace(const char* caption, const std::string& question, const char* path) {
+  if (!noOverwrite_) return AskYesNo(caption, question);
+  std::fprintf(err_, "zelvo: %s\n",
+               FormatText(Tr("%s exists and is not replaced (--no-overwrite)"), TerminalSafe(path).c_str()).c_str());
+  std::fflush(err_);
+  return false;
+}
+
 void TerminalHost::ShowMessage(const char* caption, const std::string& text) {
   if (terminal_ && total_ > 0) std::fputs("\r\033[K", err_);
   std::fprintf(err_, "%s: %s", caption, text.c_str());
@@ -142,7 +165,7 @@ void TerminalHost::Beep() {
 int TerminalHost::RunProgress(int total, const std::function<int()>& routine) {
   total_ = total;
   done_ = 0;
-  started_ = Now();
+  estimate_.Start(total, Now());
   lastDrawn_ = 0;
   status_.clear();
   // An interrupt that came before the progress display (during the codec choice) still
@@ -165,8 +188,11 @@ void TerminalHost::PostStatusText(const char* text) {
 void TerminalHost::PostProgressStep() {
   if (IsAbortRequested()) return;
   ++done_;
+  estimate_.Update(done_, Now());
   Draw(false);
 }
+
+void TerminalHost::WatchOutput(const OutputFile* output) { outputDescriptor_ = output ? output->descriptor() : -1; }
 
 bool TerminalHost::IsAbortRequested() { return g_interrupts > 0; }
 
@@ -218,7 +244,19 @@ void TerminalHost::Notice(JobNotice notice, const char* framePath) {
   std::fflush(err_);
 }
 
+std::string TerminalHost::Figures() {
+  std::string figures = FormatText(Tr("%s elapsed"), FormatDuration(estimate_.elapsed()).c_str());
+  // Tenths only where they say something.
+  if (estimate_.rate() > 0) figures += "  " + FormatText(Tr("%.*f frames/s"), estimate_.rate() < 100 ? 1 : 0, estimate_.rate());
+  struct stat st;
+  if (outputDescriptor_ >= 0 && fstat(outputDescriptor_, &st) == 0) figures += "  " + FormatSize(st.st_size);
+  if (estimate_.secondsLeft() >= 0 && total_ > done_)
+    figures += "  " + FormatText(Tr("%s left"), FormatDuration(estimate_.secondsLeft()).c_str());
+  return figures;
+}
+
 void TerminalHost::Draw(bool final) {
+  if (quiet_) return;
   double now = Now();
   // On a terminal the line is redrawn in place a few times a second; into a file or pipe
   // a plain line every few seconds keeps logs short.
@@ -229,11 +267,9 @@ void TerminalHost::Draw(bool final) {
     return;
   }
   lastDrawn_ = now;
+  estimate_.Update(done_, now);
   const std::string count = FormatText(Tr("%d/%d done"), done_, total_);
-  std::string left;
-  if (done_ > 0 && total_ > done_) {
-    left = "  " + FormatText(Tr("%s left"), FormatDuration((now - started_) / done_ * (total_ - done_)).c_str());
-  }
+  const std::string left = "  " + Figures();
   if (terminal_) {
     const int width = 24;
     int filled = total_ > 0 ? static_cast<int>(static_cast<long long>(done_) * width / total_) : 0;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "convert/conversion_job.h"
+#include "convert/progress_estimate.h"
 
 namespace zelvo {
 
@@ -19,11 +20,14 @@ class TerminalHost : public JobHost {
                int readers = 1);
 
   bool AskYesNo(const char* caption, const std::string& text) override;
+  // With --no-overwrite: No, said on stderr, without asking.
+  bool AskToReplace(const char* caption, const std::string& question, const char* path) override;
   void ShowMessage(const char* caption, const std::string& text) override;
   void Beep() override;
   int RunProgress(int total, const std::function<int()>& routine) override;
   void PostStatusText(const char* text) override;
   void PostProgressStep() override;
+  void WatchOutput(const OutputFile* output) override;
   bool IsAbortRequested() override;
   std::unique_ptr<FrameWriter> CreateWriter() override;
   std::unique_ptr<FrameFeed> CreateFrameFeed(const FrameWalk& walk) override;
@@ -45,9 +49,15 @@ class TerminalHost : public JobHost {
 
   // Frames fitted to one size (--size) differ in size without harm: nothing is said of it.
   void set_frames_fitted(bool fitted) { framesFitted_ = fitted; }
+  // --quiet: no progress line, and a question answered by -y is not shown.
+  void set_quiet(bool quiet) { quiet_ = quiet; }
+  // --no-overwrite: an existing output is never replaced.
+  void set_no_overwrite(bool noOverwrite) { noOverwrite_ = noOverwrite; }
 
  private:
   void Draw(bool final);
+  // Elapsed time, pace, the output's size and the time left, as the progress line shows them.
+  std::string Figures();
 
   std::FILE* in_;
   std::FILE* err_;
@@ -57,10 +67,13 @@ class TerminalHost : public JobHost {
   int readers_;
   int total_ = 0;
   int done_ = 0;
-  double started_ = 0;
   double lastDrawn_ = 0;
   std::string status_;
   bool framesFitted_ = false;
+  ProgressEstimate estimate_;
+  int outputDescriptor_ = -1;  // the movie being written, whose size the line shows
+  bool quiet_ = false;
+  bool noOverwrite_ = false;
 };
 
 }  // namespace zelvo

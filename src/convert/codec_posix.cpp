@@ -24,6 +24,8 @@ extern "C" {
 #include "convert/av_owners_posix.h"
 #include "convert/avi_file_posix.h"
 #include "convert/bgr_rows_posix.h"
+#include "convert/codec_settings_posix.h"
+#include "image/av_image_reader_posix.h"
 #include "image/packed_dib.h"
 #include "platform/messages_posix.h"
 
@@ -210,7 +212,8 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, C
     std::fprintf(out, "  %zu) %-8s [%s] %s\n", i + 1, codecs[i].name, codecs[i].fourcc,
                  Tr(codecs[i].description));
   }
-  CodecChoice result;
+  // The command line's settings come along: what it gave is not asked again.
+  CodecChoice result = *choice;
   // Full frames first, as the dialog preselects them; a container without them offers its
   // first codec instead.
   const bool fullFrames = std::string(codecs[0].name) == "dib";
@@ -241,14 +244,20 @@ bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, C
     }
     std::fprintf(out, "  %s\n", FormatText(Tr("Enter a number from 1 to %zu."), codecs.size()).c_str());
   }
-  if (result.codec != "dib") {
-    long value = 0;
-    Answer a = AskNumber(in, out, Tr("Quality 0-100 (Enter = default): "), 0, 100, &value);
+  // Only what the codec uses is asked for; a quality is not, where a data rate is given.
+  long value = 0;
+  Answer a = Answer::kDefault;
+  if (result.quality < 0 && result.dataRate <= 0 && CodecUses(result.codec, CodecSetting::kQuality)) {
+    a = AskNumber(in, out, Tr("Quality 0-100 (Enter = default): "), 0, 100, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.quality = static_cast<int>(value);
+  }
+  if (result.keyFrameEvery <= 0 && CodecUses(result.codec, CodecSetting::kKeyFrames)) {
     a = AskNumber(in, out, Tr("Key frame interval (frames, Enter = default): "), 0, INT_MAX, &value);
     if (a == Answer::kCancel) return false;
     if (a == Answer::kValue) result.keyFrameEvery = static_cast<int>(value);
+  }
+  if (result.dataRate <= 0 && CodecUses(result.codec, CodecSetting::kDataRate)) {
     // Bounded so that the rate in bits per second stays far inside 64 bits.
     a = AskNumber(in, out, Tr("Data rate (KB/s, Enter = none): "), 0, 1 << 24, &value);
     if (a == Answer::kCancel) return false;
@@ -390,6 +399,36 @@ void ConfigureContext(AVCodecContext* c, const CodecEntry& entry, const CodecCho
   }
 }
 
+// x264 prints its refusal of an unknown preset, tune or profile straight to the terminal, past
+// libav's log: the names are checked here first, against x264's own lists.
+bool CheckX264Names(const AVCodec* codec, const CodecEntry& entry, const AVDictionary* options, std::string* error) {
+  if (std::strcmp(codec->name, "libx264") != 0) return true;
+  static const char kPresets[] = "ultrafast superfast veryfast faster fast medium slow slower veryslow placebo";
+  static const char kTunes[] = "film animation grain stillimage psnr ssim fastdecode zerolatency";
+  static const char kProfiles[] = "baseline main high high10 high422 high444";
+  for (const auto& [key, names] :
+       {std::pair{"preset", kPresets}, std::pair{"tune", kTunes}, std::pair{"profile", kProfiles}}) {
+    const AVDictionaryEntry* given = av_dict_get(options, key, nullptr, 0);
+    if (given == nullptr) continue;
+    // x264 takes several tunes joined by ',' '+' '/' '.' or '-'.
+    std::string value = given->value;
+    for (char& ch : value) if (std::strchr(",+/.-", ch) != nullptr) ch = ' ';
+    std::size_t at = 0;
+    bool known = !value.empty();
+    while (known && (at = value.find_first_not_of(' ', at)) != std::string::npos) {
+      const std::size_t end = std::min(value.find(' ', at), value.size());
+      const std::string word = " " + value.substr(at, end - at) + " ";
+      known = (" " + std::string(names) + " ").find(word) != std::string::npos;
+      at = end;
+    }
+    if (!known) {
+      *error = FormatText(Tr("The %s encoder has no %s '%s' (%s)."), entry.info.name, key, given->value, names);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Opens the configured encoder with the user's "key=value:key=value" options; false, with
 // the reason in *error, when they cannot be read, one is unknown, or the encoder refuses.
 bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& entry, const std::string& text,
@@ -400,10 +439,16 @@ bool OpenWithOptions(AVCodecContext* c, const AVCodec* codec, const CodecEntry& 
     *error = FormatText(Tr("The encoder options cannot be read: %s"), text.c_str());
     return false;
   }
+  if (!CheckX264Names(codec, entry, rawOptions, error)) {
+    av_dict_free(&rawOptions);
+    return false;
+  }
+  KeptLibavLines said;
   const int opened = avcodec_open2(c, codec, &rawOptions);
   AvOwner<AVDictionary> options(rawOptions);
   if (opened < 0) {
-    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, AvErrorText(opened).c_str());
+    const std::string why = said.Last().empty() ? AvErrorText(opened) : said.Last();
+    *error = FormatText(Tr("The %s encoder could not be opened: %s"), entry.info.name, why.c_str());
     return false;
   }
   if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX)) {

@@ -65,9 +65,11 @@ std::vector<CodecInfo> ListCodecs(Container container = Container::kAvi);
 // canonical name. False for anything else. Availability is checked when encoding starts.
 bool ParseCodecName(const std::string& text, std::string* name);
 // Asks on `out` for a codec by number among those `container` takes (Enter keeps the
-// first: full frames where the container takes them), then for quality, key frames and
-// data rate. False when the input ends or the user types q: like cancelling the dialog,
-// the caller creates nothing.
+// first: full frames where the container takes them), then for those of quality, key
+// frames and data rate that the codec uses and *choice does not give already: *choice
+// comes in with the command line's settings, which the chosen codec gets as -c would give
+// them. False when the input ends or the user types q: like cancelling the dialog, the
+// caller creates nothing (and *choice is left as it was).
 bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice,
                            Container container = Container::kAvi);
 

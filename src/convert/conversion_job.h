@@ -17,7 +17,6 @@
 #include "convert/job_texts.h"
 #include "image/frame_reader.h"
 #include "platform/output_file.h"
-#include "platform/path_buffer.h"
 
 namespace zelvo {
 
@@ -32,6 +31,11 @@ class JobHost {
   virtual ~JobHost() = default;
   // A question with Yes and No; true only for Yes.
   virtual bool AskYesNo(const char* caption, const std::string& text) = 0;
+  // The question whether to replace the existing file at `path`: by default AskYesNo. The
+  // Linux program's --no-overwrite answers No without asking.
+  virtual bool AskToReplace(const char* caption, const std::string& question, const char* /*path*/) {
+    return AskYesNo(caption, question);
+  }
   virtual void ShowMessage(const char* caption, const std::string& text) = 0;
   // The success signal (MessageBeep(MB_ICONASTERISK), the terminal bell).
   virtual void Beep() = 0;
@@ -41,6 +45,9 @@ class JobHost {
   // For the routine: the item about to be worked on, and one item more done.
   virtual void PostStatusText(const char* text) = 0;
   virtual void PostProgressStep() = 0;
+  // The file the frames are written into while RunProgress runs (null once it is over),
+  // for a progress display that shows its size; the Windows dialog does not.
+  virtual void WatchOutput(const OutputFile* /*output*/) {}
   virtual bool IsAbortRequested() = 0;
   virtual std::unique_ptr<FrameWriter> CreateWriter() = 0;
   // Where the job's frames come from; by default each frame is read when the job takes it.
@@ -66,23 +73,28 @@ class JobHost {
   virtual const char* Text(JobText id) { return JapaneseJobText(id); }
 };
 
-// What one job converts.
+// What one job converts. Paths of any length: each program applies its own limit before
+// it builds the settings.
 struct JobSettings {
-  char input[kPathSize] = {};   // a frame of the sequence, named as on disk
-  int first = -1;               // first frame number; -1: the width's first (1)
-  int last = -1;                // last frame number; below `first` walks backwards; -1: the width's last
-  int rate = 15000;             // dwRate: frames per `scale` seconds
-  int scale = 1000;             // dwScale
-  char output[kPathSize] = {};  // the AVI file to write
+  std::string input;   // a frame of the sequence, named as on disk
+  int first = -1;      // first frame number; -1: the width's first (1)
+  int last = -1;       // last frame number; below `first` walks backwards; -1: the width's last
+  int rate = 15000;    // dwRate: frames per `scale` seconds
+  int scale = 1000;    // dwScale
+  std::string output;  // the AVI file to write
 };
 
 // The run a frame belongs to, as both command lines convert it: the whole gap-free run of
 // numbered files on disk around it (-1 and -1 when there is none), written to
-// DefaultOutputName. Rate and scale keep their defaults.
+// DefaultOutputName. Rate and scale keep their defaults. The frame's path and the output's
+// must not be longer than the system takes (LongestPath). Beyond the gaps that end the run,
+// the nearest numbered frames present (-1: none), which the Linux program points out.
 struct FrameRun {
   JobSettings settings;
   int foundFirst = -1;
   int foundLast = -1;
+  int resumesBelow = -1;
+  int resumesAbove = -1;
 };
 enum class RunProblem { kNone, kFrameTooLong, kOutputTooLong };
 RunProblem FindFrameRun(const char* framePath, FrameRun* run);
@@ -114,7 +126,7 @@ class ConversionJob {
   // The frame being handled: the first of the range once the job has begun; after a
   // complete job the first again, after an abort the one that would have come next,
   // after an unreadable frame that frame.
-  const char* framePath() const { return cursor_; }
+  const char* framePath() const { return cursor_.c_str(); }
   int frameCount() const { return frameCount_; }
 
  private:
@@ -140,6 +152,8 @@ class ConversionJob {
   // "Not enough memory", naming the frame under way; never throws.
   void SayOutOfMemory() noexcept;
   bool Ask(JobText id, ...);
+  // The overwrite question about `target`, through the host's AskToReplace.
+  bool AskToReplace(const std::string& target);
   std::string Shown(const char* name) { return host_.ShowName(name); }
   bool OutputIsUsable();
   void ReportFrameFailure(const FrameRead& frame);
@@ -149,7 +163,7 @@ class ConversionJob {
 
   JobHost& host_;
   JobSettings settings_;
-  char cursor_[kPathSize] = {};
+  std::string cursor_;
   int frameCount_ = 0;
   int frameWidth_ = 0;   // the first frame's size, which the canvas takes
   int frameHeight_ = 0;

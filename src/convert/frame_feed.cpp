@@ -70,7 +70,7 @@ class ReadAheadFeed::Admission : public FrameBudget {
 ReadAheadFeed::ReadAheadFeed(const FrameWalk& walk, int readers, int depth, std::uint64_t budget)
     : slots_(static_cast<std::size_t>(depth > 0 ? depth : 1)), first_(walk.first), last_(walk.last), count_(walk.count),
       budget_(budget) {
-  std::snprintf(walk_, sizeof walk_, "%s", walk.firstPath);
+  walk_ = walk.firstPath;
   readerCount_ = readers > 0 ? readers : 1;
   // With many slots (small frames) each reader claims a run of frames at once, so the lock
   // is taken once per run rather than once per frame; with few (large frames) one at a time,
@@ -81,7 +81,8 @@ ReadAheadFeed::ReadAheadFeed(const FrameWalk& walk, int readers, int depth, std:
   keep_ = budget_ / (4 * static_cast<std::uint64_t>(readerCount_));
   // Everything a reader needs is made here, on the job's thread, where a lack of memory is
   // the job's to report: a reader thread never asks for memory of its own.
-  for (Slot& slot : slots_) slot.path.reserve(kPathSize);
+  // Every name of a walk is as long as the first (the number keeps its width).
+  for (Slot& slot : slots_) slot.path.reserve(walk_.size());
   batches_.resize(static_cast<std::size_t>(readerCount_));
   for (std::vector<FrameRead>& batch : batches_) batch.resize(static_cast<std::size_t>(run_));
   retired_.resize(static_cast<std::size_t>(readerCount_));
@@ -167,7 +168,7 @@ void ReadAheadFeed::ReaderMain(int reader) {
       slot.path = walk_;  // within the capacity reserved for it: no allocation
       slot.admitted = false;
       slot.held = 0;
-      NextFrameName(walk_, first_, last_);
+      NextFrameName(&walk_, first_, last_);
       decoding[batch.claimed] = 0;
       ++claimed_;
       ++batch.claimed;
@@ -238,7 +239,7 @@ FrameRead ReadAheadFeed::ReadAlone(int index, const char* path, std::unique_lock
     reserved_ -= slot.held;
     slot.held = 0;
   }
-  if (claimed_ > index + 1) std::snprintf(walk_, sizeof walk_, "%s", slots_[static_cast<std::size_t>(index + 1) % slots_.size()].path.c_str());
+  if (claimed_ > index + 1) walk_ = slots_[static_cast<std::size_t>(index + 1) % slots_.size()].path;
   claimed_ = index + 1;
   nextAdmitted_ = index + 1;
   failedAt_ = INT_MAX;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "image/frame_reader.h"
-#include "platform/path_buffer.h"
 
 namespace zelvo {
 
@@ -113,7 +112,7 @@ class ReadAheadFeed : public FrameFeed {
   std::condition_variable frameReady_;
   std::condition_variable admitted_;
   std::vector<Slot> slots_;  // frame i lives in slot i % depth while claimed
-  char walk_[kPathSize] = {};  // the name of the next frame to claim
+  std::string walk_;  // the name of the next frame to claim
   int first_;
   int last_;
   int count_;

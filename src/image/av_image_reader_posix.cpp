@@ -25,6 +25,10 @@ extern "C" {
 #include "platform/file.h"
 
 namespace zelvo {
+
+// Keeps one line for the innermost KeptLibavLines of this thread.
+void KeepLibavLine(const std::string& line);
+
 namespace {
 
 // What one decode learns besides its picture, and the budget it asks.
@@ -60,6 +64,9 @@ bool AskBudget(AVCodecContext* context, const AVFrame* frame, DecodeState* state
 // the frame, so what it logs there belongs to that frame.
 thread_local DecodeState* t_decoding = nullptr;
 
+// The lines kept on this thread, if any (see KeptLibavLines).
+thread_local KeptLibavLines* t_kept = nullptr;
+
 // The whole file of this thread's last frame, with libavcodec's padding: kept for the next
 // frame, whose pages are then already mapped.
 thread_local std::vector<std::uint8_t> t_file;
@@ -78,6 +85,14 @@ void LogLine(void* object, int level, const char* form, std::va_list args) {
       const unsigned height = va_arg(size, unsigned);
       va_end(size);
       if (width > 0 && height > 0) state->sizeRefused = true;
+    }
+    return;
+  }
+  if (t_kept != nullptr) {
+    if (level <= AV_LOG_ERROR && form != nullptr) {
+      char line[512];
+      std::vsnprintf(line, sizeof line, form, args);
+      KeepLibavLine(line);
     }
     return;
   }
@@ -257,6 +272,19 @@ int Decode(AVCodecID id, std::uint8_t* data, std::size_t size, DecodeState* stat
 }
 
 }  // namespace
+
+void KeepLibavLine(const std::string& line) {
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '.' || text.back() == ' ')) text.pop_back();
+  if (!text.empty()) t_kept->last_ = text;
+}
+
+KeptLibavLines::KeptLibavLines() : outer_(t_kept) {
+  FilterDecoderLogs();
+  t_kept = this;
+}
+
+KeptLibavLines::~KeptLibavLines() { t_kept = outer_; }
 
 void FilterDecoderLogs() {
   static std::once_flag installed;

@@ -4,6 +4,7 @@
 // ffmpeg converts it. Alpha is dropped, deeper samples are brought to 8 bits, OpenEXR's
 // linear light is shown as sRGB and a JPEG's EXIF orientation is applied.
 #include <cstdint>
+#include <string>
 
 #include "image/frame_read.h"
 #include "image/packed_dib.h"
@@ -22,6 +23,24 @@ constexpr std::int64_t kMaxDecodedPixels = static_cast<std::int64_t>(kMaxDibBloc
 // on that thread (other lines go on to libav's own output). Done by the first read too;
 // the program does it at its start, before other threads may log.
 void FilterDecoderLogs();
+
+// While one lives, the error lines libav logs on the calling thread (an encoder that
+// refuses its settings) are kept instead of printed: the program says them in its own
+// message, which names the frame and the codec.
+class KeptLibavLines {
+ public:
+  KeptLibavLines();
+  ~KeptLibavLines();
+  KeptLibavLines(const KeptLibavLines&) = delete;
+  KeptLibavLines& operator=(const KeptLibavLines&) = delete;
+  // The last error line, without its end of line; empty when none was logged.
+  const std::string& Last() const { return last_; }
+
+ private:
+  friend void KeepLibavLine(const std::string& line);
+  std::string last_;
+  KeptLibavLines* outer_;
+};
 
 // Reads `frame` with libavcodec's decoder `codecId` (an AVCodecID), from its open file.
 // The decoder runs on the calling thread (frames are read on several threads at once) and

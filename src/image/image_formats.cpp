@@ -90,7 +90,7 @@ std::string WithDefaultExtension(const char* path) {
   const char* first = Table().front().extensions;
   named += '.';
   named.append(first, std::strcspn(first, " "));
-  return named.size() < static_cast<std::size_t>(kPathSize) ? named : std::string();
+  return named.size() <= LongestPath() ? named : std::string();
 }
 
 }  // namespace zelvo

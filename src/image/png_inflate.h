@@ -17,4 +17,8 @@ namespace zelvo::png {
 bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& layout, PackedDib* dib,
                  ChunkHeader* after, bool* haveAfter);
 
+// The library the back-end inflates with and its version, for --version.
+const char* InflaterLibrary();
+const char* InflaterVersion();
+
 }  // namespace zelvo::png

@@ -80,4 +80,7 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
          used == compressed && made == size && UnfilterRows(buffers.rows.data(), layout.height, 0, layout, dib);
 }
 
+const char* InflaterLibrary() { return "libdeflate"; }
+const char* InflaterVersion() { return LIBDEFLATE_VERSION_STRING; }
+
 }  // namespace zelvo::png

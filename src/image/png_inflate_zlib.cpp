@@ -122,4 +122,7 @@ bool InflateRows(PngSource* source, std::uint32_t idatLength, const PngLayout& l
   return stream.Finish();
 }
 
+const char* InflaterLibrary() { return "zlib"; }
+const char* InflaterVersion() { return zlibVersion(); }
+
 }  // namespace zelvo::png

@@ -53,8 +53,8 @@ std::string FindTemporaryName(const char* path, const std::function<FileResult(c
   const PathSplit at = SplitPath(path);
   const std::string folder(path, at.name);
   const std::string extension(path + at.extension, at.end - at.extension);
-  if (folder.size() + 1 >= static_cast<std::size_t>(kPathSize)) return std::string();
-  const std::size_t room = static_cast<std::size_t>(kPathSize) - 1 - folder.size();
+  if (folder.size() >= LongestPath()) return std::string();
+  const std::size_t room = LongestPath() - folder.size();
   for (unsigned attempt = 0; attempt < 256; ++attempt) {
     const std::string candidate = folder + TemporaryTag(room, extension, attempt);
     if (candidate == path) continue;

@@ -1,12 +1,21 @@
 #pragma once
-// Paths travel as zero-terminated byte strings in the system's multibyte code page
-// (Shift-JIS on the Windows target, UTF-8 on Linux), at most 259 bytes plus the
-// terminator. Every function that writes a path writes into a buffer of this size.
+// Paths travel as byte strings in the system's multibyte code page (Shift-JIS on the
+// Windows target, UTF-8 on Linux). The portable core keeps them in std::string and asks
+// the system how long one may be; the Windows program's dialogs and command line keep
+// them in buffers of MAX_PATH bytes, as that system's own calls do.
 #include <cstddef>
 
 namespace zelvo {
 
 constexpr int kPathSize = 260;  // MAX_PATH: 259 characters and the terminator
+
+// The longest path the system's file calls take, in bytes without the terminator: 259 on
+// Windows (MAX_PATH), 4095 on Linux (PATH_MAX). Names the core derives (frame names, the
+// default output, temporary files) never go beyond it.
+std::size_t LongestPath();
+// The longest folder part of a path that the system splits whole: 255 bytes on Windows
+// (the C runtime's _splitpath buffers), a whole path on Linux.
+std::size_t LongestFolder();
 
 // True for the first byte of a double-byte character in the active code page. Only the
 // Windows build has such bytes (code page 932); UTF-8 never puts an ASCII byte such as

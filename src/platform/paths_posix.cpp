@@ -48,7 +48,7 @@ int ProbePath(const char* path) {
 bool ResolveLongPath(char* out, const char* path, int limit) {
   if (out == nullptr || path == nullptr || limit <= 0) return false;
   const std::size_t length = std::strlen(path);
-  if (length >= static_cast<std::size_t>(kPathSize) || length >= static_cast<std::size_t>(limit)) return false;
+  if (length >= static_cast<std::size_t>(limit)) return false;
   if (!Exists(path)) return false;
   std::memcpy(out, path, length + 1);
   return true;

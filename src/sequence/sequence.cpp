@@ -9,9 +9,9 @@ namespace zelvo {
 
 namespace {
 
-// The C runtime's component buffers (_MAX_DRIVE, _MAX_DIR, _MAX_FNAME, _MAX_EXT), each
-// with its terminator. A path is split only when every component fits; cutting one short
-// would make every rebuilt frame name point somewhere else.
+// The C runtime's component buffers (_MAX_DRIVE, _MAX_FNAME, _MAX_EXT), each with its
+// terminator; the folder's is the system's (LongestFolder). A path is split only when every
+// component fits; cutting one short would make every rebuilt frame name point somewhere else.
 constexpr std::size_t kMaxDrive = 3;
 constexpr std::size_t kMaxComponent = 256;
 
@@ -34,7 +34,7 @@ PathParts SplitPathParts(const char* path) {
   parts.dir.assign(path + at.folder, at.name - at.folder);
   parts.base.assign(path + at.name, at.extension - at.name);
   parts.ext.assign(path + at.extension, at.end - at.extension);
-  parts.fits = parts.drive.size() < kMaxDrive && parts.dir.size() < kMaxComponent &&
+  parts.fits = parts.drive.size() < kMaxDrive && parts.dir.size() <= LongestFolder() &&
                parts.base.size() < kMaxComponent && parts.ext.size() < kMaxComponent;
   return parts;
 }
@@ -133,35 +133,24 @@ std::string FormatFrameName(const SequenceSpec& split, int n) {
 
 namespace {
 
-// Writes `name` into the caller's kPathSize buffer when it fits with its terminator.
-bool StorePath(char* path, const std::string& name) {
-  if (name.size() >= static_cast<std::size_t>(kPathSize)) return false;
-  std::memcpy(path, name.c_str(), name.size() + 1);
+// Puts `name` in `path` when the system takes a path of its length.
+bool StorePath(std::string* path, std::string name) {
+  if (name.size() > LongestPath()) return false;
+  *path = std::move(name);
   return true;
-}
-
-// The caller's buffer is kPathSize bytes: look no further for the terminator.
-bool IsTerminatedPath(const char* path) {
-  if (path == nullptr) return false;
-  for (int i = 0; i < kPathSize; ++i) {
-    if (path[i] == '\0') return true;
-  }
-  return false;
 }
 
 }  // namespace
 
-bool MakeFrameName(char* path, int n) {
-  if (!IsTerminatedPath(path)) return false;
-  SequenceSpec split = ParseSequencePath(path);
+bool MakeFrameName(std::string* path, int n) {
+  const SequenceSpec split = ParseSequencePath(path->c_str());
   if (split.width == 0) return true;  // a single frame: its name stays as it is
   if (n > LargestNumber(split.width)) n = 1;
   return StorePath(path, FormatFrameName(split, n));
 }
 
-bool NextFrameName(char* path, int first, int last) {
-  if (!IsTerminatedPath(path)) return true;
-  SequenceSpec split = ParseSequencePath(path);
+bool NextFrameName(std::string* path, int first, int last) {
+  const SequenceSpec split = ParseSequencePath(path->c_str());
   if (split.width == 0) return true;
   const int largest = LargestNumber(split.width);
   if (first == -1) first = 1;
@@ -196,11 +185,23 @@ std::string DefaultOutputName(const char* framePath) {
   return split.directory + split.prefix + ".avi";
 }
 
+std::string OutputNameWithoutNumber(const char* framePath) {
+  const SequenceSpec split = ParseSequencePath(framePath);
+  std::size_t end = split.prefix.size();
+  while (end > 0 && IsAsciiDigit(split.prefix[end - 1])) --end;
+  return split.directory + split.prefix.substr(0, split.width > 0 ? end : split.prefix.size()) + ".avi";
+}
+
 void FindSequenceRange(const char* path, int* first, int* last) {
-  *first = -1;
-  *last = -1;
+  const SequenceRun run = FindSequenceRun(path);
+  *first = run.first;
+  *last = run.last;
+}
+
+SequenceRun FindSequenceRun(const char* path) {
+  SequenceRun run;
   const SequenceSpec split = ParseSequencePath(path);
-  if (split.width == 0) return;
+  if (split.width == 0) return run;
   // The pattern narrows a listing where the system searches by pattern: one '?' per
   // digit, and a final "." for names without an extension.
   std::string pattern = split.directory;
@@ -208,7 +209,7 @@ void FindSequenceRange(const char* path, int* first, int* last) {
   pattern.append(static_cast<std::size_t>(split.width), '?');
   pattern += split.extension.empty() ? std::string(".") : split.extension;
   FolderListing listing(split.directory, pattern);
-  if (!listing.is_open()) return;
+  if (!listing.is_open()) return run;
   // Case follows the system's names: where the listing matched loosely, so does the rule;
   // elsewhere frames are later opened under names built from the given path, so only
   // exact letters name them.
@@ -220,7 +221,11 @@ void FindSequenceRange(const char* path, int* first, int* last) {
     // instead of failing the job when its turn comes.
     if (MatchSequenceMember(name, split, ignoreCase, &number) && listing.IsFile()) present.Add(number);
   }
-  present.RunAround(split.number, first, last);
+  present.RunAround(split.number, &run.first, &run.last);
+  if (run.first < 0) return run;
+  run.before = present.NearestBelow(run.first);
+  run.after = present.NearestAbove(run.last);
+  return run;
 }
 
 bool MatchSequenceMember(const char* name, const SequenceSpec& split, bool ignoreCase, int* number) {
@@ -262,6 +267,20 @@ void NumberSet::RunAround(int n, int* first, int* last) const {
   while (Contains(high + 1)) ++high;
   *first = low;
   *last = high;
+}
+
+int NumberSet::NearestBelow(int n) const {
+  for (int k = n - 1; k >= 0; --k) {
+    if (Contains(k)) return k;
+  }
+  return -1;
+}
+
+int NumberSet::NearestAbove(int n) const {
+  for (int k = (n < 0 ? 0 : n + 1); static_cast<std::size_t>(k) < bits_.size(); ++k) {
+    if (Contains(k)) return k;
+  }
+  return -1;
 }
 
 }  // namespace zelvo

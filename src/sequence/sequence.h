@@ -35,27 +35,43 @@ SequenceSpec ParseSequencePath(const char* path);
 // The whole path of frame n built with the printf form of split.width ("%s%s%03d%s"...).
 std::string FormatFrameName(const SequenceSpec& split, int n);
 
-// Rewrites `path` (a kPathSize buffer) to name frame n; n above the width's largest
-// number becomes 1. Returns false and leaves `path` unchanged when the new name would not
-// fit in kPathSize bytes.
-bool MakeFrameName(char* path, int n);
+// Rewrites `path` to name frame n; n above the width's largest number becomes 1. Returns
+// false and leaves `path` unchanged when the new name would be longer than the system
+// takes (LongestPath).
+bool MakeFrameName(std::string* path, int n);
 
 // Rewrites `path` to the next frame towards `last` (first/last may be -1: 1 and the
 // width's largest). Returns true when the walk wrapped (the sequence is finished; the path
 // names `first` again), false otherwise. A name without a number wraps at once. When the
-// new name would not fit, the path is left unchanged and true is returned, ending the walk.
-bool NextFrameName(char* path, int first, int last);
+// new name would be longer than the system takes, the path is left unchanged and true is
+// returned, ending the walk.
+bool NextFrameName(std::string* path, int first, int last);
 
 std::string SequencePrefix(const char* path);
 std::string DirectoryOf(const char* path);
 // The output a sequence is written to unless the user names one: the frame's folder and
 // the name without its number, with ".avi" ("shots/shot0007.bmp" gives "shots/shot.avi").
 std::string DefaultOutputName(const char* framePath);
+// The Linux program's default output: the frame's folder and the name without every digit
+// that ends it, with ".avi" ("f000002.bmp" gives "f.avi", where the five-digit rule of
+// DefaultOutputName leaves "f0.avi").
+std::string OutputNameWithoutNumber(const char* framePath);
 
 // Finds the gap-free run of numbered files present on disk that contains the path's own
 // number; folders and other non-files named like members do not count. Both results are
 // -1 when the name has no number or the named file is not present.
 void FindSequenceRange(const char* path, int* first, int* last);
+
+// The run FindSequenceRange finds, and where numbered frames of the sequence go on past the
+// gaps that end it: the nearest number present below `first` (`before`) and above `last`
+// (`after`), -1 where there is none. All -1 when the run is not found.
+struct SequenceRun {
+  int first = -1;
+  int last = -1;
+  int before = -1;
+  int after = -1;
+};
+SequenceRun FindSequenceRun(const char* path);
 
 // The rule every directory listing applies to one entry name (no folder): the name is
 // split.prefix, then exactly split.width ASCII digits, then split.extension (nothing after
@@ -73,6 +89,9 @@ class NumberSet {
   bool Contains(int n) const;
   // The gap-free run of present numbers containing n; -1 and -1 when n is absent.
   void RunAround(int n, int* first, int* last) const;
+  // The nearest present number below / above n; -1 when there is none.
+  int NearestBelow(int n) const;
+  int NearestAbove(int n) const;
 
  private:
   std::vector<bool> bits_;

@@ -826,17 +826,22 @@ TEST(CodecChoice, TerminalChooserReadsNumberThenSettings) {
     bool chosen;
     const char* codec;
     int quality, keyEvery, dataRate;
+    // The command line's settings the chooser starts from: quality, key frames, data rate.
+    int givenQuality = -1, givenKeyEvery = 0, givenDataRate = 0;
   } cases[] = {
       {"Enter keeps full frames", "\n", true, "dib", -1, 0, 0},
-      {"number then settings", mjpegNumber + "\n80\n10\n500\n", true, "mjpeg", 80, 10, 500},
+      {"number then the settings mjpeg uses", mjpegNumber + "\n80\n500\n", true, "mjpeg", 80, 0, 500},
       {"settings left at defaults", mjpegNumber + "\n\n\n\n", true, "mjpeg", -1, 0, 0},
-      {"name instead of number", "FFV1\n\n5\n\n", true, "ffv1", -1, 5, 0},
+      {"name instead of number, ffv1 asked for key frames only", "FFV1\n5\n", true, "ffv1", -1, 5, 0},
       {"wrong number asked again", "99\nabc\n\n", true, "dib", -1, 0, 0},
       {"quality out of range asked again", mjpegNumber + "\n150\n-1\n40\n\n\n", true, "mjpeg", 40, 0, 0},
       {"q cancels", "q\n", false, "", 0, 0, 0},
       {"q cancels at a setting", mjpegNumber + "\n50\nq\n", false, "", 0, 0, 0},
       {"end of input cancels", "", false, "", 0, 0, 0},
       {"end of input at a setting", mjpegNumber + "\n50\n", false, "", 0, 0, 0},
+      {"the command line's settings are kept and not asked again", "mpeg4\n300\n", true, "mpeg4", 0, 2, 300, 0, 2},
+      {"a data rate given: no quality asked", "mpeg4\n\n", true, "mpeg4", -1, 0, 700, -1, 0, 700},
+      {"full frames keep what was given", "dib\n", true, "dib", 40, 3, 0, 40, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -849,6 +854,10 @@ TEST(CodecChoice, TerminalChooserReadsNumberThenSettings) {
     FILE* out = open_memstream(&outText, &outSize);
     CodecChoice choice;
     choice.codec = "unchanged";
+    choice.quality = c.givenQuality;
+    choice.keyFrameEvery = c.givenKeyEvery;
+    choice.dataRate = c.givenDataRate;
+    choice.options = "g=7";
     const bool chosen = ChooseCodecOnTerminal(in, out, &choice);
     std::fclose(in);
     std::fclose(out);
@@ -861,6 +870,7 @@ TEST(CodecChoice, TerminalChooserReadsNumberThenSettings) {
       EXPECT_EQ(choice.quality, c.quality);
       EXPECT_EQ(choice.keyFrameEvery, c.keyEvery);
       EXPECT_EQ(choice.dataRate, c.dataRate);
+      EXPECT_EQ(choice.options, "g=7");  // what -c would be given
     } else {
       EXPECT_EQ(choice.codec, "unchanged");  // a cancelled choice leaves nothing behind
     }

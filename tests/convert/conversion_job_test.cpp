@@ -187,8 +187,8 @@ JobOutcome RunFromFrame(JobHost& host, const std::string& frame, const Overrides
 JobOutcome RunFromDialog(JobHost& host, const std::string& input, const std::string& output, int first, int last,
                          std::string* cursor = nullptr) {
   JobSettings settings;
-  std::snprintf(settings.input, sizeof settings.input, "%s", input.c_str());
-  std::snprintf(settings.output, sizeof settings.output, "%s", output.c_str());
+  settings.input = input;
+  settings.output = output;
   settings.first = first;
   settings.last = last;
   ConversionJob job(host, settings);

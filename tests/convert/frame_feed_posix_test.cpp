@@ -73,16 +73,15 @@ TEST(ReadAheadFeed, AFrameWithoutMemoryIsReadAgainAlone) {
       const rlim_t limit = VirtualBytes() + (std::uint64_t{250} << 20);
       const rlimit r{limit, limit};
       setrlimit(RLIMIT_AS, &r);
-      char path[kPathSize];
-      std::snprintf(path, sizeof path, "%s", dir.Join("m01.bmp").c_str());
+      std::string path = dir.Join("m01.bmp");
       int arrived = 0;
       {
-        ReadAheadFeed feed(Walk(path, c.frames), c.readers, 8, std::uint64_t{4} << 30);
+        ReadAheadFeed feed(Walk(path.c_str(), c.frames), c.readers, 8, std::uint64_t{4} << 30);
         usleep(200000);  // the readers get as far as they can before the first frame is taken
         for (int n = 1; n <= c.frames; ++n) {
-          const FrameRead frame = feed.Take(path);
+          const FrameRead frame = feed.Take(path.c_str());
           if (frame && frame.image.pixels()[0] == n) ++arrived;
-          NextFrameName(path, 1, c.frames);
+          NextFrameName(&path, 1, c.frames);
         }
       }
       _exit(arrived);

@@ -52,21 +52,20 @@ TEST(ReadAheadFeed, FramesArriveInWalkOrderWithFailuresInTheirPlace) {
       std::snprintf(name, sizeof name, "f%03d.bmp", n);
       ASSERT_TRUE(dir.AddFile(name, n == c.bad ? std::string(80, 'x') : Frame(n)));
     }
-    char path[kPathSize];
-    std::snprintf(path, sizeof path, "%s", dir.Join("f001.bmp").c_str());
-    MakeFrameName(path, c.first);
+    std::string path = dir.Join("f001.bmp");
+    MakeFrameName(&path, c.first);
     const int count = high - low + 1;
-    ReadAheadFeed feed(Walk(path, c.first, c.last, count), c.readers, c.depth, kPlenty);
+    ReadAheadFeed feed(Walk(path.c_str(), c.first, c.last, count), c.readers, c.depth, kPlenty);
     for (int k = 0; k < count; ++k) {
       const int expected = c.first <= c.last ? c.first + k : c.first - k;
-      FrameRead frame = feed.Take(path);
+      FrameRead frame = feed.Take(path.c_str());
       if (expected == c.bad) {
         EXPECT_FALSE(frame.image) << expected;
         break;  // the job stops at its first unreadable frame
       }
       ASSERT_TRUE(frame.image) << expected;
       EXPECT_EQ(frame.image.pixels()[2], expected);
-      NextFrameName(path, c.first, c.last);
+      NextFrameName(&path, c.first, c.last);
     }
     EXPECT_LE(feed.MostWaiting(), c.depth);
   }
@@ -137,14 +136,13 @@ TEST(ReadAheadFeed, TheBytesHeldStayWithinTheBudgetWhateverTheReaders) {
     }
     for (int readers : {1, 2, 8, 64}) {
       SCOPED_TRACE(std::string(w.prefix) + " with " + std::to_string(readers));
-      char path[kPathSize];
-      std::snprintf(path, sizeof path, "%s/%s01.bmp", dir.path().c_str(), w.prefix);
-      ReadAheadFeed feed(Walk(path, 1, 12, 12), readers, 16, kBudget);
+      std::string path = dir.path() + "/" + w.prefix + "01.bmp";
+      ReadAheadFeed feed(Walk(path.c_str(), 1, 12, 12), readers, 16, kBudget);
       for (int n = 1; n <= 12; ++n) {
-        const FrameRead frame = feed.Take(path);
+        const FrameRead frame = feed.Take(path.c_str());
         ASSERT_TRUE(frame) << n;
         EXPECT_EQ(frame.image.pixels()[0], n);
-        NextFrameName(path, 1, 12);
+        NextFrameName(&path, 1, 12);
       }
       EXPECT_LE(feed.MostReserved(), w.mostHeld);
     }

@@ -33,8 +33,8 @@ $work/sample/frame0012.bmp
 check "the progress line ends at 12/12" grep -q "^12/12 done" "$work/err"
 on_terminal "" "$zelvo" -y -c dib -o "$work/tty.avi" "$work/sample/frame0001.bmp" >"$work/tty"
 check "on a terminal the progress line ends with a full bar at 12/12" \
-  test "$(tr '\r' '\n' <"$work/tty" | grep -a ' done ' | tail -n 1 | sed 's/^\x1b\[K//')" = \
-       "[########################] 12/12 done  $work/sample/frame0012.bmp"
+  grep -qxE "\[#{24}\] 12/12 done  [0-9:]+ elapsed  [0-9.]+ frames/s  [0-9.]+ KiB  $work/sample/frame0012.bmp" \
+  <<<"$(tr '\r' '\n' <"$work/tty" | grep -a ' done ' | tail -n 1 | sed 's/^\x1b\[K//')"
 
 # --- rates, ranges, backwards ------------------------------------------------------
 "$zelvo" -y -c dib -r 29.97 --first 10 --last 4 -o "$work/back.avi" "$work/sample/frame0005.bmp" </dev/null 2>/dev/null
@@ -99,6 +99,11 @@ check "an unknown codec is a usage error" test $? -eq 2 -a -n "$(grep "nosuch" "
 check "a first number outside the run is a usage error" test $? -eq 2 -a -n "$(grep "1 to 12" "$work/err")"
 "$zelvo" -y "$work/sample/nosuch0001.bmp" </dev/null 2>/dev/null
 check "a missing frame exits 1" test $? -eq 1
+"$zelvo" --dry-run "$work/sample/frame0005" </dev/null >"$work/out" 2>&1
+check "a frame named without its extension is found with .bmp added" \
+  test $? -eq 0 -a -n "$(grep -F "$work/sample/frame0001.bmp to" "$work/out")"
+"$zelvo" -y "$work/sample" </dev/null 2>"$work/err"
+check "a folder as the frame is said to be one" grep -qx "zelvo: $work/sample: a folder, not a frame" "$work/err"
 
 # What the options get wrong is a usage error before any question, and creates nothing.
 mkdir "$work/odd" "$work/checks" "$work/checks/folder.avi"
@@ -112,13 +117,16 @@ while IFS='|' read -r what args; do
   eval "set -- $args"
   (cd "$work/checks" && exec "$zelvo" "$@" <&- >"$work/out" 2>&1)
   r=$?
-  check "usage error before any question, nothing created: $what" test $r -eq 2 \
+  check "usage error before any question, nothing created, no library's own line: $what" test $r -eq 2 \
     -a -z "$(grep -F '[y/n]' "$work/out")" -a -n "$(grep -x "Try 'zelvo --help'." "$work/out")" \
+    -a -z "$(grep -E '^(x264 \[|\[[a-z0-9_]+ @ )' "$work/out")" \
     -a "$(ls -laR "$work/sample" "$work/odd" "$work/checks")" = "$before"
 done <<EOF
 an unknown --codec-options key|-c mjpeg --codec-options no_such_key=1 "$s1"
 a --codec-options value the encoder refuses|-c mpeg4 --codec-options g=abc "$s1"
 an H.264 preset that does not exist|-c h264 --codec-options preset=bogus "$s1"
+an H.264 tune that does not exist|-c h264 --codec-options tune=film+bogus "$s1"
+an H.264 profile that does not exist|-c h264 --codec-options profile=bogus "$s1"
 codec options for full frames|--codec-options g=5 "$s1"
 an empty output|-o "" "$s1"
 an output that is a folder|-o folder.avi "$s1"
@@ -127,6 +135,7 @@ an odd --size for mpeg4|-c mpeg4 --size 33x18 "$work/odd/o1.bmp"
 an odd --size for h264 with an even first frame|-c h264 --size 32x17 "$s1"
 a fraction just below 0.001 fps|-r 1/1001 "$s1"
 a fraction above 120 fps|-r 120001/1000 "$s1"
+a folder as the frame|"$work/sample"
 EOF
 "$zelvo" -c mpeg4 --size 33x18 "$work/odd/o1.bmp" <&- 2>"$work/err"
 check "an odd --size names the codecs that take any size" grep -q "Codecs that take any size: dib, mjpeg" "$work/err"

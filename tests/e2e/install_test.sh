@@ -28,7 +28,7 @@ for f in bin/zelvo share/man/man1/zelvo.1.gz share/bash-completion/completions/z
 done
 "$prefix/bin/zelvo" --help >"$work/help" 2>&1
 check "installed zelvo --help exits 0 with its usage" test $? -eq 0 -a "$(head -c 13 "$work/help")" = "usage: zelvo "
-check "installed zelvo --version is $version" test "$("$prefix/bin/zelvo" --version)" = "zelvo $version"
+check "installed zelvo --version is $version" test "$("$prefix/bin/zelvo" --version | head -n 1)" = "zelvo $version"
 
 # --- the man page ------------------------------------------------------------------
 page="$prefix/share/man/man1/zelvo.1.gz"
@@ -81,6 +81,8 @@ if [ -f "$bash_completion" ]; then
   codecs=$("$zelvo_bin" --list-codecs | awk '{print $1}' | sort)
   check "zelvo -c offers the codecs of --list-codecs" test "$(complete_words "$zelvo_bin" -c '')" = "$codecs"
   check "zelvo --codec=mj offers mjpeg" test "$(complete_words "$zelvo_bin" --codec = mj)" = mjpeg
+  check "zelvo -r n offers the rate names ntsc and ntsc-film" \
+    test "$(complete_words "$zelvo_bin" -r n | tr '\n' ' ')" = "ntsc ntsc-film "
   check "a frame is an image of a format zelvo reads, in any letter case, or a folder" \
     test "$(complete_words "$zelvo_bin" '' | tr '\n' ' ')" = "SHOT0002.PNG f4.JPG f5.exr f6.Tiff f7.j2k f8.tga mixed0003.Rle shot0001.bmp sub "
   check "zelvo -o offers AVI, MKV, MP4 and MOV files and folders" \

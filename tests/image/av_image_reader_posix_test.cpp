@@ -274,8 +274,7 @@ TEST_F(LibavImageReader, FramesReadAheadAskTheFeedsBudgetForTheirDecodersPicture
   for (int readers : {1, 3}) {
     SCOPED_TRACE(std::to_string(readers) + " readers");
     const std::string first = dir_.Join("r101.jpg");
-    char path[kPathSize];
-    std::snprintf(path, sizeof path, "%s", first.c_str());
+    std::string path = first;
     FrameWalk walk;
     walk.firstPath = first.c_str();
     walk.first = 101;
@@ -283,10 +282,10 @@ TEST_F(LibavImageReader, FramesReadAheadAskTheFeedsBudgetForTheirDecodersPicture
     walk.count = kFrames;
     ReadAheadFeed feed(walk, readers, 8, 8 * largest);
     for (int n = 1; n <= kFrames; ++n) {
-      const FrameRead frame = feed.Take(path);
+      const FrameRead frame = feed.Take(path.c_str());
       ASSERT_TRUE(frame) << n;
       EXPECT_EQ(GetDibWidth(frame.image), 24) << n;
-      NextFrameName(path, 101, 100 + kFrames);
+      NextFrameName(&path, 101, 100 + kFrames);
     }
     // A frame being decoded counts twice: its block and decoder's picture, and the working
     // memory beside them.

@@ -69,7 +69,7 @@ TEST(ImageFormats, NamesAndTheWindowsTypeListComeFromTheTable) {
 }
 
 TEST(ImageFormats, NamesWithoutAnExtensionTakeTheDefaultOne) {
-  const std::string longest(kPathSize - 5, 'x');  // room for ".bmp" and the terminator
+  const std::string longest(LongestPath() - 4, 'x');  // room for ".bmp": the system's limit
   struct Case {
     std::string path;
     std::string named;

@@ -15,21 +15,19 @@ namespace zelvo {
 namespace {
 
 TEST(TemporaryFile, IsCreatedBesideTheOutputWithinTheLimit) {
-  test::TempDir dir;
-  ASSERT_TRUE(dir.ok());
+  const std::size_t limit = LongestPath();
   struct Case {
     std::size_t folderLength;  // with its trailing separator
     std::size_t nameLength;    // of the output's file name
   };
-  // From plenty of room down to outputs of 259 bytes named "a.avi", ".avi" and "a".
-  const Case cases[] = {{0, 9}, {0, 200}, {240, 19}, {250, 9}, {252, 5}, {254, 5}, {255, 4}, {258, 1}};
+  // From plenty of room down to outputs at the limit named "a.avi", ".avi" and "a".
+  const Case cases[] = {{0, 9},         {0, 200},         {limit - 19, 19}, {limit - 9, 9},
+                        {limit - 7, 5}, {limit - 5, 5},   {limit - 4, 4},   {limit - 1, 1}};
   for (const Case& c : cases) {
-    std::string folder = dir.Join("");
-    if (c.folderLength > folder.size()) {
-      std::string sub(c.folderLength - folder.size() - 1, 'd');
-      ASSERT_TRUE(dir.AddFolder(sub) || PathExists(dir.Join(sub).c_str()));
-      folder = dir.Join(sub) + test::PathSeparator();
-    }
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    std::string folder = c.folderLength > 0 ? test::MakeFoldersToLength(dir.path(), c.folderLength) : dir.Join("");
+    ASSERT_FALSE(folder.empty());
     SCOPED_TRACE(folder.size());
     SCOPED_TRACE(c.nameLength);
     const std::string name = c.nameLength >= 4 ? std::string(c.nameLength - 4, 'n') + ".avi" : std::string(c.nameLength, 'n');
@@ -39,11 +37,11 @@ TEST(TemporaryFile, IsCreatedBesideTheOutputWithinTheLimit) {
     ASSERT_FALSE(temporary.empty()) << result.error;
     EXPECT_TRUE(result);
     EXPECT_TRUE(PathExists(temporary.c_str()));
-    EXPECT_LT(temporary.size(), static_cast<std::size_t>(kPathSize));
+    EXPECT_LE(temporary.size(), limit);
     EXPECT_EQ(temporary.compare(0, folder.size(), folder), 0);
     EXPECT_EQ(temporary.find(test::PathSeparator(), folder.size()), std::string::npos);
     EXPECT_NE(temporary, output);
-    if (folder.size() + 40 < static_cast<std::size_t>(kPathSize)) {
+    if (folder.size() + 40 <= limit) {
       // With room, the name tells whose file it is and keeps the handler's extension.
       const std::string tag = temporary.substr(folder.size());
       EXPECT_EQ(tag.rfind("~zelvo", 0), 0u) << tag;
@@ -61,9 +59,9 @@ TEST(TemporaryFile, NeverTakesAnExistingName) {
   ASSERT_TRUE(dir.ok());
   // A long folder leaves two bytes for the name: the short forms collide quickly, and
   // every name handed out must still be a new file.
-  std::string folder = dir.Join("");
-  folder = dir.Join(std::string(kPathSize - 4 - folder.size(), 'd'));
-  ASSERT_TRUE(dir.AddFolder(folder.substr(dir.Join("").size())));
+  const std::string within = test::MakeFoldersToLength(dir.path(), LongestPath() - 2);
+  ASSERT_FALSE(within.empty());
+  const std::string folder = within.substr(0, within.size() - 1);
   const std::string output = folder + test::PathSeparator() + "ab";
   std::set<std::string> taken;
   for (int i = 0; i < 12; ++i) {
@@ -72,12 +70,12 @@ TEST(TemporaryFile, NeverTakesAnExistingName) {
     EXPECT_TRUE(taken.insert(temporary).second) << temporary;
   }
   EXPECT_GE(taken.size(), 8u);
-  // One byte of room (a 259-byte output named "a"): with every hex digit taken, other
+  // One byte of room (an output at the limit named "a"): with every hex digit taken, other
   // names are still tried.
   const std::string deeper = folder + "x";
   ASSERT_TRUE(dir.AddFolder(deeper.substr(dir.Join("").size())));
   const std::string one = deeper + test::PathSeparator() + "a";
-  ASSERT_EQ(one.size(), static_cast<std::size_t>(kPathSize) - 1);
+  ASSERT_EQ(one.size(), LongestPath());
   for (char c : std::string("0123456789abcdef")) {
     ASSERT_TRUE(dir.AddFile(deeper.substr(dir.Join("").size()) + test::PathSeparator() + c));
   }
@@ -85,7 +83,7 @@ TEST(TemporaryFile, NeverTakesAnExistingName) {
   EXPECT_EQ(temporary.size(), one.size()) << temporary;
 }
 
-// One byte of room (a 259-byte output named "a") leaves 35 names: with all but one in
+// One byte of room (an output at the limit named "a") leaves 35 names: with all but one in
 // use, the free one is found, whichever it is.
 TEST(TemporaryFile, OneByteOfRoomTriesEveryName) {
   const std::string names = "0123456789bcdefghijklmnopqrstuvwxyz";  // "a" is the output
@@ -93,7 +91,7 @@ TEST(TemporaryFile, OneByteOfRoomTriesEveryName) {
     SCOPED_TRACE(free);
     test::TempDir dir;
     ASSERT_TRUE(dir.ok());
-    const std::string folder = test::MakeFoldersToLength(dir.path(), kPathSize - 2);
+    const std::string folder = test::MakeFoldersToLength(dir.path(), LongestPath() - 1);
     ASSERT_FALSE(folder.empty());
     for (char taken : names) {
       if (taken == free) continue;

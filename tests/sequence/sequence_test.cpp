@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_buffer.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
@@ -16,20 +17,6 @@ namespace {
 using test::JoinPath;
 using test::NativePath;
 using test::TempDir;
-
-// A path in a buffer of exactly kPathSize bytes, so that a write past its end is caught
-// by the sanitizers.
-class PathBuffer {
- public:
-  explicit PathBuffer(const std::string& text) : bytes_(kPathSize, '\0') {
-    std::memcpy(bytes_.data(), text.c_str(), text.size() + 1);
-  }
-  char* data() { return bytes_.data(); }
-  std::string str() const { return std::string(bytes_.data()); }
-
- private:
-  std::vector<char> bytes_;
-};
 
 TEST(SplitSequenceName, TakesAtMostFiveTrailingAsciiDigits) {
   struct Case {
@@ -141,10 +128,10 @@ TEST(MakeFrameName, PrintsTheNumberInTheWidthOfTheGivenName) {
       {"shot123456.bmp", 7, "shot100007.bmp"},
   };
   for (const Case& c : cases) {
-    PathBuffer path(NativePath(c.path));
+    std::string path = NativePath(c.path);
     SCOPED_TRACE(std::string(c.path) + " <- " + std::to_string(c.n));
-    EXPECT_TRUE(MakeFrameName(path.data(), c.n));
-    EXPECT_EQ(path.str(), NativePath(c.expected));
+    EXPECT_TRUE(MakeFrameName(&path, c.n));
+    EXPECT_EQ(path, NativePath(c.expected));
   }
 }
 
@@ -158,17 +145,17 @@ struct Walk {
 
 Walk WalkSequence(const std::string& start, int first, int last, int maxSteps = 200000) {
   Walk walk;
-  PathBuffer path(start);
-  walk.names.push_back(path.str());
+  std::string path = start;
+  walk.names.push_back(path);
   for (int step = 0; step < maxSteps; ++step) {
-    int wrapped = NextFrameName(path.data(), first, last);
+    int wrapped = NextFrameName(&path, first, last);
     if (wrapped == 1) {
-      walk.after = path.str();
+      walk.after = path;
       walk.ended = true;
       return walk;
     }
     EXPECT_EQ(wrapped, 0);
-    walk.names.push_back(path.str());
+    walk.names.push_back(path);
   }
   return walk;
 }
@@ -216,10 +203,10 @@ TEST(NextFrameName, SingleStepsAndWraps) {
       {"p99.bmp", 1, 150, "p01.bmp", 1},    // a last beyond the width ends at the width
   };
   for (const Case& c : cases) {
-    PathBuffer path(NativePath(c.path));
+    std::string path = NativePath(c.path);
     SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.first) + ".." + std::to_string(c.last));
-    EXPECT_EQ(NextFrameName(path.data(), c.first, c.last), c.wrapped);
-    EXPECT_EQ(path.str(), NativePath(c.expected));
+    EXPECT_EQ(NextFrameName(&path, c.first, c.last), c.wrapped);
+    EXPECT_EQ(path, NativePath(c.expected));
   }
 }
 
@@ -234,84 +221,80 @@ TEST(NextFrameName, WholeWidthWalkVisitsEveryNumberOnce) {
   }
 }
 
-TEST(MakeFrameName, RefusesANameThatWouldNotFitAndLeavesThePathUnchanged) {
-  std::string longest = "/" + std::string(200, 'd') + "/" + std::string(52, 'f') + "7.bmp";
-  ASSERT_EQ(longest.size(), 259u);
-  longest = NativePath(longest);
+// A path of exactly the system's longest length (259 bytes on Windows, 4095 on Linux)
+// ending in `name`: folders of at most 200 bytes, the last one filled up.
+std::string PathAtTheLimit(const std::string& name) {
+  std::string path;
+  while (LongestPath() - path.size() - name.size() - 1 > 201) path += "/" + std::string(200, 'd');
+  path += "/" + std::string(LongestPath() - path.size() - name.size() - 2, 'd') + "/" + name;
+  EXPECT_EQ(path.size(), LongestPath());
+  return NativePath(path);
+}
+
+TEST(MakeFrameName, RefusesANameLongerThanTheSystemTakesAndLeavesThePathUnchanged) {
+  const std::string longest = PathAtTheLimit(std::string(52, 'f') + "7.bmp");
   struct Case {
     int n;
     bool fits;
     char digit;
   };
-  // Width 1: any single digit fits; -1 prints two characters and would need 261 bytes.
+  // Width 1: any single digit fits; -1 prints two characters, one more than the system takes.
   const Case cases[] = {{3, true, '3'}, {10, true, '1'}, {-1, false, '7'}, {-9, false, '7'}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.n);
-    PathBuffer path(longest);
-    EXPECT_EQ(MakeFrameName(path.data(), c.n), c.fits);
+    std::string path = longest;
+    EXPECT_EQ(MakeFrameName(&path, c.n), c.fits);
     std::string expected = longest;
     expected[expected.size() - 5] = c.digit;
-    EXPECT_EQ(path.str(), expected);
+    EXPECT_EQ(path, expected);
   }
 }
 
 TEST(MakeFrameName, Width5AtTheLimitRefusesNumbersWiderThanTheWidth) {
-  std::string path259 = NativePath("/" + std::string(240, 'd') + "/" + std::string(8, 'f') + "00123.bmp");
-  ASSERT_EQ(path259.size(), 259u);
-  PathBuffer path(path259);
-  EXPECT_TRUE(MakeFrameName(path.data(), 99999));
-  EXPECT_EQ(path.str().substr(249), "f99999.bmp");
-  EXPECT_FALSE(MakeFrameName(path.data(), -10000));  // six characters in a five-digit place
-  EXPECT_EQ(path.str().substr(249), "f99999.bmp");
-  EXPECT_TRUE(MakeFrameName(path.data(), -1));  // -0001 keeps to the width
-  EXPECT_EQ(path.str().substr(249), "f-0001.bmp");
+  std::string path = PathAtTheLimit(std::string(8, 'f') + "00123.bmp");
+  const std::size_t tail = path.size() - 10;
+  EXPECT_TRUE(MakeFrameName(&path, 99999));
+  EXPECT_EQ(path.substr(tail), "f99999.bmp");
+  EXPECT_FALSE(MakeFrameName(&path, -10000));  // six characters in a five-digit place
+  EXPECT_EQ(path.substr(tail), "f99999.bmp");
+  EXPECT_TRUE(MakeFrameName(&path, -1));  // -0001 keeps to the width
+  EXPECT_EQ(path.substr(tail), "f-0001.bmp");
 }
 
-TEST(NextFrameName, WalkAtThePathLimitStaysWithinTheBuffer) {
-  std::string path259 = NativePath("/" + std::string(245, 'd') + "/" + std::string(7, 'f') + "8.bmp");
-  ASSERT_EQ(path259.size(), 259u);
-  Walk walk = WalkSequence(path259, -1, -1);
+TEST(NextFrameName, WalkAtThePathLimitStaysWithinIt) {
+  Walk walk = WalkSequence(PathAtTheLimit(std::string(7, 'f') + "8.bmp"), -1, -1);
   ASSERT_TRUE(walk.ended);
   ASSERT_EQ(walk.names.size(), 2u);  // 8, 9, then back to 1
-  for (const std::string& name : walk.names) EXPECT_EQ(name.size(), 259u);
+  for (const std::string& name : walk.names) EXPECT_EQ(name.size(), LongestPath());
   EXPECT_EQ(walk.after.substr(walk.after.size() - 6), "f1.bmp");
 }
 
 TEST(NextFrameName, AFirstThatHasNoNameOfTheWidthEndsTheWalkUnchanged) {
-  PathBuffer path(NativePath("seq/p9.bmp"));
-  EXPECT_EQ(NextFrameName(path.data(), -5, 9), 1);
-  EXPECT_EQ(path.str(), NativePath("seq/p9.bmp"));
+  std::string path = NativePath("seq/p9.bmp");
+  EXPECT_EQ(NextFrameName(&path, -5, 9), 1);
+  EXPECT_EQ(path, NativePath("seq/p9.bmp"));
 }
 
-TEST(ParseSequencePath, ComponentBeyondTheRuntimeLimitIsNeverRenumbered) {
-  // 256 bytes of folder do not fit the runtime's 256-byte component buffer with its
-  // terminator; cutting it would send every frame name into another folder.
-  std::string folder = NativePath("/" + std::string(254, 'd') + "/");
-  ASSERT_EQ(folder.size(), 256u);
+TEST(ParseSequencePath, FolderBeyondTheSystemsLimitIsNeverRenumbered) {
+  // A folder part longer than the system splits whole (Windows: the runtime's 256-byte
+  // component buffer with its terminator) is never cut: that would send every frame name
+  // into another folder. Linux takes a folder as long as a path.
+  std::string folder = "/" + std::string(LongestFolder() - 1, 'd') + "/";
+  ASSERT_EQ(folder.size(), LongestFolder() + 1);
+  folder = NativePath(folder);
   std::string path = folder + "a1";
   SequenceSpec split = ParseSequencePath(path.c_str());
   EXPECT_EQ(split.directory, folder);
   EXPECT_EQ(split.width, 0);
-  PathBuffer buffer(path);
-  EXPECT_TRUE(MakeFrameName(buffer.data(), 2));
-  EXPECT_EQ(buffer.str(), path);
-  EXPECT_EQ(NextFrameName(buffer.data(), -1, -1), 1);
-  EXPECT_EQ(buffer.str(), path);
+  EXPECT_TRUE(MakeFrameName(&path, 2));
+  EXPECT_EQ(path, folder + "a1");
+  EXPECT_EQ(NextFrameName(&path, -1, -1), 1);
+  EXPECT_EQ(path, folder + "a1");
 
-  // One byte less fits and is renumbered.
-  std::string shorter = folder.substr(1) + "a1";
-  PathBuffer fits(shorter);
-  EXPECT_TRUE(MakeFrameName(fits.data(), 2));
-  EXPECT_EQ(fits.str(), folder.substr(1) + "a2");
-}
-
-TEST(MakeFrameName, UnterminatedBufferIsRefused) {
-  std::vector<char> bytes(kPathSize, 'a');
-  bytes[kPathSize - 2] = '1';
-  bytes[kPathSize - 1] = '2';
-  EXPECT_FALSE(MakeFrameName(bytes.data(), 3));
-  EXPECT_EQ(NextFrameName(bytes.data(), -1, -1), 1);
-  EXPECT_EQ(bytes[kPathSize - 1], '2');
+  // One byte less is split whole: the name's number counts.
+  const SequenceSpec fits = ParseSequencePath((folder.substr(1) + "a1").c_str());
+  EXPECT_EQ(fits.directory, folder.substr(1));
+  EXPECT_EQ(fits.width, 1);
 }
 
 // The run search over real folders.
@@ -365,6 +348,41 @@ TEST_F(FindSequenceRangeTest, GapsEndTheRun) {
   EXPECT_EQ(Range("p015.bmp"), Span(12, 20));
   EXPECT_EQ(Range("p003.bmp"), Span(1, 10));
   EXPECT_EQ(Range("p011.bmp"), Span(-1, -1));
+}
+
+TEST_F(FindSequenceRangeTest, TellsWhereFramesGoOnPastTheGaps) {
+  AddNumbered("p", 1, 10, 3, ".bmp");
+  AddNumbered("p", 12, 20, 3, ".bmp");
+  AddNumbered("p", 25, 25, 3, ".bmp");
+  AddNumbered("p", 30, 30, 4, ".bmp");  // another width: no frame of this sequence
+  struct Case {
+    const char* name;
+    int first, last, before, after;
+  } cases[] = {
+      {"p003.bmp", 1, 10, -1, 12}, {"p015.bmp", 12, 20, 10, 25},
+      {"p025.bmp", 25, 25, 20, -1}, {"p011.bmp", -1, -1, -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SequenceRun run = FindSequenceRun(dir_.Join(c.name).c_str());
+    EXPECT_EQ(run.first, c.first);
+    EXPECT_EQ(run.last, c.last);
+    EXPECT_EQ(run.before, c.before);
+    EXPECT_EQ(run.after, c.after);
+  }
+}
+
+TEST(OutputNameWithoutNumber, DropsTheWholeTrailingNumber) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"shots/shot0007.bmp", "shots/shot.avi"}, {"f000002.bmp", "f.avi"},
+      {"a/x12345678.png", "a/x.avi"},           {"dir/cover.bmp", "dir/cover.avi"},
+      {"v2/take3_007.bmp", "v2/take3_.avi"},    {"123456.bmp", ".avi"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(OutputNameWithoutNumber(NativePath(c.first).c_str()), NativePath(c.second)) << c.first;
+  }
+  // The five-digit rule of the Windows program stays as it is.
+  EXPECT_EQ(DefaultOutputName("f000002.bmp"), "f0.avi");
 }
 
 TEST_F(FindSequenceRangeTest, OnlyNamesOfTheSameWidthCount) {

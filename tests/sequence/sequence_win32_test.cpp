@@ -88,14 +88,13 @@ TEST(ParseSequencePathWin32, TrailByte5CIsNoSeparator) {
   }
   EXPECT_FALSE(HasExtension((hyo + ".d\\" + so).c_str()));
 
-  char path[kPathSize];
-  std::strcpy(path, ("C:\\" + hyo + "\\" + so + "001.bmp").c_str());
-  EXPECT_TRUE(MakeFrameName(path, 5));
-  EXPECT_EQ(std::string(path), "C:\\" + hyo + "\\" + so + "005.bmp");
-  EXPECT_EQ(NextFrameName(path, 1, 6), 0);
-  EXPECT_EQ(std::string(path), "C:\\" + hyo + "\\" + so + "006.bmp");
-  EXPECT_EQ(DirectoryOf(path), "C:\\" + hyo + "\\");
-  EXPECT_EQ(SequencePrefix(path), so);
+  std::string path = "C:\\" + hyo + "\\" + so + "001.bmp";
+  EXPECT_TRUE(MakeFrameName(&path, 5));
+  EXPECT_EQ(path, "C:\\" + hyo + "\\" + so + "005.bmp");
+  EXPECT_EQ(NextFrameName(&path, 1, 6), 0);
+  EXPECT_EQ(path, "C:\\" + hyo + "\\" + so + "006.bmp");
+  EXPECT_EQ(DirectoryOf(path.c_str()), "C:\\" + hyo + "\\");
+  EXPECT_EQ(SequencePrefix(path.c_str()), so);
 }
 
 class SequenceSearchWin32 : public ::testing::Test {

@@ -84,8 +84,8 @@ std::string ReadWhole(const std::string& path) {
 
 JobOutcome RunJob(JobHost& host, const std::string& input, const std::string& output) {
   JobSettings settings;
-  std::snprintf(settings.input, sizeof settings.input, "%s", input.c_str());
-  std::snprintf(settings.output, sizeof settings.output, "%s", output.c_str());
+  settings.input = input;
+  settings.output = output;
   settings.first = 1;
   settings.last = 3;
   return ConversionJob(host, settings).ConvertSequence(/*confirm=*/false);

@@ -1,0 +1,43 @@
+#include "app/library_versions_posix.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "image/png_inflate.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace zelvo {
+
+namespace {
+
+std::string AvVersion(unsigned version) {
+  return std::to_string(AV_VERSION_MAJOR(version)) + "." + std::to_string(AV_VERSION_MINOR(version)) + "." +
+         std::to_string(AV_VERSION_MICRO(version));
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> LibraryVersions() {
+  std::vector<std::pair<std::string, std::string>> libraries = {
+      {"libavcodec", AvVersion(avcodec_version())},       {"libavformat", AvVersion(avformat_version())},
+      {"libavutil", AvVersion(avutil_version())},         {"libswscale", AvVersion(swscale_version())},
+      {"libswresample", AvVersion(swresample_version())}, {"libpng", png_get_libpng_ver(nullptr)},
+      {"zlib", zlibVersion()},
+  };
+  // The PNG direct path's inflater, when the build has one beside zlib.
+  const std::string inflater = png::InflaterLibrary();
+  if (std::none_of(libraries.begin(), libraries.end(), [&](const auto& l) { return l.first == inflater; }))
+    libraries.emplace_back(inflater, png::InflaterVersion());
+  return libraries;
+}
+
+}  // namespace zelvo
