@@ -22,9 +22,10 @@ namespace {
 volatile sig_atomic_t g_interrupts = 0;
 
 // Ends the process by `signal` with its default action, so that the exit status tells which
-// signal it was, once the job's temporary file is gone. Only async-signal-safe calls.
+// signal it was, once the job's temporary file is gone (or, while that file is being made,
+// returns: the signal comes again once it is). Only async-signal-safe calls.
 void DieBy(int signal) {
-  RemovePendingTemporary();
+  if (!RemovePendingTemporary(signal)) return;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = SIG_DFL;

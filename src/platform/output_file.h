@@ -70,9 +70,11 @@ class OutputFile {
   std::string temporaryPath_;
 };
 
-// For a handler of a signal that ends the process: removes the temporary file of the
-// OutputFile whose job is under way, if its name still names it. Only async-signal-safe
-// calls on Linux; nothing on Windows, where no such handler runs.
-void RemovePendingTemporary();
+// For a handler of `signal`, which ends the process: removes the temporary file of the
+// OutputFile whose job is under way, if its name still names it. False while that file is
+// being created: the signal is raised again once it can be removed, and the handler returns
+// without ending the process. Only async-signal-safe calls on Linux; nothing on Windows,
+// where no such handler runs.
+bool RemovePendingTemporary(int signal);
 
 }  // namespace zelvo

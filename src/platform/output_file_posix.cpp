@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -29,6 +30,12 @@ constexpr int kMostLinks = 40;  // the system's own limit before ELOOP
 std::atomic<int> g_pendingFolder{-1};
 std::atomic<int> g_pendingFile{-1};
 char g_pendingName[NAME_MAX + 1];
+
+// While the temporary file is being created and published, a deadly signal cannot remove
+// it: the handler leaves the signal here, and the creator raises it again once the file is
+// published, so that it is removed before the process ends.
+std::atomic<bool> g_creating{false};
+std::atomic<int> g_deferredSignal{0};
 
 void PublishPending(int folder, int file, const std::string& name) {
   if (name.size() > NAME_MAX) return;
@@ -196,6 +203,7 @@ FileResult OutputFile::CreateTemporary() {
   const mode_t mode = older ? s.older.st_mode & 0777 : 0600;
   const std::size_t folderLength = SplitPath(target_.c_str()).name;
   FileResult result;
+  g_creating.store(true);
   const std::string made = FindTemporaryName(
       target_.c_str(),
       [&](const std::string& candidate) {
@@ -207,9 +215,11 @@ FileResult OutputFile::CreateTemporary() {
         return FileResult();
       },
       &result);
+  if (!made.empty()) PublishPending(s.folder.get(), s.file.get(), s.temporaryName);
+  g_creating.store(false);
+  if (const int signal = g_deferredSignal.exchange(0)) ::raise(signal);
   if (made.empty()) return result;
   temporaryPath_ = made;
-  PublishPending(s.folder.get(), s.file.get(), s.temporaryName);
   struct stat st;
   if (older && (mode & 070) != 0 && ::fstat(s.file.get(), &st) == 0 && st.st_gid != s.older.st_gid) {
     ::fchmod(s.file.get(), mode & ~static_cast<mode_t>(070));
@@ -267,10 +277,15 @@ void OutputFile::Discard() {
   temporaryPath_.clear();
 }
 
-void RemovePendingTemporary() {
+bool RemovePendingTemporary(int signal) {
+  if (g_creating.load()) {
+    g_deferredSignal.store(signal);
+    return false;
+  }
   const int folder = g_pendingFolder.load();
   const int file = g_pendingFile.load();
   if (folder >= 0 && NamesFile(folder, g_pendingName, file)) ::unlinkat(folder, g_pendingName, 0);
+  return true;
 }
 
 }  // namespace zelvo

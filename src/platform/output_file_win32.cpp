@@ -55,6 +55,6 @@ void OutputFile::Discard() {
   temporaryPath_.clear();
 }
 
-void RemovePendingTemporary() {}
+bool RemovePendingTemporary(int) { return true; }
 
 }  // namespace zelvo

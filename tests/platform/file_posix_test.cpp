@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <cstdio>
 #include <string>
 
@@ -249,11 +251,11 @@ TEST(OutputFilePending, RemovesTheTemporaryFileUnderWayAndNothingElse) {
   ASSERT_TRUE(output.Open(dir.Join("out.avi").c_str()));
   ASSERT_TRUE(output.CreateTemporary());
   const std::string temporary = output.temporaryPath();
-  RemovePendingTemporary();
+  EXPECT_TRUE(RemovePendingTemporary(SIGTERM));
   EXPECT_FALSE(PathExists(temporary.c_str()));
   ASSERT_TRUE(output.CreateTemporary());
   ASSERT_TRUE(output.Commit());
-  RemovePendingTemporary();
+  EXPECT_TRUE(RemovePendingTemporary(SIGTERM));
   EXPECT_TRUE(PathExists(dir.Join("out.avi").c_str()));
 }
 
