@@ -16,24 +16,11 @@
 
 #include "image/packed_dib.h"
 #include "platform/handles_posix.h"
+#include "support/media_probe_posix.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
 namespace {
-
-// The output of a shell command.
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-    pclose(p);
-  }
-  return text;
-}
-
-bool HaveFfmpeg() { return std::system("ffprobe -version >/dev/null 2>&1 && ffmpeg -version >/dev/null 2>&1") == 0; }
 
 FileDescriptor CreateFile(const std::string& path) {
   return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
@@ -50,7 +37,7 @@ AviVideoStream Stream(int width, int height) {
 }
 
 TEST(AviFilePosix, FramesOfEverySizeComeBackAcrossSegments) {
-  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed: AVI files cannot be checked";
+  if (!test::HaveFfmpegTools()) GTEST_SKIP() << "ffprobe/ffmpeg not installed: AVI files cannot be checked";
   struct Case {
     std::uint64_t segmentLimit;
     int frames;
@@ -74,9 +61,9 @@ TEST(AviFilePosix, FramesOfEverySizeComeBackAcrossSegments) {
       expected.append(frame.begin(), frame.end());
     }
     ASSERT_TRUE(file.Finish());
-    EXPECT_EQ(Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + path + "'"),
+    EXPECT_EQ(test::RunCommand("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + path + "'"),
               std::to_string(c.frames) + "\n");
-    EXPECT_EQ(Output("ffmpeg -v error -i '" + path + "' -c copy -f rawvideo -"), expected);
+    EXPECT_EQ(test::RunCommand("ffmpeg -v error -i '" + path + "' -c copy -f rawvideo -"), expected);
   }
 }
 

@@ -53,40 +53,15 @@ class TempDir {
   std::string path_;
 };
 
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
-
 // ffprobe's view of the first video stream: codec_name, width, height, r_frame_rate,
 // nb_frames (from the headers), nb_read_frames (counted by decoding), TAG:title.
 std::map<std::string, std::string> Probe(const std::string& path) {
-  const std::string text = Run(
-      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-      "stream=codec_name,width,height,r_frame_rate,nb_frames,nb_read_frames:stream_tags=title "
-      "-of default=noprint_wrappers=1 '" + path + "' 2>&1");
-  std::map<std::string, std::string> fields;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    const std::size_t eq = line.find('=');
-    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
-  return fields;
+  return test::ProbeStream(path, "v:0", "codec_name,width,height,r_frame_rate,nb_frames,nb_read_frames:stream_tags=title");
 }
 
 // All frames decoded to top-down BGR24 without padding.
 std::string Decode(const std::string& path) {
-  return Run("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+  return test::RunCommand("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
 }
 
 // The canvas as ffmpeg gives a frame back: top row first, no row padding.
