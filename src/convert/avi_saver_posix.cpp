@@ -8,6 +8,12 @@
 #include <string>
 #include <utility>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "convert/av_owners_posix.h"
+#include "image/av_jpeg_yuv_posix.h"
 #include "platform/messages_posix.h"
 
 namespace zelvo {
@@ -109,6 +115,8 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
   open_ = true;
   failure_ = WriteResult();
   nextFrame_ = 0;
+  // JPEG frames of the movie's size are then read in the encoder's own YUV.
+  if (compressed_ && encoder_.TakesJpegYuv()) OfferJpegYuv(width, frameHeight);
   return WriteResult();
 }
 
@@ -121,6 +129,12 @@ FrameCanvas& AviSaver::canvas() {
 
 WriteResult AviSaver::Append(const PackedDib& image) {
   if (!open_) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
+  if (image && image.size() >= static_cast<std::size_t>(kDibHeaderSize) &&
+      image.header().compression == kJpegYuvFourcc) {
+    AvOwner<AVFrame> planes(av_frame_alloc());
+    if (!planes) return WriteResult::Failed(WriteFailure::kNoMemory);
+    if (ViewJpegYuvDib(image, planes.get())) return AppendJpegYuv(image, planes.get());
+  }
   DibView view;
   const bool canvasShaped = ViewDrawableDib(image, &view) == DibDrawable::kYes && view.header.bitCount == 24 &&
                             !view.topDown && view.header.width == frameWidth_ &&
@@ -139,8 +153,32 @@ WriteResult AviSaver::Append(const PackedDib& image) {
   return WriteRows(canvas_.data());
 }
 
+// A frame in JPEG's YUV goes to an encoder that takes it as it is; any other writer, or a
+// frame of another size, gets the BGR frame the reader would have made.
+WriteResult AviSaver::AppendJpegYuv(const PackedDib& image, const AVFrame* planes) {
+  if (compressed_ && encoder_.TakesJpegYuv() && planes->width == frameWidth_ && planes->height == frameHeight_) {
+    return WriteFrame(
+        [this, planes](const VideoEncoder::PacketSink& sink) { return encoder_.EncodePlanes(planes, sink); });
+  }
+  const FrameRead bgr = JpegYuvToBgr(image);
+  if (!bgr) {
+    ++nextFrame_;
+    return WriteResult::Failed(bgr.failure == FrameFailure::kNoMemory ? WriteFailure::kNoMemory : WriteFailure::kNotDrawn);
+  }
+  return Append(bgr.image);
+}
+
 // Appends `rows` (bottom-up rows of the canvas's shape) as the next frame.
 WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
+  if (compressed_) {
+    return WriteFrame([this, rows](const VideoEncoder::PacketSink& sink) {
+      return encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride), sink);
+    });
+  }
+  return WriteFrame(nullptr, rows);
+}
+
+WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* rows) {
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (!failure_) return failure_;
   // The container's verdict on a compressed frame's packets; the encoder only learns yes or no.
@@ -149,8 +187,8 @@ WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
     written = file_.WriteFrame(data, size, key);
     return static_cast<bool>(written);
   };
-  if (compressed_) {
-    if (!encoder_.Encode(rows, static_cast<std::size_t>(frame_.stride), sink) && written) {
+  if (encode) {
+    if (!encode(sink) && written) {
       written = WriteResult::Failed(WriteFailure::kSystem);  // the encoder's own failure: no reason to tell
     }
   } else {
@@ -173,6 +211,7 @@ WriteResult AviSaver::Finish() {
   }
   if (finished) finished = file_.Finish();
   file_.Discard();  // the headers keep claiming no frames when the movie failed
+  OfferJpegYuv(0, 0);
   encoder_.Close();
   canvas_.Reset();
   open_ = false;

@@ -12,6 +12,8 @@
 #include "convert/frame_canvas.h"
 #include "convert/frame_writer.h"
 
+struct AVFrame;
+
 namespace zelvo {
 
 class AviSaver : public FrameWriter {
@@ -34,7 +36,8 @@ class AviSaver : public FrameWriter {
   // or when a step failed (its message has been sent).
   WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
   // Draws the image onto the canvas and appends the canvas; a frame exactly the canvas's
-  // shape is encoded or written from its own block. The frame index advances also when
+  // shape is encoded or written from its own block, and one in JPEG's YUV of that size
+  // (av_jpeg_yuv_posix.h) goes as it is to an encoder in the same YUV. The frame index advances also when
   // the write fails, and after a failure every later frame fails the same way.
   WriteResult Append(const PackedDib& image) override;
   // Completes the movie; nothing to do when none is under way. On a failure of a frame or
@@ -51,7 +54,12 @@ class AviSaver : public FrameWriter {
  private:
   // Writes the movie into `fd`; Begin's work once the chooser has been asked.
   WriteResult Start(int width, int height, int fd, int scale, int rate);
+  // Fills the encoder with one frame and hands what it makes to the sink.
+  using Encoding = std::function<bool(const VideoEncoder::PacketSink& sink)>;
+  WriteResult AppendJpegYuv(const PackedDib& image, const AVFrame* planes);
   WriteResult WriteRows(const std::uint8_t* rows);
+  // Appends the next frame: what `encode` makes, or for full frames, `rows`.
+  WriteResult WriteFrame(const Encoding& encode, const std::uint8_t* rows = nullptr);
   // Makes the canvas if it is not there yet; false when there is no memory for it.
   bool EnsureCanvas();
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
