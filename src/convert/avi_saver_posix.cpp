@@ -9,6 +9,12 @@
 #include <string>
 #include <utility>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "convert/av_owners_posix.h"
+#include "image/av_jpeg_yuv_posix.h"
 #include "platform/messages_posix.h"
 
 namespace zelvo {
@@ -122,6 +128,11 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
   open_ = true;
   failure_ = WriteResult();
   nextFrame_ = 0;
+  // JPEG frames of the movie's size are then read in the encoder's own YUV.
+  if (compressed_ && encoder_.TakesJpegYuv() && options_.fitWidth == 0 && pictureWidth == width &&
+      pictureHeight == (height < 0 ? -height : height)) {
+    OfferJpegYuv(pictureWidth, pictureHeight);
+  }
   return WriteResult();
 }
 
@@ -129,6 +140,12 @@ FrameCanvas& AviSaver::canvas() { return picture_.canvas(); }
 
 WriteResult AviSaver::Append(const PackedDib& image) {
   if (!open_) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
+  if (image && image.size() >= static_cast<std::size_t>(kDibHeaderSize) &&
+      image.header().compression == kJpegYuvFourcc) {
+    AvOwner<AVFrame> planes(av_frame_alloc());
+    if (!planes) return WriteResult::Failed(WriteFailure::kNoMemory);
+    if (ViewJpegYuvDib(image, planes.get())) return AppendJpegYuv(image, planes.get());
+  }
   const std::uint8_t* rows = nullptr;
   const WriteFailure painted = picture_.Paint(image, &rows);
   if (painted == WriteFailure::kNone) return WriteRows(rows);
@@ -136,6 +153,22 @@ WriteResult AviSaver::Append(const PackedDib& image) {
   if (painted == WriteFailure::kNotDrawn) return WriteResult::Failed(WriteFailure::kNotDrawn);
   if (failure_) failure_ = WriteResult::Failed(painted);
   return failure_;
+}
+
+// A frame in JPEG's YUV goes to an encoder that takes it as it is; any other writer, or a
+// frame of another size, gets the BGR frame the reader would have made.
+WriteResult AviSaver::AppendJpegYuv(const PackedDib& image, const AVFrame* planes) {
+  if (compressed_ && encoder_.TakesJpegYuv() && planes->width == picture_.width() &&
+      planes->height == picture_.height()) {
+    return WriteFrame(
+        [this, planes](const VideoEncoder::PacketSink& sink) { return encoder_.EncodePlanes(planes, sink); });
+  }
+  const FrameRead bgr = JpegYuvToBgr(image);
+  if (!bgr) {
+    ++nextFrame_;
+    return WriteResult::Failed(bgr.failure == FrameFailure::kNoMemory ? WriteFailure::kNoMemory : WriteFailure::kNotDrawn);
+  }
+  return Append(bgr.image);
 }
 
 WriteResult AviSaver::PassSound(bool last) {
@@ -162,6 +195,15 @@ WriteResult AviSaver::WriteVideo(const std::uint8_t* data, std::size_t size, boo
 
 // Appends `rows` (bottom-up rows of the picture's shape) as the next frame.
 WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
+  if (compressed_) {
+    return WriteFrame([this, rows](const VideoEncoder::PacketSink& sink) {
+      return encoder_.Encode(rows, picture_.stride(), sink);
+    });
+  }
+  return WriteFrame(nullptr, rows);
+}
+
+WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* rows) {
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (!failure_) return failure_;
   // The container's verdict on a compressed frame's packets; the encoder only learns yes or no.
@@ -170,8 +212,8 @@ WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
     written = WriteVideo(data, size, key);
     return static_cast<bool>(written);
   };
-  if (compressed_) {
-    if (!encoder_.Encode(rows, picture_.stride(), sink) && written) {
+  if (encode) {
+    if (!encode(sink) && written) {
       written = WriteResult::Failed(WriteFailure::kSystem);  // the encoder's own failure: no reason to tell
     }
   } else {
@@ -195,6 +237,7 @@ WriteResult AviSaver::Finish() {
   if (finished) finished = PassSound(true);
   if (finished) finished = file_.Finish();
   file_.Discard();  // the headers keep claiming no frames when the movie failed
+  OfferJpegYuv(0, 0);
   encoder_.Close();
   sound_.reset();
   picture_.Reset();

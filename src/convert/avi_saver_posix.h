@@ -16,6 +16,8 @@
 #include "convert/movie_picture_posix.h"
 #include "convert/sound_source_posix.h"
 
+struct AVFrame;
+
 namespace zelvo {
 
 class AviSaver : public FrameWriter {
@@ -41,8 +43,9 @@ class AviSaver : public FrameWriter {
   WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
   // Draws the image onto the canvas and appends the canvas, then the sound up to the end of
   // the frames in the file; a frame exactly the canvas's shape is encoded or written from
-  // its own block. The frame index advances also when the write fails, and after a
-  // failure every later frame fails the same way.
+  // its own block, and one in JPEG's YUV of that size (av_jpeg_yuv_posix.h) goes as it is
+  // to an encoder in the same YUV. The frame index advances also when the write fails, and
+  // after a failure every later frame fails the same way.
   WriteResult Append(const PackedDib& image) override;
   // Completes the movie, the sound cut at the video's end; nothing to do when none is under
   // way. On a failure of a frame or the completion the file claims no frames and is to be
@@ -61,11 +64,16 @@ class AviSaver : public FrameWriter {
   WriteResult Start(int width, int height, int fd, int scale, int rate);
   // Opens the sound track into *stream; false when it failed (its message has been sent).
   bool OpenSound(int scale, int rate, AviSoundStream* stream);
-  WriteResult WriteRows(const std::uint8_t* rows);
   // Writes a compressed frame's packet, then the sound up to the frames in the file.
   WriteResult WriteVideo(const std::uint8_t* data, std::size_t size, bool key);
   // The sound up to the end of the frames in the file; at the end also what is left.
   WriteResult PassSound(bool last);
+  // Fills the encoder with one frame and hands what it makes to the sink.
+  using Encoding = std::function<bool(const VideoEncoder::PacketSink& sink)>;
+  WriteResult AppendJpegYuv(const PackedDib& image, const AVFrame* planes);
+  WriteResult WriteRows(const std::uint8_t* rows);
+  // Appends the next frame: what `encode` makes, or for full frames, `rows`.
+  WriteResult WriteFrame(const Encoding& encode, const std::uint8_t* rows = nullptr);
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   void Message(const char* msgid, const std::string& detail = std::string());
 

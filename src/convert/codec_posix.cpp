@@ -294,7 +294,8 @@ struct VideoEncoder::State {
   AvOwner<AVFrame> frame;
   AvOwner<AVFrame> source;  // the canvas, lent to the scaler
   AvOwner<AVPacket> packet;
-  AvOwner<SwsContext> scaler;  // null where the rows are only reordered
+  AvOwner<SwsContext> scaler;  // null where the rows are only reordered, or until first used
+  int scalerThreads = 1;
   void (*reorderRow)(const std::uint8_t*, std::uint8_t*, int) = nullptr;
   std::int64_t nextPts = 0;
   bool drained = false;
@@ -532,8 +533,10 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
   // core, in horizontal bands.
   if (format == AV_PIX_FMT_RGB24) state->reorderRow = BgrRowToRgb24;
   if (format == AV_PIX_FMT_BGR0) state->reorderRow = BgrRowToBgr0;
-  if (!state->reorderRow) state->scaler.reset(MakeScaler(width, height, format, ThreadCount(choice)));
-  if (!state->reorderRow && !state->scaler) {
+  // The scaler is made with the first canvas: frames that come in the encoder's own YUV
+  // (EncodePlanes) never need its memory.
+  state->scalerThreads = ThreadCount(choice);
+  if (!state->reorderRow && sws_isSupportedOutput(format) <= 0) {
     *error = Tr("The pixel format conversion could not be prepared.");
     return false;
   }
@@ -627,9 +630,31 @@ bool VideoEncoder::Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, c
       state_->reorderRow(bottomUpBgr + static_cast<std::size_t>(c->height - 1 - y) * stride,
                          f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0], c->width);
     }
-  } else if (!Convert(state_->scaler.get(), state_->source.get(), bottomUpBgr, stride, f)) {
-    return false;
+  } else {
+    if (!state_->scaler) state_->scaler.reset(MakeScaler(c->width, c->height, c->pix_fmt, state_->scalerThreads));
+    if (!state_->scaler || !Convert(state_->scaler.get(), state_->source.get(), bottomUpBgr, stride, f)) return false;
   }
+  return Send(sink);
+}
+
+bool VideoEncoder::TakesJpegYuv() const {
+  return state_ && state_->context->pix_fmt == AV_PIX_FMT_YUVJ420P;
+}
+
+bool VideoEncoder::EncodePlanes(const AVFrame* planes, const PacketSink& sink) {
+  if (!state_ || state_->drained || !planes) return false;
+  AVCodecContext* c = state_->context.get();
+  AVFrame* f = state_->frame.get();
+  if (planes->format != c->pix_fmt || planes->width != c->width || planes->height != c->height) return false;
+  if (!av_frame_is_writable(f) && !NewPicture(state_->pictures.get(), c, f)) return false;
+  av_image_copy(f->data, f->linesize, const_cast<const std::uint8_t**>(planes->data), planes->linesize, c->pix_fmt,
+                c->width, c->height);
+  return Send(Untimed(sink));
+}
+
+bool VideoEncoder::Send(const TimedPacketSink& sink) {
+  AVCodecContext* c = state_->context.get();
+  AVFrame* f = state_->frame.get();
   f->pts = state_->nextPts++;
   if (c->flags & AV_CODEC_FLAG_QSCALE) f->quality = c->global_quality;
   if (avcodec_send_frame(c, f) < 0) return false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 struct AVCodecParameters;
+struct AVFrame;
 
 namespace zelvo {
 
@@ -122,6 +123,11 @@ class VideoEncoder {
   // encoder produced so far.
   bool Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const PacketSink& sink);
   bool Encode(const std::uint8_t* bottomUpBgr, std::size_t stride, const TimedPacketSink& sink);
+  // Whether the encoder works in JPEG's full-range 4:2:0 YUV (MJPEG), which EncodePlanes takes.
+  bool TakesJpegYuv() const;
+  // Encodes one picture given as planes (top row first) in the encoder's own pixel format
+  // and size; false for any other format or size.
+  bool EncodePlanes(const AVFrame* planes, const PacketSink& sink);
   // Hands out the frames the encoder still holds. Called once at the end.
   bool Drain(const PacketSink& sink);
   bool Drain(const TimedPacketSink& sink);
@@ -129,6 +135,8 @@ class VideoEncoder {
 
  private:
   struct State;
+  // Sends the picture filled in state_->frame and hands out what the encoder produced.
+  bool Send(const TimedPacketSink& sink);
   std::unique_ptr<State> state_;
   std::uint32_t fourcc_ = 0;
   Container container_ = Container::kAvi;

@@ -13,13 +13,13 @@ extern "C" {
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <string.h>  // memmem
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "image/av_jpeg_yuv_posix.h"
 #include "image/av_picture_pool_posix.h"
 #include "image/av_picture_posix.h"
 #include "platform/file.h"
@@ -180,7 +180,13 @@ bool JpegEndsEarly(const std::uint8_t* data, std::size_t size) {
       ++at;  // fill byte
       continue;
     }
-    if (marker == 0xDA) return memmem(data + at + 2, size - at - 2, "\xFF\xD9", 2) == nullptr;
+    if (marker == 0xDA) {
+      // Looked for from the end, where a whole file has it: the scan is not read again.
+      for (std::size_t i = size - 1; i >= at + 3; --i) {
+        if (data[i] == 0xD9 && data[i - 1] == 0xFF) return false;
+      }
+      return true;
+    }
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
       at += 2;
       continue;
@@ -307,7 +313,14 @@ FrameRead ReadPicture(AVCodecID id, ReadOnlyFile& file, FrameBudget* budget) {
   QuietDecode quiet(&state);
   const int result = Decode(id, buffer.data(), size, &state, picture.get());
   if (result < 0) return FrameRead::Failed(FailureOf(result, state));
-  read = PictureToDib(picture.get(), jpeg ? Orientation(picture.get()) : 1);
+  // A picture an encoder takes in its own YUV (see av_jpeg_yuv_posix.h) stays so, upright.
+  const int orientation = jpeg ? Orientation(picture.get()) : 1;
+  if (orientation == 1 && TakesJpegYuv(picture.get())) {
+    read.image = MakeJpegYuvDib(picture.get());
+    if (!read.image) return FrameRead::Failed(FrameFailure::kNoMemory);
+  } else {
+    read = PictureToDib(picture.get(), orientation);
+  }
   read.bytes = state.bytes;
   read.cutShort = read.image && jpeg && JpegEndsEarly(buffer.data(), size);
   return read;

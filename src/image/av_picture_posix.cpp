@@ -50,9 +50,7 @@ SwsContext* ScalerFor(const AVFrame* picture) {
   int fullRange = 0, rgbFullRange = 0, brightness = 0, contrast = 0, saturation = 0;
   sws_getColorspaceDetails(cache.context, &toRgb, &fullRange, &fromRgb, &rgbFullRange, &brightness, &contrast,
                            &saturation);
-  int matrix = picture->colorspace;
-  if (matrix < 1 || matrix > 10 || matrix == AVCOL_SPC_YCGCO) matrix = AVCOL_SPC_BT470BG;
-  const int* table = sws_getCoefficients(matrix);
+  const int* table = PictureMatrix(picture);
   if (picture->color_range != AVCOL_RANGE_UNSPECIFIED) fullRange = picture->color_range == AVCOL_RANGE_JPEG;
   sws_setColorspaceDetails(cache.context, table, fullRange, table, rgbFullRange, brightness, contrast, saturation);
   return cache.context;
@@ -171,6 +169,12 @@ FrameFailure ConvertDeep(const AVFrame* picture, int orientation, std::uint8_t* 
 }
 
 }  // namespace
+
+const int* PictureMatrix(const AVFrame* picture) {
+  int matrix = picture->colorspace;
+  if (matrix < 1 || matrix > 10 || matrix == AVCOL_SPC_YCGCO) matrix = AVCOL_SPC_BT470BG;
+  return sws_getCoefficients(matrix);
+}
 
 void ReleaseConversionMemory() {
   sws_freeContext(t_scaler.context);

@@ -16,6 +16,9 @@ std::uint64_t DibBlockBytes(int width, int height, int orientation);
 // Fails (kTooLarge) when the frame would pass kMaxDibBlock, (kNoMemory) when its memory
 // cannot be had, or (kDamaged) when libswscale cannot convert the decoder's pixel format.
 FrameRead PictureToDib(const AVFrame* picture, int orientation);
+// The colour matrix (libswscale's coefficients) the picture is converted to BGR with: its
+// own, or BT.601's where it names none that libswscale knows.
+const int* PictureMatrix(const AVFrame* picture);
 // Lets this thread's scaler and band memory go.
 void ReleaseConversionMemory();
 

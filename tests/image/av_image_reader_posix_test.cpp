@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/av_image_formats_posix.h"
+#include "image/av_jpeg_yuv_posix.h"
 #include "convert/frame_feed.h"
 #include "image/frame_reader.h"
 #include "sequence/sequence.h"
@@ -112,6 +113,37 @@ TEST_F(LibavImageReader, EverySeedIsRecognisedAndReadAsA24BitFrame) {
       EXPECT_EQ(GetDibWidth(header), c.width) << c.file;
       EXPECT_EQ(GetDibHeight(header), c.height) << c.file;
     }
+  }
+}
+
+// While an encoder takes JPEG's YUV at the frames' size, 4:2:0 JPEGs shown as stored come
+// in that YUV, and their BGR is the very frame read without the offer; the rest stay BGR.
+TEST_F(LibavImageReader, JpegsOfTheOfferedSizeComeInTheirOwnYuv) {
+  struct Case {
+    const char* file;
+    const char* format;
+    int offerWidth;
+    bool yuv;
+  } cases[] = {
+      {"baseline.jpg", "JPEG", 24, true},  {"progressive.jpg", "JPEG", 24, true},
+      {"cut-short.jpg", "JPEG", 24, true}, {"baseline.jpg", "JPEG", 23, false},
+      {"grey.jpg", "JPEG", 24, false},     {"cmyk.jpg", "JPEG", 24, false},
+      {"exif-orientation-6.jpg", "JPEG", 24, false},  {"lossy.webp", "WebP", 24, false},
+  };
+  for (const Case& c : cases) {
+    const Bytes bytes = Load(kSeeds + c.file);
+    OfferJpegYuv(0, 0);
+    const FrameRead bgr = Read(std::string("bgr-") + c.file, bytes, c.format);
+    OfferJpegYuv(c.offerWidth, 16);
+    const FrameRead read = Read(std::string("offered-") + c.file, bytes, c.format);
+    OfferJpegYuv(0, 0);
+    ASSERT_TRUE(bgr.image && read.image) << c.file;
+    EXPECT_EQ(read.image.header().compression == kJpegYuvFourcc, c.yuv) << c.file;
+    EXPECT_EQ(read.cutShort, bgr.cutShort) << c.file;
+    const FrameRead shown = c.yuv ? JpegYuvToBgr(read.image) : FrameRead();
+    const PackedDib& made = c.yuv ? shown.image : read.image;
+    ASSERT_EQ(made.size(), bgr.image.size()) << c.file;
+    EXPECT_EQ(std::memcmp(made.data(), bgr.image.data(), made.size()), 0) << c.file;
   }
 }
 
