@@ -5,6 +5,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
 #include <cstring>
 #include <utility>
@@ -66,15 +70,32 @@ void IntegerLevels(const std::uint8_t* from, int step, int shift, int depth, int
 inline std::uint8_t FloatLevel(float value) {
   float scaled = value * 255.0f + 0.5f;
   scaled = scaled < 255.0f ? scaled : 255.0f;
-  const int level = static_cast<int>(scaled);
-  return static_cast<std::uint8_t>(level > 0 ? level : 0);
+  // Clamped below before the conversion: minus infinity has no int.
+  scaled = scaled > 0.0f ? scaled : 0.0f;
+  return static_cast<std::uint8_t>(static_cast<int>(scaled));
 }
 
 template <bool kBigEndian>
 void FloatLevels(const std::uint8_t* from, int step, int width, std::uint8_t* out) {
   if (!kBigEndian && step == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    // A plane of native floats, as OpenEXR decodes to.
-    for (int x = 0; x < width; ++x, from += 4) {
+    // A plane of native floats, as OpenEXR decodes to: most of an EXR frame's time after
+    // the decoder's, so sixteen at a time where the processor can, with the same result
+    // as FloatLevel (MINPS gives 255 for NaN; the truncation is cvttss2si's).
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f), top = _mm_set1_ps(255.0f);
+    const __m128 zero = _mm_setzero_ps();
+    auto levels = [&](const std::uint8_t* at) {
+      __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(reinterpret_cast<const float*>(at)), scale), half);
+      return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(v, top), zero));
+    };
+    for (; x + 16 <= width; x += 16, from += 64) {
+      const __m128i low = _mm_packs_epi32(levels(from), levels(from + 16));
+      const __m128i high = _mm_packs_epi32(levels(from + 32), levels(from + 48));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; x < width; ++x, from += 4) {
       float value;
       std::memcpy(&value, from, sizeof value);
       out[x] = FloatLevel(value);
