@@ -12,7 +12,6 @@ extern "C" {
 #include <array>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 namespace zelvo {
 namespace {
@@ -118,21 +117,19 @@ void FloatLevels(const std::uint8_t* from, int step, int width, std::uint8_t* ou
 
 bool IsDeepRgbFormat(int format) { return IsDeep(av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format))); }
 
-void DeepRowToBgr(const AVFrame* picture, int y, std::uint8_t* out) {
-  static thread_local std::vector<std::uint8_t> channels;
+void DeepRowToBgr(const AVFrame* picture, int y, std::uint8_t* out, std::uint8_t* scratch) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
   const bool rgb = (d->flags & AV_PIX_FMT_FLAG_RGB) != 0;
   const bool bigEndian = (d->flags & AV_PIX_FMT_FLAG_BE) != 0;
   const bool floats = (d->flags & AV_PIX_FMT_FLAG_FLOAT) != 0;
   const int width = picture->width;
   const std::size_t count = static_cast<std::size_t>(width);
-  if (channels.size() < 3 * count) channels.resize(3 * count);
   // Each component into a row of its own (blue, green, red), then the rows interleaved.
   for (int c = 0; c < (rgb ? 3 : 1); ++c) {
     const AVComponentDescriptor& k = d->comp[c];
     const std::uint8_t* from = picture->data[k.plane] + static_cast<std::ptrdiff_t>(y) * picture->linesize[k.plane] +
                                k.offset;
-    std::uint8_t* to = channels.data() + (rgb ? kBgrIndex[c] : 0) * count;
+    std::uint8_t* to = scratch + (rgb ? kBgrIndex[c] : 0) * count;
     if (floats) {
       bigEndian ? FloatLevels<true>(from, k.step, width, to) : FloatLevels<false>(from, k.step, width, to);
     } else if (bigEndian) {
@@ -141,7 +138,7 @@ void DeepRowToBgr(const AVFrame* picture, int y, std::uint8_t* out) {
       IntegerLevels<false>(from, k.step, k.shift, k.depth, width, to);
     }
   }
-  const std::uint8_t* blue = channels.data();
+  const std::uint8_t* blue = scratch;
   const std::uint8_t* green = rgb ? blue + count : blue;
   const std::uint8_t* red = rgb ? blue + 2 * count : blue;
   for (int x = 0; x < width; ++x, out += 3) {

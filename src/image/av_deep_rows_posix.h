@@ -11,7 +11,8 @@ namespace zelvo {
 
 // True when `format` (an AVPixelFormat) is one of them.
 bool IsDeepRgbFormat(int format);
-// Stored row y of such a picture as BGR into `out` (picture->width * 3 bytes).
-void DeepRowToBgr(const AVFrame* picture, int y, std::uint8_t* out);
+// Stored row y of such a picture as BGR into `out` (picture->width * 3 bytes), through
+// `scratch` (as many bytes): the caller's memory, so that nothing here can fail.
+void DeepRowToBgr(const AVFrame* picture, int y, std::uint8_t* out, std::uint8_t* scratch);
 
 }  // namespace zelvo

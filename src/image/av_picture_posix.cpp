@@ -155,14 +155,15 @@ FrameFailure ConvertInBands(SwsContext* scaler, const AVFrame* picture, int orie
 FrameFailure ConvertDeep(const AVFrame* picture, int orientation, std::uint8_t* pixels, std::size_t dibStride,
                          int outHeight) {
   std::vector<std::uint8_t>& row = t_band;
+  const std::size_t rowBytes = static_cast<std::size_t>(picture->width) * kBgrBytes;
   try {
-    if (row.size() < static_cast<std::size_t>(picture->width) * kBgrBytes) row.resize(picture->width * kBgrBytes);
+    if (row.size() < 2 * rowBytes) row.resize(2 * rowBytes);  // the row and its scratch
   } catch (const std::bad_alloc&) {
     return FrameFailure::kNoMemory;
   }
   const Placement placement = PlacementFor(orientation, picture->width, picture->height);
   for (int y = 0; y < picture->height; ++y) {
-    DeepRowToBgr(picture, y, row.data());
+    DeepRowToBgr(picture, y, row.data(), row.data() + rowBytes);
     PlaceRow(row.data(), y, picture->width, placement, pixels, dibStride, outHeight);
   }
   return FrameFailure::kNone;

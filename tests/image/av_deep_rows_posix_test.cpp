@@ -37,8 +37,8 @@ TEST(DeepRows, FloatsRoundToTheNearestLevelAcrossTheWholeRow) {
       auto* samples = reinterpret_cast<float*>(frame->data[plane]);
       for (int x = 0; x < width; ++x) samples[x] = table[(x + plane) % table.size()].first;
     }
-    std::vector<std::uint8_t> bgr(3 * width);
-    DeepRowToBgr(frame, 0, bgr.data());
+    std::vector<std::uint8_t> bgr(3 * width), scratch(3 * width);
+    DeepRowToBgr(frame, 0, bgr.data(), scratch.data());
     for (int x = 0; x < width; ++x) {
       EXPECT_EQ(bgr[3 * x + 0], table[(x + 1) % table.size()].second) << "blue at " << x;
       EXPECT_EQ(bgr[3 * x + 1], table[(x + 0) % table.size()].second) << "green at " << x;
