@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,17 +71,6 @@ std::string TopDown(const FrameCanvas& canvas) {
                static_cast<std::size_t>(canvas.width()) * 3);
   }
   return out;
-}
-
-double Psnr(const std::string& a, const std::string& b) {
-  if (a.size() != b.size() || a.empty()) return 0;
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
-    sum += d * d;
-  }
-  if (sum == 0) return 99;
-  return 10 * std::log10(255.0 * 255.0 / (sum / a.size()));
 }
 
 // A smooth picture with a moving block: what a sequence of rendered frames looks like.
@@ -226,7 +214,7 @@ TEST(AviSaverPosix, EveryCodecIsReadBackByFfmpeg) {
       } else {
         // At the default quality (quantiser 3, CRF 18) this small picture of sharp edges
         // and fine stripes stays near 35 dB; a broken colour conversion falls far below.
-        EXPECT_GT(Psnr(got, w.frames[i]), 34.0) << "frame " << i;
+        EXPECT_GT(test::PsnrOf(got, w.frames[i]), 34.0) << "frame " << i;
       }
     }
   }
