@@ -15,11 +15,14 @@ extern "C" {
 
 #include "convert/av_owners_posix.h"
 #include "image/av_jpeg_yuv_posix.h"
+#include "image/jpeg_transcode_posix.h"
 #include "platform/messages_posix.h"
 
 namespace zelvo {
 
 namespace {
+
+FrameRead DecodeJpeg(const std::uint8_t*, std::size_t) { return FrameRead::Failed(FrameFailure::kDamaged); }  // LEAD-INTEGRATE
 
 constexpr char kCaption[] = "AviSaver";
 // The Windows writer's sentences, in English; the catalog gives them back in Japanese.
@@ -101,7 +104,13 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
   stream.scale = static_cast<std::uint32_t>(scale);
   stream.rate = static_cast<std::uint32_t>(rate);
   compressed_ = choice_.codec != "dib";
-  if (compressed_) {
+  readyMjpeg_ = TakesReadyMjpeg(choice_);
+  scale_ = scale;
+  rate_ = rate;
+  if (readyMjpeg_) {
+    stream.handler = kMjpegFourcc;
+    stream.format = StreamFormatOf(kMjpegFourcc, pictureWidth, pictureHeight, 24);
+  } else if (compressed_) {
     // Prepared before anything is written, so a codec that refuses the frame size or an
     // option leaves the file empty.
     std::string detail;
@@ -128,18 +137,32 @@ WriteResult AviSaver::Start(int width, int height, int fd, int scale, int rate) 
   open_ = true;
   failure_ = WriteResult();
   nextFrame_ = 0;
-  // JPEG frames of the movie's size are then read in the encoder's own YUV.
-  if (compressed_ && encoder_.TakesJpegYuv() && options_.fitWidth == 0 && pictureWidth == width &&
-      pictureHeight == (height < 0 ? -height : height)) {
-    OfferJpegYuv(pictureWidth, pictureHeight);
+  // JPEG frames of the movie's size are then read finished, or in the encoder's own YUV.
+  framesAsRead_ = options_.fitWidth == 0 && pictureWidth == width && pictureHeight == (height < 0 ? -height : height);
+  if (framesAsRead_) {
+    if (readyMjpeg_) OfferMjpegFrames(FixedQuantiser(choice_), pictureWidth, pictureHeight);
+    if (compressed_ && encoder_.TakesJpegYuv()) OfferJpegYuv(pictureWidth, pictureHeight);
   }
   return WriteResult();
+}
+
+bool AviSaver::EnsureEncoder() {
+  if (encoder_.open()) return true;
+  std::string detail;
+  if (!encoder_.Open(choice_, picture_.width(), picture_.height(), scale_, rate_, &detail)) {
+    Message(kCannotCompress, detail);
+    return false;
+  }
+  if (framesAsRead_ && encoder_.TakesJpegYuv()) OfferJpegYuv(picture_.width(), picture_.height());
+  return true;
 }
 
 FrameCanvas& AviSaver::canvas() { return picture_.canvas(); }
 
 WriteResult AviSaver::Append(const PackedDib& image) {
   if (!open_) return WriteResult::Failed(WriteFailure::kSystem, EBADF);
+  std::size_t frameSize = 0;
+  if (const std::uint8_t* frame = MjpegFrameOf(image, &frameSize)) return AppendMjpeg(image, frame, frameSize);
   if (image && image.size() >= static_cast<std::size_t>(kDibHeaderSize) &&
       image.header().compression == kJpegYuvFourcc) {
     AvOwner<AVFrame> planes(av_frame_alloc());
@@ -158,6 +181,7 @@ WriteResult AviSaver::Append(const PackedDib& image) {
 // A frame in JPEG's YUV goes to an encoder that takes it as it is; any other writer, or a
 // frame of another size, gets the BGR frame the reader would have made.
 WriteResult AviSaver::AppendJpegYuv(const PackedDib& image, const AVFrame* planes) {
+  if (readyMjpeg_ && !EnsureEncoder()) return FailFrame(WriteFailure::kStopped);
   if (compressed_ && encoder_.TakesJpegYuv() && planes->width == picture_.width() &&
       planes->height == picture_.height()) {
     return WriteFrame(
@@ -169,6 +193,47 @@ WriteResult AviSaver::AppendJpegYuv(const PackedDib& image, const AVFrame* plane
     return WriteResult::Failed(bgr.failure == FrameFailure::kNoMemory ? WriteFailure::kNoMemory : WriteFailure::kNotDrawn);
   }
   return Append(bgr.image);
+}
+
+// A finished MJPEG frame of the picture's size is written as it is, after the frames the
+// encoder still holds, so that the order stays the frames' own; the encoder opens again
+// for the next frame that needs it.
+WriteResult AviSaver::AppendMjpeg(const PackedDib& image, const std::uint8_t* frame, std::size_t size) {
+  const DibHeader header = image.header();
+  if (!readyMjpeg_ || header.width != picture_.width() || header.height != picture_.height()) {
+    const FrameRead bgr = DecodeJpeg(frame, size);
+    if (!bgr) {
+      ++nextFrame_;
+      return WriteResult::Failed(bgr.failure == FrameFailure::kNoMemory ? WriteFailure::kNoMemory
+                                                                        : WriteFailure::kNotDrawn);
+    }
+    return Append(bgr.image);
+  }
+  if (failure_ && encoder_.open()) {
+    WriteResult drained;
+    if (!DrainEncoder(&drained)) {
+      ++nextFrame_;
+      return failure_ = drained;
+    }
+    encoder_.Close();
+  }
+  return WriteFrame(nullptr, frame, size);
+}
+
+WriteResult AviSaver::FailFrame(WriteFailure kind) {
+  ++nextFrame_;
+  if (failure_) failure_ = WriteResult::Failed(kind);
+  return failure_;
+}
+
+bool AviSaver::DrainEncoder(WriteResult* result) {
+  WriteResult written;
+  const bool drained = encoder_.Drain([this, &written](const std::uint8_t* data, std::size_t size, bool key) {
+    written = WriteVideo(data, size, key);
+    return static_cast<bool>(written);
+  });
+  *result = !drained && written ? WriteResult::Failed(WriteFailure::kSystem) : written;
+  return static_cast<bool>(*result);
 }
 
 WriteResult AviSaver::PassSound(bool last) {
@@ -195,15 +260,16 @@ WriteResult AviSaver::WriteVideo(const std::uint8_t* data, std::size_t size, boo
 
 // Appends `rows` (bottom-up rows of the picture's shape) as the next frame.
 WriteResult AviSaver::WriteRows(const std::uint8_t* rows) {
+  if (readyMjpeg_ && !EnsureEncoder()) return FailFrame(WriteFailure::kStopped);
   if (compressed_) {
     return WriteFrame([this, rows](const VideoEncoder::PacketSink& sink) {
       return encoder_.Encode(rows, picture_.stride(), sink);
     });
   }
-  return WriteFrame(nullptr, rows);
+  return WriteFrame(nullptr, rows, picture_.bytes());
 }
 
-WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* rows) {
+WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* data, std::size_t size) {
   ++nextFrame_;  // the next frame goes to the following index whatever happens here
   if (!failure_) return failure_;
   // The container's verdict on a compressed frame's packets; the encoder only learns yes or no.
@@ -217,7 +283,7 @@ WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* row
       written = WriteResult::Failed(WriteFailure::kSystem);  // the encoder's own failure: no reason to tell
     }
   } else {
-    written = WriteVideo(rows, picture_.bytes(), true);
+    written = WriteVideo(data, size, true);
   }
   failure_ = written;
   return written;
@@ -226,23 +292,18 @@ WriteResult AviSaver::WriteFrame(const Encoding& encode, const std::uint8_t* row
 WriteResult AviSaver::Finish() {
   if (!open_) return WriteResult();
   WriteResult finished = failure_;
-  if (compressed_ && finished) {
-    WriteResult written;
-    const bool drained = encoder_.Drain([this, &written](const std::uint8_t* data, std::size_t size, bool key) {
-      written = WriteVideo(data, size, key);
-      return static_cast<bool>(written);
-    });
-    finished = !drained && written ? WriteResult::Failed(WriteFailure::kSystem) : written;
-  }
+  if (compressed_ && finished && encoder_.open()) DrainEncoder(&finished);
   if (finished) finished = PassSound(true);
   if (finished) finished = file_.Finish();
   file_.Discard();  // the headers keep claiming no frames when the movie failed
   OfferJpegYuv(0, 0);
+  OfferMjpegFrames(0);
   encoder_.Close();
   sound_.reset();
   picture_.Reset();
   open_ = false;
   compressed_ = false;
+  readyMjpeg_ = false;
   nextFrame_ = 0;
   return finished;
 }

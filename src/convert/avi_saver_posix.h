@@ -43,8 +43,9 @@ class AviSaver : public FrameWriter {
   WriteResult Begin(int width, int height, const OutputFile& output, int scale, int rate) override;
   // Draws the image onto the canvas and appends the canvas, then the sound up to the end of
   // the frames in the file; a frame exactly the canvas's shape is encoded or written from
-  // its own block, and one in JPEG's YUV of that size (av_jpeg_yuv_posix.h) goes as it is
-  // to an encoder in the same YUV. The frame index advances also when the write fails, and
+  // its own block, one in JPEG's YUV of that size (av_jpeg_yuv_posix.h) goes as it is
+  // to an encoder in the same YUV, and a finished MJPEG frame (jpeg_transcode_posix.h) is
+  // written as it is. The frame index advances also when the write fails, and
   // after a failure every later frame fails the same way.
   WriteResult Append(const PackedDib& image) override;
   // Completes the movie, the sound cut at the video's end; nothing to do when none is under
@@ -71,9 +72,17 @@ class AviSaver : public FrameWriter {
   // Fills the encoder with one frame and hands what it makes to the sink.
   using Encoding = std::function<bool(const VideoEncoder::PacketSink& sink)>;
   WriteResult AppendJpegYuv(const PackedDib& image, const AVFrame* planes);
+  WriteResult AppendMjpeg(const PackedDib& image, const std::uint8_t* frame, std::size_t size);
   WriteResult WriteRows(const std::uint8_t* rows);
-  // Appends the next frame: what `encode` makes, or for full frames, `rows`.
-  WriteResult WriteFrame(const Encoding& encode, const std::uint8_t* rows = nullptr);
+  // Opens the encoder where it waited for the first frame the readers did not finish.
+  bool EnsureEncoder();
+  // Appends the next frame: what `encode` makes, or `size` bytes of `data` as they are (a
+  // key frame).
+  WriteResult WriteFrame(const Encoding& encode, const std::uint8_t* data = nullptr, std::size_t size = 0);
+  // Counts the frame as failed: the first failure stands for every later frame.
+  WriteResult FailFrame(WriteFailure kind);
+  // Writes what the encoder still holds; false when that failed (in *result).
+  bool DrainEncoder(WriteResult* result);
   // Sends the sentence `msgid` in the user's language, followed by `detail` on its own lines.
   void Message(const char* msgid, const std::string& detail = std::string());
 
@@ -85,6 +94,11 @@ class AviSaver : public FrameWriter {
   VideoEncoder encoder_;
   std::unique_ptr<SoundSource> sound_;
   bool compressed_ = false;
+  // MJPEG whose frames the readers may finish themselves: the encoder opens only for a
+  // frame they did not, at the movie's scale and rate.
+  bool readyMjpeg_ = false;
+  int scale_ = 0, rate_ = 0;
+  bool framesAsRead_ = false;  // the frames' own size is the picture's: readers may hand over their own forms
   bool open_ = false;
   WriteResult failure_;  // the first failed frame's; every later one fails alike
   MoviePicture picture_;

@@ -74,6 +74,19 @@ bool ParseCodecName(const std::string& text, std::string* name);
 bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice,
                            Container container = Container::kAvi);
 
+// The fixed quantiser, 2 (best) to 31 (smallest), that the MPEG-family encoders and MJPEG
+// get for the choice's quality: 3 when none is chosen. 0 when a data rate paces the encoder.
+int FixedQuantiser(const CodecChoice& choice);
+// Whether the choice's MJPEG frames may be made straight from 4:2:0 JPEG files
+// (jpeg_transcode_posix.h) instead of by the encoder: MJPEG at a fixed quantiser, with no
+// encoder options that could change how a frame is coded. Such a choice needs no check
+// by its encoder: it takes every size and setting.
+bool TakesReadyMjpeg(const CodecChoice& choice);
+// A video stream's format: the BITMAPINFOHEADER of a width x height picture of `bits` with
+// the FOURCC, biSize counting the codec's `extra` bytes that follow it.
+std::vector<std::uint8_t> StreamFormatOf(std::uint32_t fourcc, int width, int height, int bits,
+                                         const std::uint8_t* extra = nullptr, std::size_t extraSize = 0);
+
 // Whether the choice can write frames of width x height at rate / scale frames per second,
 // found by opening its encoder once, before any question is asked or file created. False
 // with the reason in the user's language in *why: full frames given encoder options, an
@@ -112,6 +125,7 @@ class VideoEncoder {
   // once for the whole stream (what MKV, MP4 and MOV store), not in each key frame.
   bool Open(const CodecChoice& choice, int width, int height, int scale, int rate,
             std::string* error, Container container = Container::kAvi);
+  bool open() const { return state_ != nullptr; }
   std::uint32_t fourcc() const { return fourcc_; }
   Container container() const { return container_; }
   // The stream's codec, size and headers for a libavformat container, with no codec tag
