@@ -160,15 +160,39 @@ for threads in 1 2 8; do
     same_within 2 <(decode_bgr "$d.avi") "$work/mixed.bgr"
 done
 
-# --- JPEG into MJPEG: 4:2:0 frames of the movie's size go to the encoder in their own YUV,
-# as ffmpeg hands them over; others (another size, 4:4:4, PNG, turned) through the canvas --
-same_mjpeg=1
+# --- JPEG into MJPEG: 4:2:0 frames of the movie's size are requantised as they are stored,
+# to libavcodec's tables; with encoder options they go to the encoder in their own YUV, as
+# ffmpeg hands them over; others (another size, 4:4:4, PNG, turned) through the canvas ------
+dqt() {  # dqt MOVIE: the first frame's quantisation tables, in hex
+  ffmpeg -v error -i "$1" -frames:v 1 -c:v copy -f image2 -y "$work/dqt.jpg"
+  python3 -c '
+import sys
+d = open(sys.argv[1], "rb").read()
+i, out = 2, ""
+while i + 4 <= len(d) and d[i] == 0xFF and d[i + 1] != 0xDA:
+    n = d[i + 2] << 8 | d[i + 3]
+    if d[i + 1] == 0xDB: out += d[i + 4:i + 2 + n].hex()
+    i += 2 + n
+print(out)' "$work/dqt.jpg"
+}
+psnr_to_input() {  # psnr_to_input MOVIE: its frames against the JPEGs', in dB (YUV average)
+  ffmpeg -nostdin -i "$1" -framerate 15 -i "$v/jpeg/f%d.jpg" -lavfi "[0][1]psnr" -f null - 2>&1 |
+    sed -n 's/.*average:\([0-9.]*\).*/\1/p'
+}
+ffmpeg -v error -y -framerate 15 -i "$v/jpeg/f%d.jpg" -c:v mjpeg -pix_fmt yuvj420p -q:v 3 "$work/jf.avi"
+ffmpeg_psnr=$(psnr_to_input "$work/jf.avi")
+ready_ok=1 same_mjpeg=1
 for threads in 1 2; do
   "$zelvo" -y -c mjpeg --threads $threads -o "$work/jm.avi" "$v/jpeg/f1.jpg" </dev/null >/dev/null 2>&1
-  ffmpeg -v error -y -framerate 15 -i "$v/jpeg/f%d.jpg" -c:v mjpeg -pix_fmt yuvj420p -q:v 3 "$work/jf.avi"
-  cmp -s <(decode_bgr "$work/jm.avi") <(decode_bgr "$work/jf.avi") || same_mjpeg=0
+  ours=$(psnr_to_input "$work/jm.avi")
+  echo "     JPEG into MJPEG, $threads readers: $ours dB against the JPEGs, ffmpeg's MJPEG $ffmpeg_psnr dB"
+  [ "$(probe_field "$work/jm.avi" nb_read_frames)" = 3 ] && [ "$(dqt "$work/jm.avi")" = "$(dqt "$work/jf.avi")" ] &&
+    awk -v a="$ours" -v b="$ffmpeg_psnr" 'BEGIN { exit !(a != "" && a >= b - 0.1) }' || ready_ok=0
+  "$zelvo" -y -c mjpeg --codec-options huffman=optimal --threads $threads -o "$work/jo.avi" "$v/jpeg/f1.jpg" </dev/null >/dev/null 2>&1
+  cmp -s <(decode_bgr "$work/jo.avi") <(decode_bgr "$work/jf.avi") || same_mjpeg=0
 done
-check "JPEG 4:2:0 into MJPEG (1 and 2 readers): the frames ffmpeg's MJPEG of the same JPEGs decodes to" test $same_mjpeg = 1
+check "JPEG 4:2:0 into MJPEG (1 and 2 readers): 3 frames with ffmpeg's quantisation tables, as close to the JPEGs as ffmpeg's MJPEG" test $ready_ok = 1
+check "JPEG 4:2:0 into MJPEG with encoder options: the frames ffmpeg's MJPEG of the same JPEGs decodes to" test $same_mjpeg = 1
 d="$work/mixedmjpeg"
 mkdir "$d"
 cp "$v/jpeg/f1.jpg" "$d/m1.jpg"
