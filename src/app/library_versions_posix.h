@@ -8,7 +8,8 @@
 
 namespace zelvo {
 
-// Name and version of each library, in the order --version lists them.
-std::vector<std::pair<std::string, std::string>> LibraryVersions();
+// Name and version of each library, in the order --version lists them. Loads libav; when
+// it cannot be loaded its libraries are left out and *why says why (else it is cleared).
+std::vector<std::pair<std::string, std::string>> LibraryVersions(std::string* why);
 
 }  // namespace zelvo
