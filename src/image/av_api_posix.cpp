@@ -29,10 +29,10 @@ Library g_swresample = {ZELVO_SONAME(swresample, LIBSWRESAMPLE_VERSION_MAJOR), n
 
 struct Loaded {
   bool ok = false;
-  // What failed, said through Tr at each use: the form, its library and function, and
-  // the system's reason as dlerror gave it.
+  // What failed, said through Tr at each use: the form, its library, and the system's
+  // reason as dlerror gave it (which names a missing function).
   const char* form = nullptr;
-  std::string library, function, failure;
+  std::string library, failure;
   LibavFunctions functions;
 };
 
@@ -64,31 +64,30 @@ bool Find(const Library& library, const char* name, Pointer* function, Loaded* l
     *function = reinterpret_cast<Pointer>(symbol);
     return true;
   }
-  loaded->form = N_("%s lacks the function %s: %s");
+  loaded->form = N_("%s cannot be used: %s");
   loaded->library = library.soname;
-  loaded->function = name;
   loaded->failure = LoaderReason();
   return false;
 }
 
 void Load(Loaded* loaded) {
-  // libavutil first: the others need it, and a missing one is named as itself.
-  for (Library* library : {&g_avutil, &g_swresample, &g_swscale, &g_avcodec, &g_avformat}) {
-    if (!Open(*library, loaded)) return;
-  }
   LibavFunctions& f = loaded->functions;
+  // Each library with its functions before the next, those it needs first: a library
+  // that is not the one it should be is named as itself, not as one that needs it.
+  for (Library* next : {&g_avutil, &g_swresample, &g_swscale, &g_avcodec, &g_avformat}) {
+    if (!Open(*next, loaded)) return;
 #define ZELVO_LIBAV_FIND(library, function) \
-  if (!Find(g_##library, #function, &f.function, loaded)) return;
-  ZELVO_LIBAV_FUNCTIONS(ZELVO_LIBAV_FIND)
+  if (&g_##library == next && !Find(*next, #function, &f.function, loaded)) return;
+    ZELVO_LIBAV_FUNCTIONS(ZELVO_LIBAV_FIND)
 #undef ZELVO_LIBAV_FIND
+  }
   // Before any caller can make libav log: decoders' lines never reach the terminal.
   f.av_log_set_callback(LibavLogFilter);
   loaded->ok = true;
 }
 
 std::string Sentence(const Loaded& loaded) {
-  if (loaded.function.empty()) return FormatText(Tr(loaded.form), loaded.library.c_str(), loaded.failure.c_str());
-  return FormatText(Tr(loaded.form), loaded.library.c_str(), loaded.function.c_str(), loaded.failure.c_str());
+  return FormatText(Tr(loaded.form), loaded.library.c_str(), loaded.failure.c_str());
 }
 
 }  // namespace
