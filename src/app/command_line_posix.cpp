@@ -341,14 +341,10 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
     case 'h':
       PrintUsage(stdout);
       return 0;
-    case kVersion: {
+    case kVersion:
       std::printf("zelvo %s\n", ZELVO_VERSION);
-      std::string why;
-      for (const auto& library : LibraryVersions(&why)) std::printf("%s %s\n", library.first.c_str(), library.second.c_str());
-      if (why.empty()) return 0;
-      std::fprintf(stderr, "zelvo: %s\n", why.c_str());
-      return 1;
-    }
+      for (const auto& library : LibraryVersions()) std::printf("%s %s\n", library.first.c_str(), library.second.c_str());
+      return SayMissingLibav();
     case ':':
       return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(OptionAtFault(given).c_str()).c_str()));
     default:

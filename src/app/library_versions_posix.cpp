@@ -20,10 +20,9 @@ std::string AvVersion(unsigned version) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> LibraryVersions(std::string* why) {
-  why->clear();
+std::vector<std::pair<std::string, std::string>> LibraryVersions() {
   std::vector<std::pair<std::string, std::string>> libraries;
-  if (LoadLibav(why)) {
+  if (LoadLibav()) {
     libraries = {
         {"libavcodec", AvVersion(avcodec_version())},       {"libavformat", AvVersion(avformat_version())},
         {"libavutil", AvVersion(avutil_version())},         {"libswscale", AvVersion(swscale_version())},

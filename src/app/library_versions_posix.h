@@ -8,8 +8,8 @@
 
 namespace zelvo {
 
-// Name and version of each library, in the order --version lists them. Loads libav; when
-// it cannot be loaded its libraries are left out and *why says why (else it is cleared).
-std::vector<std::pair<std::string, std::string>> LibraryVersions(std::string* why);
+// Name and version of each library, in the order --version lists them. Loads libav; its
+// libraries are left out when it cannot be loaded (LoadLibav says why).
+std::vector<std::pair<std::string, std::string>> LibraryVersions();
 
 }  // namespace zelvo
