@@ -13,6 +13,7 @@
 #include "convert/frame_fit_posix.h"
 #include "convert/sound_source_posix.h"
 #include "app/library_versions_posix.h"
+#include "image/av_api_posix.h"
 #include "image/image_formats.h"
 #include "platform/messages_posix.h"
 #include "platform/path_buffer.h"
@@ -163,6 +164,14 @@ bool ParseRate(const char* text, int* rate, int* scale) {
   return true;
 }
 
+// 0 when libav is loaded (loading it); else says why on standard error and returns 1.
+int SayMissingLibav() {
+  std::string why;
+  if (LoadLibav(&why)) return 0;
+  std::fprintf(stderr, "zelvo: %s\n", why.c_str());
+  return 1;
+}
+
 std::string AvailableCodecNames(Container container = Container::kAvi) {
   std::string names;
   for (const CodecInfo& info : ListCodecs(container)) {
@@ -180,10 +189,16 @@ std::string ContainerNames() {
   return names;
 }
 
-// A codec name or FOURCC that this build can write.
+// A codec name or FOURCC that this build can write. Full frames need no library; other
+// codecs when libavcodec cannot be loaded are taken as named, and CheckMovie says why
+// they cannot be had.
 bool SetCodec(const char* text, CodecChoice* choice) {
   std::string name;
   if (!ParseCodecName(text, &name)) return false;
+  if (name == "dib" || !LoadLibav()) {
+    choice->codec = name;
+    return true;
+  }
   for (const CodecInfo& info : ListCodecs()) {
     if (name == info.name) {
       choice->codec = name;
@@ -193,9 +208,11 @@ bool SetCodec(const char* text, CodecChoice* choice) {
   return false;
 }
 
-void PrintCodecList(std::FILE* out) {
+// 0, or 1 when libavcodec cannot be loaded (full frames are listed, and why no more).
+int PrintCodecList(std::FILE* out) {
   for (const CodecInfo& info : ListCodecs())
     std::fprintf(out, "%-8s %-4s  %s\n", info.name, info.fourcc, Tr(info.description));
+  return SayMissingLibav();
 }
 
 enum Option { kFirst = 256, kLast, kQuality, kKeyint, kBitrate, kCodecOptions, kListCodecs, kVersion, kThreads };
@@ -308,9 +325,7 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
       if (!ParseFrameSize(arg, &o->fitWidth, &o->fitHeight))
         return UsageError(Tr("invalid frame size '%s'"), arg, Tr("WxH, each from 1 to 65535"));
       return kGoOn;
-    case kListCodecs:
-      PrintCodecList(stdout);
-      return 0;
+    case kListCodecs: return PrintCodecList(stdout);
     case 'y':
       o->assumeYes = true;
       return kGoOn;
@@ -329,7 +344,7 @@ int TakeOption(int c, const char* arg, const char* given, Options* o) {
     case kVersion:
       std::printf("zelvo %s\n", ZELVO_VERSION);
       for (const auto& library : LibraryVersions()) std::printf("%s %s\n", library.first.c_str(), library.second.c_str());
-      return 0;
+      return SayMissingLibav();
     case ':':
       return UsageError(FormatText(Tr("option '%s' needs a value"), TerminalSafe(OptionAtFault(given).c_str()).c_str()));
     default:
@@ -346,6 +361,10 @@ int CheckMovie(Options* o) {
                                  TerminalSafe(o->output).c_str()) +
                       " (" + Tr("or name the container with -f avi|mkv|mp4|mov") + ")");
   }
+  // A movie that needs libav loads it now, before any frame is looked at: where it cannot
+  // be loaded the program fails at once, saying why. Full frames into AVI need none.
+  const bool needsLibav = o->codec.codec != "dib" || o->container != Container::kAvi || o->sound || o->fitWidth > 0;
+  if (needsLibav && SayMissingLibav() != 0) return 1;
   if (!CodecFitsContainer(o->codec.codec, o->container)) {
     if (o->codecGiven) {
       return UsageError(

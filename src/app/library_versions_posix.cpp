@@ -7,13 +7,7 @@
 
 #include "image/png_inflate.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 
@@ -27,12 +21,16 @@ std::string AvVersion(unsigned version) {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> LibraryVersions() {
-  std::vector<std::pair<std::string, std::string>> libraries = {
-      {"libavcodec", AvVersion(avcodec_version())},       {"libavformat", AvVersion(avformat_version())},
-      {"libavutil", AvVersion(avutil_version())},         {"libswscale", AvVersion(swscale_version())},
-      {"libswresample", AvVersion(swresample_version())}, {"libpng", png_get_libpng_ver(nullptr)},
-      {"zlib", zlibVersion()},
-  };
+  std::vector<std::pair<std::string, std::string>> libraries;
+  if (LoadLibav()) {
+    libraries = {
+        {"libavcodec", AvVersion(avcodec_version())},       {"libavformat", AvVersion(avformat_version())},
+        {"libavutil", AvVersion(avutil_version())},         {"libswscale", AvVersion(swscale_version())},
+        {"libswresample", AvVersion(swresample_version())},
+    };
+  }
+  libraries.emplace_back("libpng", png_get_libpng_ver(nullptr));
+  libraries.emplace_back("zlib", zlibVersion());
   // The PNG direct path's inflater, when the build has one beside zlib.
   const std::string inflater = png::InflaterLibrary();
   if (std::none_of(libraries.begin(), libraries.end(), [&](const auto& l) { return l.first == inflater; }))

@@ -8,7 +8,8 @@
 
 namespace zelvo {
 
-// Name and version of each library, in the order --version lists them.
+// Name and version of each library, in the order --version lists them. Loads libav; its
+// libraries are left out when it cannot be loaded (LoadLibav says why).
 std::vector<std::pair<std::string, std::string>> LibraryVersions();
 
 }  // namespace zelvo

@@ -24,6 +24,7 @@
 #include "convert/container_saver_posix.h"
 #include "convert/conversion_job.h"
 #include "image/av_image_formats_posix.h"
+#include "image/av_image_reader_posix.h"
 #include "image/frame_reader.h"
 #include "image/image_formats.h"
 #include "image/packed_dib.h"
@@ -273,6 +274,7 @@ int Run(int argc, char** argv) {
   host.set_frames_fitted(options.fitWidth > 0);
   host.set_quiet(options.quiet);
   host.set_no_overwrite(options.noOverwrite);
+  host.set_missing_decoder(DescribeMissingDecoder);
 
   // Every frame argument is checked before the first job asks anything: a mistake in the
   // options ends the program before any file is made.

@@ -216,6 +216,8 @@ std::string TerminalHost::DescribeFrameFailure(FrameFailure failure, int error) 
     case FrameFailure::kNotImage:
       return FormatText(Tr("not an image in a format zelvo reads (%s)"), FrameFormatNames().c_str());
     case FrameFailure::kDamaged: return Tr("the image is damaged");
+    case FrameFailure::kNoDecoder:
+      return missingDecoder_ ? missingDecoder_() : Tr("this system has no decoder for its format");
     case FrameFailure::kNone: break;
   }
   return std::string();

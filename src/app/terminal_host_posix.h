@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "convert/conversion_job.h"
 #include "convert/progress_estimate.h"
@@ -53,6 +55,9 @@ class TerminalHost : public JobHost {
   void set_quiet(bool quiet) { quiet_ = quiet; }
   // --no-overwrite: an existing output is never replaced.
   void set_no_overwrite(bool noOverwrite) { noOverwrite_ = noOverwrite; }
+  // Why a frame whose decoder is missing (FrameFailure::kNoDecoder) cannot be read, from
+  // the part of the program that loads the decoders' library; without it a plain sentence.
+  void set_missing_decoder(std::function<std::string()> describe) { missingDecoder_ = std::move(describe); }
 
  private:
   void Draw(bool final);
@@ -74,6 +79,7 @@ class TerminalHost : public JobHost {
   int outputDescriptor_ = -1;  // the movie being written, whose size the line shows
   bool quiet_ = false;
   bool noOverwrite_ = false;
+  std::function<std::string()> missingDecoder_;
 };
 
 }  // namespace zelvo

@@ -1,8 +1,6 @@
 #include "convert/av_owners_posix.h"
 
-extern "C" {
-#include <libavutil/error.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 

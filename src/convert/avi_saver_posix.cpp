@@ -9,9 +9,7 @@
 #include <string>
 #include <utility>
 
-extern "C" {
-#include <libavutil/frame.h>
-}
+#include "image/av_calls_posix.h"
 
 #include "convert/av_owners_posix.h"
 #include "image/av_jpeg_yuv_posix.h"

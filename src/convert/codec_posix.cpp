@@ -9,19 +9,7 @@
 
 #include <sys/prctl.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/dict.h>
-#include <libavutil/error.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/buffer.h>
-#include <libavutil/cpu.h>
-#include <libavutil/log.h>
-#include <libavutil/mathematics.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "image/av_calls_posix.h"
 
 #include "convert/av_owners_posix.h"
 #include "convert/avi_file_posix.h"
@@ -186,7 +174,7 @@ std::vector<CodecInfo> ListCodecs(Container container) {
   std::vector<CodecInfo> list;
   for (const CodecEntry& e : kCodecs) {
     if ((e.containers & In(container)) == 0) continue;
-    if (e.id == AV_CODEC_ID_NONE || avcodec_find_encoder(e.id)) list.push_back(e.info);
+    if (e.id == AV_CODEC_ID_NONE || (LoadLibav() && avcodec_find_encoder(e.id))) list.push_back(e.info);
   }
   return list;
 }
@@ -208,6 +196,8 @@ bool ParseCodecName(const std::string& text, std::string* name) {
 
 bool ChooseCodecOnTerminal(std::FILE* in, std::FILE* out, CodecChoice* choice, Container container) {
   const std::vector<CodecInfo> codecs = ListCodecs(container);
+  std::string missing;
+  if (!LoadLibav(&missing)) std::fprintf(out, "%s\n", missing.c_str());  // why only full frames, or none
   if (codecs.empty()) return false;
   std::fprintf(out, "%s\n", Tr("Choose a codec:"));
   for (std::size_t i = 0; i < codecs.size(); ++i) {
@@ -492,6 +482,7 @@ bool VideoEncoder::Open(const CodecChoice& choice, int width, int height, int sc
     *error = FormatText(Tr("Unknown codec: %s"), choice.codec.c_str());
     return false;
   }
+  if (!LoadLibav(error)) return false;
   const AVCodec* codec = avcodec_find_encoder(entry->id);
   if (!codec) {
     *error = FormatText(Tr("This system's libavcodec has no %s encoder."), entry->info.name);

@@ -7,12 +7,7 @@
 #include <new>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/error.h>
-#include <libavutil/mathematics.h>
-}
+#include "image/av_calls_posix.h"
 
 #include "convert/av_owners_posix.h"
 #include "convert/descriptor_io_posix.h"
@@ -115,6 +110,13 @@ ContainerResult ContainerFile::Open(int fd, Container container, const Container
                           : container == Container::kMp4 ? "mp4"
                           : container == Container::kMov ? "mov"
                                                          : nullptr;  // AVI has the project's own writer
+  std::string missing;
+  if (!LoadLibav(&missing)) {  // Failed would ask libav for its reason
+    ContainerResult result;
+    result.failure = ContainerFailure::kSetup;
+    result.message = missing;
+    return result;
+  }
   const AVOutputFormat* muxer = muxerName ? av_guess_format(muxerName, nullptr, nullptr) : nullptr;
   if (!muxer) return Failed(ContainerFailure::kUnsupported, AVERROR_MUXER_NOT_FOUND);
   if (video.encoder ? video.encoder->container() != container : !CodecFitsContainer("dib", container)) {

@@ -7,11 +7,7 @@
 #include <cstdint>
 #include <new>
 
-extern "C" {
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-#include <libavutil/mem.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 

@@ -9,10 +9,7 @@
 
 #include "convert/av_owners_posix.h"
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 
@@ -102,6 +99,7 @@ int FrameFitter::Draw(FrameCanvas& canvas, const PackedDib& image) {
 
   const std::size_t fromPlane = static_cast<std::size_t>(width) * height;
   const std::size_t toPlane = static_cast<std::size_t>(box.width) * box.height;
+  if (!LoadLibav()) return 1;
   SwsContext* scaler =
       sws_getCachedContext(s.scaler.release(), width, height, AV_PIX_FMT_GRAY8, box.width, box.height, AV_PIX_FMT_GRAY8,
                            SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);

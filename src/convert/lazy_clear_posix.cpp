@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-extern "C" {
-#include <libavutil/mem.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 

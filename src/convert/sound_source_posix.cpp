@@ -9,16 +9,7 @@
 #include <cstring>
 #include <new>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/mathematics.h>
-#include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
-}
+#include "image/av_calls_posix.h"
 
 #include "convert/av_owners_posix.h"
 #include "convert/descriptor_io_posix.h"
@@ -93,6 +84,8 @@ SoundResult Failure(SoundFailure failure, int error, std::string message) {
 SoundResult OpenInput(const char* path, SoundInput* state) {
   const std::string name = path ? path : "";
   const std::string shown = TerminalSafe(name.c_str());  // a name can hold what a terminal obeys
+  std::string missing;
+  if (!LoadLibav(&missing)) return Failure(SoundFailure::kNotReadable, 0, missing);
   state->file.fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (state->file.fd < 0) {
     const int error = errno;
@@ -194,6 +187,8 @@ SoundResult SoundSource::Open(const char* path, Container container, int scale, 
   path_ = path ? path : "";
   if (scale <= 0 || rate <= 0)
     return Failure(SoundFailure::kCannotDecode, AVERROR(EINVAL), Tr("The frame rate is not valid."));
+  std::string missing;
+  if (!LoadLibav(&missing)) return Failure(SoundFailure::kNotReadable, 0, missing);  // before State, which frees through libav
   auto state = std::make_unique<State>();
   SoundResult opened = OpenInput(path, &state->input);
   if (!opened) return opened;

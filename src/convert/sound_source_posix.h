@@ -21,7 +21,7 @@ namespace zelvo {
 enum class SoundFailure {
   kNone,
   kCannotOpen,    // the file cannot be opened or is not a regular file (error: errno)
-  kNotReadable,   // libavformat recognises no format in it (error: AVERROR)
+  kNotReadable,   // libavformat recognises no format in it (error: AVERROR), or cannot be loaded (0)
   kNoAudio,       // it holds no audio stream this system decodes
   kCannotDecode,  // decoding or resampling failed (error: AVERROR)
   kCannotEncode,  // the container's sound encoder refused (error: AVERROR)

@@ -1,9 +1,6 @@
 #include "image/av_deep_rows_posix.h"
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
-}
+#include "image/av_calls_posix.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <iterator>
 
 #include "image/av_image_reader_posix.h"
 
@@ -47,7 +48,6 @@ FrameRead Read(const ImageFormat& format, const FrameSource& frame) { return Rea
 }  // namespace
 
 std::vector<ImageFormat> LibavImageFormats() {
-  FilterDecoderLogs();
   const ImageFormat all[] = {
       {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, Read, AV_CODEC_ID_MJPEG},
       {"TIFF", "tif tiff", nullptr, IsTiff, Read, AV_CODEC_ID_TIFF},
@@ -64,11 +64,7 @@ std::vector<ImageFormat> LibavImageFormats() {
       {"JPEG 2000", "jp2 j2k j2c jpc", nullptr, IsJpeg2000, Read, AV_CODEC_ID_JPEG2000},
       {"TGA", "tga tpic icb vda vst", nullptr, nullptr, Read, AV_CODEC_ID_TARGA},
   };
-  std::vector<ImageFormat> formats;
-  for (const ImageFormat& format : all) {
-    if (avcodec_find_decoder(static_cast<AVCodecID>(format.decoder)) != nullptr) formats.push_back(format);
-  }
-  return formats;
+  return std::vector<ImageFormat>(std::begin(all), std::end(all));
 }
 
 }  // namespace zelvo

@@ -8,9 +8,10 @@
 
 namespace zelvo {
 
-// The entries whose decoder this system's libavcodec has, in the order their signatures
-// are tried (TGA, which has none, is known by its extensions). For AddFrameFormats; also
-// sets up the filter that keeps the decoders' log lines from the terminal.
+// The entries, in the order their signatures are tried (TGA, which has none, is known by
+// its extensions). For AddFrameFormats at the program's start, which loads no library:
+// libavcodec is loaded by the first frame of these formats, and a frame whose decoder
+// this system lacks fails then (FrameFailure::kNoDecoder).
 std::vector<ImageFormat> LibavImageFormats();
 
 }  // namespace zelvo

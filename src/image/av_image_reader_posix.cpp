@@ -1,12 +1,6 @@
 #include "image/av_image_reader_posix.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/dict.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
-}
+#include "image/av_calls_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +17,7 @@ extern "C" {
 #include "image/av_picture_pool_posix.h"
 #include "image/av_picture_posix.h"
 #include "platform/file.h"
+#include "platform/messages_posix.h"
 
 namespace zelvo {
 
@@ -71,41 +66,10 @@ thread_local KeptLibavLines* t_kept = nullptr;
 // frame, whose pages are then already mapped.
 thread_local std::vector<std::uint8_t> t_file;
 
-// Decoders report damage on libav's log, which would put their lines among the progress
-// line and the program's own messages. While a frame is decoded they are dropped: the
-// failure comes back as the decode's result, said in the program's words. The one line
-// that matters is kept as a fact: libavutil's size check ("Picture size %ux%u ...") refused
-// a picture of a real width and height, too many pixels for a frame.
-void LogLine(void* object, int level, const char* form, std::va_list args) {
-  if (DecodeState* state = t_decoding) {
-    if (form != nullptr && std::strncmp(form, "Picture size %ux%u", 18) == 0) {
-      std::va_list size;
-      va_copy(size, args);
-      const unsigned width = va_arg(size, unsigned);
-      const unsigned height = va_arg(size, unsigned);
-      va_end(size);
-      if (width > 0 && height > 0) state->sizeRefused = true;
-    }
-    return;
-  }
-  if (t_kept != nullptr) {
-    if (level <= AV_LOG_ERROR && form != nullptr) {
-      char line[512];
-      std::vsnprintf(line, sizeof line, form, args);
-      KeepLibavLine(line);
-    }
-    return;
-  }
-  av_log_default_callback(object, level, form, args);
-}
-
-// Marks the calling thread's decode for LogLine while it lives.
+// Marks the calling thread's decode for LibavLogFilter while it lives.
 class QuietDecode {
  public:
-  explicit QuietDecode(DecodeState* state) {
-    FilterDecoderLogs();
-    t_decoding = state;
-  }
+  explicit QuietDecode(DecodeState* state) { t_decoding = state; }
   ~QuietDecode() { t_decoding = nullptr; }
   QuietDecode(const QuietDecode&) = delete;
   QuietDecode& operator=(const QuietDecode&) = delete;
@@ -279,23 +243,43 @@ int Decode(AVCodecID id, std::uint8_t* data, std::size_t size, DecodeState* stat
 
 }  // namespace
 
+// Decoders report damage on libav's log, which would put their lines among the progress
+// line and the program's own messages. While a frame is decoded they are dropped: the
+// failure comes back as the decode's result, said in the program's words. The one line
+// that matters is kept as a fact: libavutil's size check ("Picture size %ux%u ...") refused
+// a picture of a real width and height, too many pixels for a frame.
+void LibavLogFilter(void* object, int level, const char* form, std::va_list args) {
+  if (DecodeState* state = t_decoding) {
+    if (form != nullptr && std::strncmp(form, "Picture size %ux%u", 18) == 0) {
+      std::va_list size;
+      va_copy(size, args);
+      const unsigned width = va_arg(size, unsigned);
+      const unsigned height = va_arg(size, unsigned);
+      va_end(size);
+      if (width > 0 && height > 0) state->sizeRefused = true;
+    }
+    return;
+  }
+  if (t_kept != nullptr) {
+    if (level <= AV_LOG_ERROR && form != nullptr) {
+      char line[512];
+      std::vsnprintf(line, sizeof line, form, args);
+      KeepLibavLine(line);
+    }
+    return;
+  }
+  av_log_default_callback(object, level, form, args);
+}
+
 void KeepLibavLine(const std::string& line) {
   std::string text = line;
   while (!text.empty() && (text.back() == '\n' || text.back() == '.' || text.back() == ' ')) text.pop_back();
   if (!text.empty()) t_kept->last_ = text;
 }
 
-KeptLibavLines::KeptLibavLines() : outer_(t_kept) {
-  FilterDecoderLogs();
-  t_kept = this;
-}
+KeptLibavLines::KeptLibavLines() : outer_(t_kept) { t_kept = this; }
 
 KeptLibavLines::~KeptLibavLines() { t_kept = outer_; }
-
-void FilterDecoderLogs() {
-  static std::once_flag installed;
-  std::call_once(installed, [] { av_log_set_callback(LogLine); });
-}
 
 namespace {
 
@@ -354,8 +338,14 @@ FrameRead ReadHeader(AVCodecID id, const FrameSource& frame) {
 
 }  // namespace
 
+std::string DescribeMissingDecoder() {
+  std::string why;
+  return LoadLibav(&why) ? Tr("this system's libavcodec has no decoder for its format") : why;
+}
+
 FrameRead ReadWithLibav(int codecId, const FrameSource& frame) {
   const AVCodecID id = static_cast<AVCodecID>(codecId);
+  if (!LoadLibav() || avcodec_find_decoder(id) == nullptr) return FrameRead::Failed(FrameFailure::kNoDecoder);
   return frame.headerOnly ? ReadHeader(id, frame) : ReadPicture(id, frame.file, frame.budget);
 }
 

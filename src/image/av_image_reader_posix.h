@@ -3,6 +3,7 @@
 // decoder's picture becomes a bottom-up 24-bit BGR packed DIB through libswscale, as
 // ffmpeg converts it. Alpha is dropped, deeper samples are brought to 8 bits, OpenEXR's
 // linear light is shown as sRGB and a JPEG's EXIF orientation is applied.
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -19,10 +20,10 @@ constexpr std::uint64_t kMaxImageFileBytes = kMaxDibBlock;
 constexpr std::uint64_t kMaxDecodedBytes = kMaxDibBlock;
 constexpr std::int64_t kMaxDecodedPixels = static_cast<std::int64_t>(kMaxDibBlock / 3);
 
-// Routes libav's log through a filter that drops what decoders say while a frame is read
-// on that thread (other lines go on to libav's own output). Done by the first read too;
-// the program does it at its start, before other threads may log.
-void FilterDecoderLogs();
+// libav's log callback, which LoadLibav installs: drops what decoders say while a frame
+// is read on that thread, keeps error lines for a KeptLibavLines there, and passes other
+// lines on to libav's own output.
+void LibavLogFilter(void* object, int level, const char* form, std::va_list args);
 
 // While one lives, the error lines libav logs on the calling thread (an encoder that
 // refuses its settings) are kept instead of printed: the program says them in its own
@@ -42,7 +43,8 @@ class KeptLibavLines {
   KeptLibavLines* outer_;
 };
 
-// Reads `frame` with libavcodec's decoder `codecId` (an AVCodecID), from its open file.
+// Reads `frame` with libavcodec's decoder `codecId` (an AVCodecID), from its open file;
+// kNoDecoder when libavcodec cannot be loaded or has no such decoder.
 // The decoder runs on the calling thread (frames are read on several threads at once) and
 // says nothing on the terminal: its failures come back as FrameRead::failure. Once the
 // decoder knows the picture's size, and before it takes memory for it, frame.budget is
@@ -53,5 +55,9 @@ class KeptLibavLines {
 // a thread that reads no frames afterwards when readers read ahead. Its result is kept for
 // the next header read of the same unchanged file.
 FrameRead ReadWithLibav(int codecId, const FrameSource& frame);
+
+// Why ReadWithLibav failed a frame with kNoDecoder, in the user's language: libavcodec
+// cannot be loaded (naming the library and the system's reason), or lacks the decoder.
+std::string DescribeMissingDecoder();
 
 }  // namespace zelvo

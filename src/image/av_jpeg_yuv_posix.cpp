@@ -1,10 +1,6 @@
 #include "image/av_jpeg_yuv_posix.h"
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
+#include "image/av_calls_posix.h"
 
 #include <atomic>
 #include <cstring>

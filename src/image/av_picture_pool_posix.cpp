@@ -1,10 +1,6 @@
 #include "image/av_picture_pool_posix.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/buffer.h>
-#include <libavutil/imgutils.h>
-}
+#include "image/av_calls_posix.h"
 
 #include <cerrno>
 #include <climits>
@@ -31,10 +27,13 @@ struct PlanePools {
   PlanePools() = default;
   PlanePools(const PlanePools&) = delete;
   PlanePools& operator=(const PlanePools&) = delete;
-  // A pool goes once the last picture taken from it is freed.
+  // A pool goes once the last picture taken from it is freed. Pools exist only where
+  // libav is loaded; a thread's empty set calls nothing.
   ~PlanePools() { Release(); }
   void Release() {
-    for (AVBufferPool*& pool : pools) av_buffer_pool_uninit(&pool);
+    for (AVBufferPool*& pool : pools) {
+      if (pool != nullptr) av_buffer_pool_uninit(&pool);
+    }
     codec = AV_CODEC_ID_NONE;
     format = AV_PIX_FMT_NONE;
   }

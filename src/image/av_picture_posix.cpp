@@ -2,11 +2,7 @@
 
 #include "image/av_deep_rows_posix.h"
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "image/av_calls_posix.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -27,7 +23,9 @@ struct ScalerCache {
   ScalerCache() = default;
   ScalerCache(const ScalerCache&) = delete;
   ScalerCache& operator=(const ScalerCache&) = delete;
-  ~ScalerCache() { sws_freeContext(context); }
+  ~ScalerCache() {
+    if (context != nullptr) sws_freeContext(context);  // none where libav was never loaded
+  }
 };
 
 thread_local ScalerCache t_scaler;
@@ -178,7 +176,7 @@ const int* PictureMatrix(const AVFrame* picture) {
 }
 
 void ReleaseConversionMemory() {
-  sws_freeContext(t_scaler.context);
+  if (t_scaler.context != nullptr) sws_freeContext(t_scaler.context);
   t_scaler.context = nullptr;
   std::vector<std::uint8_t>().swap(t_band);
 }

@@ -20,6 +20,7 @@ enum class FrameFailure {
   kDamaged,     // its format's reader cannot make a picture of its header or data
   kTooLarge,    // the picture declares more than any frame may hold (kMaxDibBlock)
   kNoMemory,    // the memory for the picture could not be had
+  kNoDecoder,   // its format's decoder is missing on this system (or its library cannot be loaded)
 };
 
 struct FrameRead {

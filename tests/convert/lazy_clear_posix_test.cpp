@@ -10,10 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/mem.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 namespace {

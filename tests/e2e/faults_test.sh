@@ -374,6 +374,51 @@ else
   echo "skip: strace cannot trace here (the flushes before and after a replacement)"
 fi
 
+# --- the codec libraries: loaded only by the jobs that need them ---------------------------
+# Full frames from BMP and PNG into AVI never load libavcodec (its libraries are most of a
+# small job's memory); codecs, other containers and formats libavcodec decodes do. Where it
+# cannot be loaded, those jobs fail saying why, and the others still convert.
+d="$work/lazy"
+mkdir "$d"
+for ext in bmp png tif; do
+  ffmpeg -v error -f lavfi -i testsrc2=size=32x24 -frames:v 2 -pix_fmt rgb24 "$d/$ext%d.$ext"
+done
+# Which libavcodec a job loads: its file name, empty when none.
+loaded_codec_library() {
+  LD_DEBUG=files "$zelvo" -y "$@" </dev/null 2>&1 >/dev/null | sed -n 's/.*file=\(libavcodec\.so\.[0-9]*\) .*/\1/p' | head -n 1
+}
+soname=""
+for row in "dib bmp1.bmp no" "dib png1.png no" "mjpeg bmp1.bmp yes" "dib tif1.tif yes"; do
+  set -- $row
+  library=$(loaded_codec_library -c "$1" -o "$d/out-$1-$2.avi" "$d/$2")
+  [ "$3" = yes ] && soname=${soname:-$library}
+  check "-c $1 with ${2#*.} frames loads libavcodec: $3" test "$([ -n "$library" ] && echo yes || echo no)" = "$3"
+done
+if [ -n "$soname" ] && command -v cc >/dev/null; then
+  # A libavcodec that is not one: an empty library of its name, found first.
+  mkdir "$d/fake"
+  : >"$d/fake/empty.c"
+  cc -shared -fPIC -o "$d/fake/$soname" "$d/fake/empty.c" -Wl,-soname,"$soname"
+  for row in "-c mjpeg bmp1.bmp" "-c dib tif1.tif" "-f mkv -c ffv1 bmp1.bmp"; do
+    set -- $row
+    frame=${!#}
+    printf 'older' >"$d/v.avi"
+    LD_LIBRARY_PATH="$d/fake" "$zelvo" -y "${@:1:$(($# - 1))}" -o "$d/v.avi" "$d/$frame" </dev/null >/dev/null 2>"$d/err"
+    r=$?
+    check "$* with a broken $soname: exit 1, naming it and why ($(tail -n 1 "$d/err"))" \
+      test $r -eq 1 -a -n "$(grep -E "^(zelvo: )?$soname cannot be used: .*undefined symbol" "$d/err")"
+    check "... the older output stands, no temporary" older_stands_at "$d" v.avi
+  done
+  LD_LIBRARY_PATH="$d/fake" "$zelvo" -y -c dib -o "$d/v.avi" "$d/bmp1.bmp" </dev/null >/dev/null 2>"$d/err"
+  check "-c dib with BMP frames and the same broken $soname converts both frames" \
+    test $? -eq 0 -a "$(probe_field "$d/v.avi" nb_read_frames)" = 2
+  LD_LIBRARY_PATH="$d/fake" "$zelvo" --version >"$d/out" 2>"$d/err"
+  check "--version with it: exit 1, its own version and why" \
+    test $? -eq 1 -a "$(head -c 6 "$d/out")" = "zelvo " -a -n "$(grep "^zelvo: $soname cannot be used" "$d/err")"
+else
+  not_ok "no job loaded libavcodec, or no C compiler for a broken one"
+fi
+
 # --- standard output that cannot be written ------------------------------------------------
 for option in --help --version --list-codecs; do
   "$zelvo" $option >/dev/full 2>"$work/err"

@@ -101,10 +101,14 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
   deb=$(ls "$work"/deb/*.deb 2>/dev/null | head -n 1)
   depends=$(dpkg-deb -f "$deb" Depends 2>/dev/null)
   echo "Depends: $depends"
-  # Every library the binary links directly must come from a package that Depends names.
+  # Every library the binary links directly, and every one it loads itself when a job needs
+  # it (the codec libraries, which dpkg-shlibdeps cannot see), must come from a package that
+  # Depends names.
   depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//' | sort -u)
+  loaded=$(LD_DEBUG=files "$zelvo" --version 2>&1 >/dev/null | sed -n 's/.*file=\([^ ]*\) .*dynamically loaded by.*/\1/p' | sort -u)
+  check "zelvo --version loads the five codec libraries itself ($(echo $loaded))" test "$(wc -w <<<"$loaded")" = 5
   unlisted=""
-  for soname in $(readelf -d "$zelvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+  for soname in $(readelf -d "$zelvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p') $loaded; do
     owners=$(dpkg -S "*/$soname" 2>/dev/null | cut -d: -f1 | tr ', ' '\n\n' | sort -u)
     found=0
     for o in $owners; do
@@ -112,7 +116,7 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
     done
     [ $found = 1 ] || unlisted="$unlisted $soname"
   done
-  check "Depends names the package of every library the binary links${unlisted:+ (not:$unlisted)}" \
+  check "Depends names the package of every library the binary links or loads${unlisted:+ (not:$unlisted)}" \
     test -n "$depends" -a -z "$unlisted"
   check "Depends holds libpng16-16 and libavcodec" grep -qE 'libpng16-16.*libavcodec[0-9]+|libavcodec[0-9]+.*libpng16-16' <<<"$depends"
   root="$work/root"

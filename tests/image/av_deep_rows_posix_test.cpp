@@ -8,9 +8,7 @@
 #include <limits>
 #include <vector>
 
-extern "C" {
-#include <libavutil/frame.h>
-}
+#include "image/av_calls_posix.h"
 
 namespace zelvo {
 namespace {
