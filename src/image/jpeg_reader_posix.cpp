@@ -265,6 +265,22 @@ void Blacken(const Rows& rows, int y) {
   }
 }
 
+// The pixels of the `count` rows at `band` (`bytes` a pixel, as libjpeg gives them) that
+// the data reached, in the band of blocks in which it ran out: libjpeg decodes the units
+// past the end as blank (every sample 128), which end the rows. Units of `unit` pixels.
+int ReachedWidth(JSAMPROW* band, int count, int width, int bytes, int unit) {
+  int reached = width;
+  while (reached > 0) {
+    const int from = (reached - 1) / unit * unit;
+    for (int i = 0; i < count; ++i) {
+      const std::uint8_t* p = band[i] + from * bytes;
+      if (std::any_of(p, p + (reached - from) * bytes, [](std::uint8_t b) { return b != CENTERJSAMPLE; })) return reached;
+    }
+    reached = from;
+  }
+  return 0;
+}
+
 // Run under the decompressor (see JpegStep): decodes every row into its place.
 void DecodeRows(JpegSession* session, void* context) {
   const Rows& rows = *static_cast<const Rows*>(context);
@@ -274,18 +290,29 @@ void DecodeRows(JpegSession* session, void* context) {
   // coarser, not missing.
   const bool ranOutBefore = session->errors.ranOut;
   JSAMPROW band[kBandRows];
-  while (info.output_scanline < info.output_height) {
+  const int bytes = rows.layout.out == JCS_EXT_BGR ? kBgrBytes : kCmykBytes;
+  int reached = -1;  // once the data has run out: the pixels of its band's rows it reached
+  int end = rows.layout.height;
+  while (static_cast<int>(info.output_scanline) < end) {
     const int y = static_cast<int>(info.output_scanline);
-    const int want = std::min(kBandRows, rows.layout.height - y);
+    const int want = std::min(kBandRows, end - y);
     for (int i = 0; i < want; ++i) band[i] = rows.layout.direct ? DirectRow(rows, y + i) : rows.band + i * rows.bandStride;
     const int got = static_cast<int>(jpeg_read_scanlines(&info, band, static_cast<JDIMENSION>(want)));
-    if (got <= 0 || (session->errors.ranOut && !ranOutBefore)) {
-      // These rows were decoded past the end of the data, as blank blocks.
-      Blacken(rows, y);
-      return;
+    if (got <= 0) break;
+    if (reached < 0 && session->errors.ranOut && !ranOutBefore) {
+      // The band of blocks these rows begin is the one the data ended in: the rest of the
+      // picture is black, as the libav reader leaves it.
+      reached = ReachedWidth(band, got, rows.layout.width, bytes, info.max_h_samp_factor * DCTSIZE);
+      const int bandRows = info.max_v_samp_factor * DCTSIZE;
+      end = std::min(end, (y / bandRows + 1) * bandRows);
+    }
+    if (reached >= 0) {
+      const std::size_t lost = static_cast<std::size_t>(rows.layout.width - reached) * bytes;
+      for (int i = 0; i < got; ++i) std::memset(band[i] + reached * bytes, 0, lost);
     }
     for (int i = 0; i < got; ++i) Place(rows, band[i], y + i);
   }
+  if (info.output_scanline < info.output_height) Blacken(rows, static_cast<int>(info.output_scanline));
 }
 
 // The picture of an opened file, laid out by `layout`, into read->image.
