@@ -22,6 +22,7 @@ extern "C" {
 #include "image/frame_reader.h"
 #include "platform/file.h"
 #include "sequence/sequence.h"
+#include "support/counting_budget.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
@@ -36,21 +37,7 @@ Bytes Load(const std::string& path) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// A budget that answers `grant` and counts what it was asked.
-class Counting : public FrameBudget {
- public:
-  explicit Counting(bool grant) : grant_(grant) {}
-  bool Reserve(std::uint64_t bytes) override {
-    ++calls;
-    asked = bytes;
-    return grant_;
-  }
-  int calls = 0;
-  std::uint64_t asked = 0;
-
- private:
-  bool grant_;
-};
+using Counting = test::CountingBudget;
 
 class LibavImageReader : public ::testing::Test {
  protected:

@@ -22,6 +22,7 @@ extern "C" {
 #include "image/frame_reader.h"
 #include "image/jpeg_session_posix.h"
 #include "platform/file.h"
+#include "support/counting_budget.h"
 #include "support/temp_dir.h"
 
 namespace zelvo {
@@ -141,21 +142,7 @@ TEST_F(JpegReader, WhatTheDataDidNotReachIsBlack) {
   }
 }
 
-// A budget that answers `grant` and counts what it was asked.
-class Counting : public FrameBudget {
- public:
-  explicit Counting(bool grant) : grant_(grant) {}
-  bool Reserve(std::uint64_t bytes) override {
-    ++calls;
-    asked = bytes;
-    return grant_;
-  }
-  int calls = 0;
-  std::uint64_t asked = 0;
-
- private:
-  bool grant_;
-};
+using Counting = test::CountingBudget;
 
 // The bytes of `jpeg` with its last scan repeated `times` times before the end marker.
 std::string WithScanRepeated(const std::string& jpeg, int times) {
