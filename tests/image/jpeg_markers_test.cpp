@@ -23,7 +23,9 @@ Bytes Exif(bool bigEndian, std::initializer_list<Entry> entries, std::uint32_t i
   Bytes b = {'E', 'x', 'i', 'f', 0, 0};
   const std::size_t tiff = b.size();
   auto put = [&](std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (bigEndian ? 8 * (bytes - 1 - i) : 8 * i)));
+    for (int i = 0; i < bytes; ++i) {
+      b.push_back(static_cast<std::uint8_t>(v >> (bigEndian ? 8 * (bytes - 1 - i) : 8 * i)));
+    }
   };
   const std::uint8_t order = bigEndian ? 'M' : 'I';
   b.push_back(order);

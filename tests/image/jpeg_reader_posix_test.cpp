@@ -126,7 +126,8 @@ TEST_F(JpegReader, AdobeRgbIsShownAsStoredAndAdobeCmykCombinedWithK) {
 TEST_F(JpegReader, WhatTheDataDidNotReachIsBlack) {
   const std::string whole = Seed("baseline-48x48.jpg");
   const std::size_t scan = whole.rfind("\xFF\xDA");
-  const std::size_t data = scan + 2 + (static_cast<unsigned char>(whole[scan + 2]) << 8 | static_cast<unsigned char>(whole[scan + 3]));
+  const auto at = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(whole[i])); };
+  const std::size_t data = scan + 2 + (at(scan + 2) << 8 | at(scan + 3));  // past the scan's header
   const FrameRead cut = ReadFrame(Put("cut.jpg", whole.substr(0, data + (whole.size() - data) * 4 / 5)).c_str());
   const FrameRead full = ReadFrame(Put("whole.jpg", whole).c_str());
   ASSERT_TRUE(cut && full);
