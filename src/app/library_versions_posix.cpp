@@ -3,6 +3,10 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+
+#include <jpeglib.h>  // with jconfig.h, which names libjpeg-turbo's version
+
 #include <algorithm>
 
 #include "image/png_inflate.h"
@@ -12,6 +16,14 @@
 namespace zelvo {
 
 namespace {
+
+// libjpeg-turbo tells its version only to the programs built with it (as 2001005 for
+// 2.1.5); its ABI keeps within one soname, so the runtime's is the same release line.
+std::string JpegTurboVersion() {
+  const long number = LIBJPEG_TURBO_VERSION_NUMBER;
+  return std::to_string(number / 1000000) + "." + std::to_string(number / 1000 % 1000) + "." +
+         std::to_string(number % 1000);
+}
 
 std::string AvVersion(unsigned version) {
   return std::to_string(AV_VERSION_MAJOR(version)) + "." + std::to_string(AV_VERSION_MINOR(version)) + "." +
@@ -29,6 +41,7 @@ std::vector<std::pair<std::string, std::string>> LibraryVersions() {
         {"libswresample", AvVersion(swresample_version())},
     };
   }
+  libraries.emplace_back("libjpeg-turbo", JpegTurboVersion());
   libraries.emplace_back("libpng", png_get_libpng_ver(nullptr));
   libraries.emplace_back("zlib", zlibVersion());
   // The PNG direct path's inflater, when the build has one beside zlib.

@@ -8,6 +8,7 @@ extern "C" {
 #include <iterator>
 
 #include "image/av_image_reader_posix.h"
+#include "image/jpeg_reader_posix.h"
 
 namespace zelvo {
 namespace {
@@ -49,7 +50,7 @@ FrameRead Read(const ImageFormat& format, const FrameSource& frame) { return Rea
 
 std::vector<ImageFormat> LibavImageFormats() {
   const ImageFormat all[] = {
-      {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, Read, AV_CODEC_ID_MJPEG},
+      {"JPEG", "jpg jpeg jpe jfif", nullptr, IsJpeg, ReadJpeg, AV_CODEC_ID_MJPEG},
       {"TIFF", "tif tiff", nullptr, IsTiff, Read, AV_CODEC_ID_TIFF},
       {"WebP", "webp", nullptr, IsWebp, Read, AV_CODEC_ID_WEBP},
       {"GIF", "gif", nullptr, IsGif, Read, AV_CODEC_ID_GIF},

@@ -16,6 +16,7 @@
 #include "image/av_jpeg_yuv_posix.h"
 #include "image/av_picture_pool_posix.h"
 #include "image/av_picture_posix.h"
+#include "image/jpeg_markers.h"
 #include "platform/file.h"
 #include "platform/messages_posix.h"
 
@@ -130,34 +131,6 @@ int Orientation(const AVFrame* picture) {
   const AVDictionaryEntry* entry = av_dict_get(picture->metadata, "Orientation", nullptr, 0);
   const int value = entry != nullptr ? std::atoi(entry->value) : 1;
   return value >= 1 && value <= 8 ? value : 1;
-}
-
-// True when a JPEG ends before its end-of-image marker: no FF D9 follows the first scan,
-// whose entropy-coded data can hold no such pair. Markers before the scan are stepped over
-// by their lengths, so an embedded thumbnail's own end marker does not count.
-bool JpegEndsEarly(const std::uint8_t* data, std::size_t size) {
-  std::size_t at = 2;
-  while (at + 4 <= size) {
-    if (data[at] != 0xFF) return false;  // not a marker: the decoder judges the file
-    const std::uint8_t marker = data[at + 1];
-    if (marker == 0xFF) {
-      ++at;  // fill byte
-      continue;
-    }
-    if (marker == 0xDA) {
-      // Looked for from the end, where a whole file has it: the scan is not read again.
-      for (std::size_t i = size - 1; i >= at + 3; --i) {
-        if (data[i] == 0xD9 && data[i - 1] == 0xFF) return false;
-      }
-      return true;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      at += 2;
-      continue;
-    }
-    at += 2 + (std::size_t{data[at + 2]} << 8 | data[at + 3]);
-  }
-  return false;
 }
 
 // The whole open file, from its start, with the zero padding libavcodec reads past a

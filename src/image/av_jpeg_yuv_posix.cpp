@@ -37,6 +37,8 @@ void OfferJpegYuv(int width, int height) {
   g_offer.store(width > 0 && height > 0 ? OfferOf(width, height) : 0, std::memory_order_relaxed);
 }
 
+bool JpegYuvOffered() { return g_offer.load(std::memory_order_relaxed) != 0; }
+
 bool TakesJpegYuv(const AVFrame* picture) {
   const std::uint64_t offer = g_offer.load(std::memory_order_relaxed);
   if (offer == 0 || offer != OfferOf(picture->width, picture->height)) return false;

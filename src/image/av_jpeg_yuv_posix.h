@@ -20,6 +20,8 @@ constexpr std::uint32_t kJpegYuvFourcc = 'J' | 'Y' << 8 | 'U' << 16 | 'V' << 24;
 // Lets the readers hand over pictures of width x height in JPEG's YUV from now on; 0 x 0
 // withdraws the offer. One offer holds for the whole program (a job's writer makes it).
 void OfferJpegYuv(int width, int height);
+// Whether a writer offers to take such pictures now, of whatever size.
+bool JpegYuvOffered();
 // Whether `picture`, as decoded, may be handed over: the offered size, 4:2:0 of the full
 // range, and a colour matrix that converts to BGR as JPEG's does.
 bool TakesJpegYuv(const AVFrame* picture);

@@ -1,6 +1,7 @@
 #include "image/av_picture_posix.h"
 
 #include "image/av_deep_rows_posix.h"
+#include "image/oriented_rows.h"
 
 #include "image/av_calls_posix.h"
 
@@ -52,45 +53,6 @@ SwsContext* ScalerFor(const AVFrame* picture) {
   if (picture->color_range != AVCOL_RANGE_UNSPECIFIED) fullRange = picture->color_range == AVCOL_RANGE_JPEG;
   sws_setColorspaceDetails(cache.context, table, fullRange, table, rgbFullRange, brightness, contrast, saturation);
   return cache.context;
-}
-
-// Where a stored row's pixels are shown: stored pixel x of row y goes to column
-// u = ux * x + uy * y + u0 and row v = vx * x + vy * y + v0 of the frame (rows from the top).
-struct Placement {
-  int ux, uy, u0;
-  int vx, vy, v0;
-};
-
-// EXIF orientations: 2 mirrored, 3 turned half way, 4 upside down, 5 mirrored across the
-// diagonal (transposed), 6 stored turned left (shown turned right), 7 transversed, 8 stored
-// turned right.
-Placement PlacementFor(int orientation, int width, int height) {
-  switch (orientation) {
-    case 2: return {-1, 0, width - 1, 0, 1, 0};
-    case 3: return {-1, 0, width - 1, 0, -1, height - 1};
-    case 4: return {1, 0, 0, 0, -1, height - 1};
-    case 5: return {0, 1, 0, 1, 0, 0};
-    case 6: return {0, -1, height - 1, 1, 0, 0};
-    case 7: return {0, -1, height - 1, -1, 0, width - 1};
-    case 8: return {0, 1, 0, -1, 0, width - 1};
-    default: return {1, 0, 0, 0, 1, 0};
-  }
-}
-
-// Copies stored row y (converted, `width` pixels) to where it is shown in the block's
-// rows, which are bottom-up.
-void PlaceRow(const std::uint8_t* from, int y, int width, const Placement& p, std::uint8_t* pixels,
-              std::size_t dibStride, int outHeight) {
-  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(dibStride);
-  const std::ptrdiff_t u = std::ptrdiff_t{p.uy} * y + p.u0;
-  const std::ptrdiff_t v = std::ptrdiff_t{p.vy} * y + p.v0;
-  std::uint8_t* to = pixels + (outHeight - 1 - v) * stride + u * kBgrBytes;
-  const std::ptrdiff_t step = std::ptrdiff_t{p.ux} * kBgrBytes - std::ptrdiff_t{p.vx} * stride;
-  if (step == kBgrBytes) {
-    std::memcpy(to, from, static_cast<std::size_t>(width) * kBgrBytes);
-    return;
-  }
-  for (int x = 0; x < width; ++x, from += kBgrBytes, to += step) std::memcpy(to, from, kBgrBytes);
 }
 
 // libswscale's converters write whole groups of pixels, up to several dozen bytes past a
@@ -179,14 +141,6 @@ void ReleaseConversionMemory() {
   if (t_scaler.context != nullptr) sws_freeContext(t_scaler.context);
   t_scaler.context = nullptr;
   std::vector<std::uint8_t>().swap(t_band);
-}
-
-std::uint64_t DibBlockBytes(int width, int height, int orientation) {
-  const bool across = orientation >= 5;  // width and height trade places
-  DibGeometry geometry;
-  if (!CheckedDibGeometry(across ? height : width, across ? width : height, 24, &geometry)) return 0;
-  const std::uint64_t bytes = kDibHeaderSize + geometry.bytes;
-  return bytes <= kMaxDibBlock ? bytes : 0;
 }
 
 FrameRead PictureToDib(const AVFrame* picture, int orientation) {

@@ -4,14 +4,12 @@
 #include <cstdint>
 
 #include "image/frame_read.h"
+#include "image/oriented_rows.h"  // DibBlockBytes: the block PictureToDib makes
 
 struct AVFrame;
 
 namespace zelvo {
 
-// The block PictureToDib makes of a width x height picture turned by `orientation`: the
-// 40-byte header and 24-bit rows; 0 when it would pass kMaxDibBlock.
-std::uint64_t DibBlockBytes(int width, int height, int orientation);
 // The picture turned upright by `orientation`, an EXIF orientation from 1 (as stored) to 8.
 // Fails (kTooLarge) when the frame would pass kMaxDibBlock, (kNoMemory) when its memory
 // cannot be had, or (kDamaged) when libswscale cannot convert the decoder's pixel format.

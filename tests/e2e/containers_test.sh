@@ -174,13 +174,17 @@ mkdir "$odd"
 for i in 1 2 3; do ffmpeg -v error -i "$seq/f0$i.bmp" -vf crop=63:47:0:0 -pix_fmt bgr24 "$odd/o$i.bmp"; done  # BGR: no rounding
 decode_frames "$odd"/o*.bmp >"$odd/want.rgb"
 # The same frames as JPEG (chroma of odd size too), and as JPEG turned upright by EXIF into
-# 47x63; each kind's twins are its frames as ffmpeg decodes (and turns) them, padded.
+# 47x63; each kind's twins are its frames as Zelvo reads (and turns) them in full frames
+# (libjpeg-turbo's decoding, a few levels from ffmpeg's), padded by ffmpeg.
 for i in 1 2 3; do
   ffmpeg -v error -i "$odd/o$i.bmp" -q:v 2 "$odd/j$i.jpg"
   add_orientation "$odd/j$i.jpg" "$odd/t$i.jpg" 6
   ffmpeg -v error -i "$odd/o$i.bmp" -vf pad=64:48:0:0:black -pix_fmt bgr24 "$odd/p$i.bmp"
-  ffmpeg -v error -i "$odd/j$i.jpg" -vf format=bgr24,pad=64:48:0:0:black -pix_fmt bgr24 "$odd/pj$i.bmp"
-  ffmpeg -v error -i "$odd/j$i.jpg" -vf transpose=1,format=bgr24,pad=48:64:0:0:black -pix_fmt bgr24 "$odd/pt$i.bmp"
+done
+for kind in j:64:48 t:48:64; do
+  IFS=: read -r k w h <<<"$kind"
+  "$zelvo" -y -c dib -o "$odd/$k.avi" "$odd/${k}1.jpg" </dev/null >/dev/null 2>&1
+  ffmpeg -v error -i "$odd/$k.avi" -vf "pad=$w:$h:0:0:black" -pix_fmt bgr24 "$odd/p$k%d.bmp"
 done
 # first frame | its padded twin | size | padded size
 while read -r first twin size even; do

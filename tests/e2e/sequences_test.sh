@@ -185,9 +185,9 @@ check "names in the progress line stay terminal-safe" \
   test -z "$(grep -aF $'\033[31m' out)" -a -n "$(grep -aF 'ttyname/\033[31mred2.bmp' out)"
 "$zelvo" --version >out
 check "--version names the version and the libraries with theirs (exit 0)" test $? -eq 0 -a \
-  "$(awk '{print $1}' out | grep -v libdeflate | tr '\n' ' ')" = "zelvo libavcodec libavformat libavutil libswscale libswresample libpng zlib "
+  "$(awk '{print $1}' out | grep -v libdeflate | tr '\n' ' ')" = "zelvo libavcodec libavformat libavutil libswscale libswresample libjpeg-turbo libpng zlib "
 if ldd "$zelvo" | grep -q libdeflate; then check "... libdeflate too, which this build links" grep -q '^libdeflate ' out; fi
-check "... each with a version number" test -z "$(grep -vE '^[a-z]+ [0-9]+(\.[0-9]+)+' out)"
+check "... each with a version number" test -z "$(grep -vE '^[a-z-]+ [0-9]+(\.[0-9]+)+' out)"
 "$zelvo" --version >/dev/full 2>err
 check "--version into a full disk: exit 1, 'write error'" test $? -eq 1 -a -n "$(grep -F 'write error' err)"
 
