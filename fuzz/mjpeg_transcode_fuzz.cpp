@@ -1,5 +1,5 @@
 // libFuzzer target for JPEG files made into MJPEG frames without decoding them: the first
-// byte picks the quantiser, the rest is the file. A frame that comes out must be a JPEG
+// byte picks the quantiser, the next four the offered size, the rest is the file. A frame that comes out must be a JPEG
 // that libjpeg reads whole, of the size its header says, without a warning.
 #include <cstdint>
 #include <cstdio>
@@ -40,8 +40,8 @@ void CheckFrame(const zelvo::PackedDib& dib) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return 0;
-  zelvo::OfferMjpegFrames(2 + data[0] % 30);
-  CheckFrame(zelvo::TranscodeToMjpeg(data + 1, size - 1));
+  if (size < 5) return 0;
+  zelvo::OfferMjpegFrames(2 + data[0] % 30, data[1] << 8 | data[2], data[3] << 8 | data[4]);
+  CheckFrame(zelvo::TranscodeToMjpeg(data + 5, size - 5));
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "convert/av_owners_posix.h"
 #include "image/av_jpeg_yuv_posix.h"
+#include "image/jpeg_reader_posix.h"
 #include "image/jpeg_transcode_posix.h"
 #include "platform/messages_posix.h"
 
@@ -20,7 +21,6 @@ namespace zelvo {
 
 namespace {
 
-FrameRead DecodeJpeg(const std::uint8_t*, std::size_t) { return FrameRead::Failed(FrameFailure::kDamaged); }  // LEAD-INTEGRATE
 
 constexpr char kCaption[] = "AviSaver";
 // The Windows writer's sentences, in English; the catalog gives them back in Japanese.

@@ -52,15 +52,6 @@ J_COLOR_SPACE ColourSpaceOf(const jpeg_decompress_struct& info) {
   }
 }
 
-// The first EXIF orientation among the APP1 segments libjpeg kept; 1 when none gives one.
-int OrientationOf(const jpeg_decompress_struct& info) {
-  for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next) {
-    if (m->marker != JPEG_APP0 + 1) continue;
-    const int orientation = ExifOrientation(m->data, m->data_length);
-    if (orientation != 0) return orientation;
-  }
-  return 1;
-}
 
 }  // namespace
 
@@ -74,7 +65,7 @@ bool PlanJpegLayout(jpeg_decompress_struct* info, JpegLayout* layout) {
   info->do_fancy_upsampling = FALSE;
   info->mem->max_memory_to_use = static_cast<long>(kMostJpegWorkingBytes);
   layout->out = info->out_color_space;
-  layout->orientation = OrientationOf(*info);
+  layout->orientation = JpegOrientation(*info);
   layout->width = static_cast<int>(info->image_width);
   layout->height = static_cast<int>(info->image_height);
   const bool across = layout->orientation >= 5;
@@ -97,6 +88,16 @@ std::uint64_t JpegWorkingBytes(jpeg_decompress_struct* info, std::uint64_t rowBy
     bytes += 2 * across * DCTSIZE * std::uint64_t{static_cast<unsigned>(info->max_v_samp_factor)} * DCTSIZE;
   }
   return bytes;
+}
+
+// The first EXIF orientation among the APP1 segments libjpeg kept; 1 when none gives one.
+int JpegOrientation(const jpeg_decompress_struct& info) {
+  for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1) continue;
+    const int orientation = ExifOrientation(m->data, m->data_length);
+    if (orientation != 0) return orientation;
+  }
+  return 1;
 }
 
 }  // namespace zelvo

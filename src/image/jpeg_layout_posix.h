@@ -26,6 +26,9 @@ struct JpegLayout {
 // segment, two components, ...), which goes to libavcodec.
 bool PlanJpegLayout(jpeg_decompress_struct* info, JpegLayout* layout);
 
+// The first EXIF orientation (1 to 8) among the APP1 segments libjpeg kept of `info`; 1
+// when none gives one.
+int JpegOrientation(const jpeg_decompress_struct& info);
 // What libjpeg holds while it decodes the file, and `rowBytes` of the reader's own rows
 // beside it: a file of several scans keeps every block's coefficients, every file a band
 // of blocks' samples per component, and again upsampled.

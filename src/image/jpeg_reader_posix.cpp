@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "image/av_image_reader_posix.h"
@@ -12,6 +13,7 @@
 #include "image/jpeg_markers.h"
 #include "image/jpeg_pixels.h"
 #include "image/jpeg_session_posix.h"
+#include "image/jpeg_transcode_posix.h"
 #include "image/oriented_rows.h"
 #include "image/packed_dib.h"
 
@@ -53,6 +55,16 @@ FrameRead Load(const FrameSource& frame, std::vector<std::uint8_t>* buffer, Jpeg
   bytes->size = static_cast<std::size_t>(got);
   return FrameRead();
 }
+
+// What a read has already been granted: asked again, within it.
+class HeldBudget : public FrameBudget {
+ public:
+  explicit HeldBudget(std::uint64_t bytes) : bytes_(bytes) {}
+  bool Reserve(std::uint64_t bytes) override { return bytes <= bytes_; }
+
+ private:
+  std::uint64_t bytes_;
+};
 
 FrameRead ReadWithLibavFromStart(const ImageFormat& format, const FrameSource& frame) {
   errno = 0;
@@ -185,27 +197,39 @@ FrameFailure DecodePicture(JpegDecompressor* decoder, const JpegLayout& layout, 
   return FrameFailure::kNone;
 }
 
-FrameRead Decode(const ImageFormat& format, const FrameSource& frame, const JpegBytes& bytes) {
+// The picture of `bytes` through libjpeg; no picture and *handOn set for a file to leave
+// to libavcodec.
+FrameRead DecodeWithLibjpeg(const JpegBytes& bytes, bool headerOnly, FrameBudget* budget, bool* handOn) {
   JpegDecompressor decoder;
   if (!decoder.Open(bytes.data, bytes.size)) {
-    return decoder.Unsupported() ? ReadWithLibavFromStart(format, frame) : FrameRead::Failed(decoder.Failure());
+    *handOn = decoder.Unsupported();
+    return FrameRead::Failed(decoder.Failure());
   }
   JpegLayout layout;
-  if (!PlanJpegLayout(&decoder.info(), &layout)) return ReadWithLibavFromStart(format, frame);
+  if (!PlanJpegLayout(&decoder.info(), &layout)) {
+    *handOn = true;
+    return FrameRead::Failed(FrameFailure::kDamaged);
+  }
   const std::uint64_t block = DibBlockBytes(layout.width, layout.height, layout.orientation);
   const std::uint64_t working = JpegWorkingBytes(&decoder.info(), RowBytes(layout));
   if (block == 0 || working > kMostJpegWorkingBytes) return FrameRead::Failed(FrameFailure::kTooLarge);
   FrameRead read;
   read.bytes = block + working;
-  if (frame.headerOnly) {
+  if (headerOnly) {
     read.image = HeaderOnly(layout.outWidth, layout.outHeight);
     return read.image ? std::move(read) : FrameRead::Failed(FrameFailure::kNoMemory);
   }
-  if (frame.budget != nullptr && !frame.budget->Reserve(read.bytes)) return FrameRead::Failed(FrameFailure::kNoMemory);
+  if (budget != nullptr && !budget->Reserve(read.bytes)) return FrameRead::Failed(FrameFailure::kNoMemory);
   const FrameFailure failure = DecodePicture(&decoder, layout, block, &read);
   if (failure != FrameFailure::kNone) return FrameRead::Failed(failure);
   read.cutShort = decoder.ranOut() || JpegEndsEarly(bytes.data, bytes.size);
   return read;
+}
+
+FrameRead Decode(const ImageFormat& format, const FrameSource& frame, const JpegBytes& bytes) {
+  bool handOn = false;
+  FrameRead read = DecodeWithLibjpeg(bytes, frame.headerOnly, frame.budget, &handOn);
+  return handOn ? ReadWithLibavFromStart(format, frame) : FrameRead(std::move(read));
 }
 
 }  // namespace
@@ -215,9 +239,30 @@ FrameRead ReadJpeg(const ImageFormat& format, const FrameSource& frame) {
   JpegBytes bytes;
   FrameRead loaded = Load(frame, frame.headerOnly ? &headerFile : &t_file, &bytes);
   if (!loaded) return loaded;
-  // A writer that takes this file's JPEG data as it is would take `bytes` here.
-  if (JpegYuvOffered()) return ReadWithLibavFromStart(format, frame);
-  return Decode(format, frame, bytes);
+  // A writer that takes finished MJPEG frames gets this file's own coefficients,
+  // requantised (jpeg_transcode_posix.h). The budget is asked once for the read, enough
+  // for the file's picture as well should the writer not take it.
+  const std::uint64_t held = frame.headerOnly ? 0 : MjpegOfferBytes();
+  HeldBudget budget(held);
+  FrameSource source = frame;
+  if (held != 0) {
+    if (frame.budget != nullptr && !frame.budget->Reserve(held)) return FrameRead::Failed(FrameFailure::kNoMemory);
+    FrameRead ready;
+    ready.image = TranscodeToMjpeg(bytes.data, bytes.size);
+    if (ready.image) {
+      ready.bytes = ready.image.size();
+      return ready;
+    }
+    if (frame.budget != nullptr) source.budget = &budget;
+  }
+  if (JpegYuvOffered()) return ReadWithLibavFromStart(format, source);
+  return Decode(format, source, bytes);
+}
+
+FrameRead DecodeJpeg(const std::uint8_t* data, std::size_t size) {
+  bool handOn = false;
+  FrameRead read = DecodeWithLibjpeg(JpegBytes{data, size}, false, nullptr, &handOn);
+  return handOn ? FrameRead::Failed(FrameFailure::kDamaged) : FrameRead(std::move(read));
 }
 
 }  // namespace zelvo

@@ -11,6 +11,9 @@
 // reader, and so does every JPEG while a writer takes JPEG frames in their own YUV
 // (av_jpeg_yuv_posix.h): that writer loads libavcodec anyway, and its frames stay the
 // ones ffmpeg hands its encoder.
+#include <cstddef>
+#include <cstdint>
+
 #include "image/frame_read.h"
 #include "image/image_formats.h"
 
@@ -24,5 +27,9 @@ namespace zelvo {
 // own messages are never shown. Safe on several threads at once; each thread keeps its
 // file and row memory for its next frame.
 FrameRead ReadJpeg(const ImageFormat& format, const FrameSource& frame);
+// The picture of the JPEG in the `size` bytes at `data`, as ReadJpeg reads a file, for
+// JPEG data that comes in memory (a finished MJPEG frame a writer cannot take); kDamaged
+// for data libjpeg does not read.
+FrameRead DecodeJpeg(const std::uint8_t* data, std::size_t size);
 
 }  // namespace zelvo

@@ -13,7 +13,9 @@ JpegErrors* ErrorsOf(j_common_ptr info) { return reinterpret_cast<JpegErrors*>(i
 // read on, as the libav reader reads it, and said by the reader; corrupt data is decoded
 // as well as it goes, as ffmpeg decodes it.
 void KeepMessage(j_common_ptr info, int level) {
-  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) ErrorsOf(info)->ranOut = true;
+  if (level >= 0) return;
+  ++info->err->num_warnings;  // counted as libjpeg counts them: a file read with none is whole
+  if (info->err->msg_code == JWRN_JPEG_EOF) ErrorsOf(info)->ranOut = true;
 }
 
 void SayNothing(j_common_ptr) {}

@@ -1,12 +1,11 @@
 #include "image/jpeg_transcode_posix.h"
 
 #include <atomic>
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <jpeglib.h>
+#include "image/jpeg_layout_posix.h"
+#include "image/jpeg_session_posix.h"
 
 namespace zelvo {
 namespace {
@@ -22,9 +21,6 @@ constexpr float kAcBias = 0.375f;
 constexpr float kDcBias = 0.5f;
 // Baseline JPEG codes 8-bit samples' coefficients in at most 10 bits of magnitude.
 constexpr int kMaxCoefficient = 1023;
-// The coefficients of a whole frame are held at once (2 bytes a sample, 1.5 samples a
-// pixel): frames past the read-ahead pool's smallest budget are read the usual way.
-constexpr std::uint64_t kMaxPixels = (256u << 20) / 3;
 
 // The quantiser in the high half, the width and height in 16 bits each below; 0: none.
 std::atomic<std::uint64_t> g_offer{0};
@@ -38,37 +34,27 @@ Offer CurrentOffer() {
                static_cast<int>(packed & 0xffff)};
 }
 
-// libjpeg's way out of a failed step is a jump back into Run; nothing is printed.
-struct ErrorTrap {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-[[noreturn]] void Jump(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorTrap*>(info->err)->jump, 1); }
-void Silent(j_common_ptr) {}
-
-// Everything Run touches lives here, outside the frame a jump leaves.
+// What the transcoding step works with: plain data, as the step may be left by longjmp;
+// the compress object and the frame are let go of by the caller.
 struct Transcoding {
-  ErrorTrap trap;
-  jpeg_decompress_struct in;
+  std::uint16_t table[64];
   jpeg_compress_struct out;
-  bool inMade = false, outMade = false;
+  bool outMade = false;
   unsigned char* frame = nullptr;
   unsigned long frameSize = 0;
   ~Transcoding() {
     if (outMade) jpeg_destroy_compress(&out);
-    if (inMade) jpeg_destroy_decompress(&in);
     std::free(frame);
   }
 };
 
-bool Suits(const jpeg_decompress_struct& in, const Offer& offer) {
+bool Suits(jpeg_decompress_struct& in, const Offer& offer) {
   const jpeg_component_info* c = in.comp_info;
-  const std::uint64_t pixels = static_cast<std::uint64_t>(in.image_width) * in.image_height;
   return in.num_components == 3 && in.jpeg_color_space == JCS_YCbCr && in.data_precision == 8 &&
          c[0].h_samp_factor == 2 && c[0].v_samp_factor == 2 && c[1].h_samp_factor == 1 &&
-         c[1].v_samp_factor == 1 && c[2].h_samp_factor == 1 && c[2].v_samp_factor == 1 && pixels <= kMaxPixels &&
-         (offer.width == 0 || offer.height == 0 ||
-          (static_cast<int>(in.image_width) == offer.width && static_cast<int>(in.image_height) == offer.height));
+         c[1].v_samp_factor == 1 && c[2].h_samp_factor == 1 && c[2].v_samp_factor == 1 &&
+         static_cast<int>(in.image_width) == offer.width && static_cast<int>(in.image_height) == offer.height &&
+         JpegOrientation(in) == 1;
 }
 
 // Each coefficient to the step of `to`, from the step of its own table, in place.
@@ -95,40 +81,32 @@ void Requantise(jpeg_decompress_struct* in, jvirt_barray_ptr* planes, const std:
   }
 }
 
-// Reads `jpeg`'s coefficients and writes them requantised into t->frame; false when the
-// file does not suit the offer, draws a warning, or fails.
-bool Run(Transcoding* t, const std::uint8_t* jpeg, std::size_t size, const Offer& offer) {
-  t->in.err = t->out.err = jpeg_std_error(&t->trap.manager);
-  t->trap.manager.error_exit = Jump;
-  t->trap.manager.output_message = Silent;
-  if (setjmp(t->trap.jump)) return false;
-  jpeg_create_decompress(&t->in);
-  t->inMade = true;
-  jpeg_mem_src(&t->in, jpeg, static_cast<unsigned long>(size));
-  if (jpeg_read_header(&t->in, TRUE) != JPEG_HEADER_OK || !Suits(t->in, offer)) return false;
-  jvirt_barray_ptr* planes = jpeg_read_coefficients(&t->in);
-  // A damaged stream reads on with zeros and a warning: the usual reader says what it makes of it.
-  if (planes == nullptr || t->trap.manager.num_warnings != 0) return false;
-
-  std::uint16_t table[64];
-  MjpegQuantTable(offer.qscale, table);
-  Requantise(&t->in, planes, table);
-
-  jpeg_create_compress(&t->out);
-  t->outMade = true;
-  jpeg_mem_dest(&t->out, &t->frame, &t->frameSize);
-  jpeg_copy_critical_parameters(&t->in, &t->out);
-  JQUANT_TBL* quant = jpeg_alloc_quant_table(reinterpret_cast<j_common_ptr>(&t->out));
-  for (int k = 0; k < DCTSIZE2; ++k) quant->quantval[k] = table[k];
-  for (JQUANT_TBL*& slot : t->out.quant_tbl_ptrs) slot = nullptr;
-  t->out.quant_tbl_ptrs[0] = quant;
-  for (int ci = 0; ci < t->out.num_components; ++ci) t->out.comp_info[ci].quant_tbl_no = 0;
+// Reads the coefficients and writes them requantised into the frame. A file that draws a
+// warning (damaged, cut short) is left with no frame: the usual reader says what it makes
+// of it. The compress object reports to the session's errors, so its failures end the step
+// as the decompressor's do.
+void TranscodeStep(JpegSession* session, void* context) {
+  Transcoding& t = *static_cast<Transcoding*>(context);
+  jpeg_decompress_struct* in = &session->info;
+  jvirt_barray_ptr* planes = jpeg_read_coefficients(in);
+  if (planes == nullptr || in->err->num_warnings != 0) return;
+  Requantise(in, planes, t.table);
+  t.out.err = in->err;
+  jpeg_create_compress(&t.out);
+  t.outMade = true;
+  jpeg_mem_dest(&t.out, &t.frame, &t.frameSize);
+  jpeg_copy_critical_parameters(in, &t.out);
+  JQUANT_TBL* quant = jpeg_alloc_quant_table(reinterpret_cast<j_common_ptr>(&t.out));
+  for (int k = 0; k < DCTSIZE2; ++k) quant->quantval[k] = t.table[k];
+  for (JQUANT_TBL*& slot : t.out.quant_tbl_ptrs) slot = nullptr;
+  t.out.quant_tbl_ptrs[0] = quant;
+  for (int ci = 0; ci < t.out.num_components; ++ci) t.out.comp_info[ci].quant_tbl_no = 0;
   // Huffman tables made for each frame, as libavcodec's encoder makes them by default.
-  t->out.optimize_coding = TRUE;
-  jpeg_write_coefficients(&t->out, planes);
-  jpeg_finish_compress(&t->out);
-  jpeg_finish_decompress(&t->in);
-  return t->trap.manager.num_warnings == 0;
+  t.out.optimize_coding = TRUE;
+  jpeg_write_coefficients(&t.out, planes);
+  jpeg_finish_compress(&t.out);
+  jpeg_finish_decompress(in);
+  if (in->err->num_warnings != 0) t.frameSize = 0;
 }
 
 }  // namespace
@@ -142,26 +120,35 @@ void MjpegQuantTable(int qscale, std::uint16_t table[64]) {
 }
 
 void OfferMjpegFrames(int qscale, int width, int height) {
-  const bool sized = width > 0 && height > 0 && width <= 0xffff && height <= 0xffff;
-  const std::uint64_t packed =
-      qscale < 2 || qscale > 31
-          ? 0
-          : static_cast<std::uint64_t>(qscale) << 32 |
-                (sized ? static_cast<std::uint64_t>(width) << 16 | static_cast<std::uint64_t>(height) : 0);
-  g_offer.store(packed, std::memory_order_relaxed);
+  const bool offered = qscale >= 2 && qscale <= 31 && width > 0 && height > 0 && width <= 0xffff && height <= 0xffff;
+  g_offer.store(offered ? static_cast<std::uint64_t>(qscale) << 32 | static_cast<std::uint64_t>(width) << 16 |
+                              static_cast<std::uint64_t>(height)
+                        : 0,
+                std::memory_order_relaxed);
+}
+
+std::uint64_t MjpegOfferBytes() {
+  const Offer offer = CurrentOffer();
+  if (offer.qscale == 0) return 0;
+  // Whole 16 x 16 units of 4:2:0, 1.5 samples a pixel of 2 bytes each.
+  const std::uint64_t pixels = static_cast<std::uint64_t>((offer.width + 15) / 16 * 16) * ((offer.height + 15) / 16 * 16);
+  return 2 * 3 * pixels;
 }
 
 PackedDib TranscodeToMjpeg(const std::uint8_t* jpeg, std::size_t size) {
   const Offer offer = CurrentOffer();
   if (offer.qscale == 0 || jpeg == nullptr || size == 0) return PackedDib();
+  JpegDecompressor decoder;
+  if (!decoder.Open(jpeg, size) || !Suits(decoder.info(), offer)) return PackedDib();
   Transcoding t;
-  if (!Run(&t, jpeg, size, offer) || t.frameSize == 0 || t.frameSize > 0xffffffffu - kDibHeaderSize) {
+  MjpegQuantTable(offer.qscale, t.table);
+  if (!decoder.Run(TranscodeStep, &t) || t.frameSize == 0 || t.frameSize > 0xffffffffu - kDibHeaderSize) {
     return PackedDib();
   }
   PackedDib dib = PackedDib::AllocateForOverwrite(kDibHeaderSize + static_cast<std::uint64_t>(t.frameSize));
   if (!dib) return dib;
-  DibHeader header = MakeDibHeader(static_cast<std::int32_t>(t.in.image_width),
-                                   static_cast<std::int32_t>(t.in.image_height), 24,
+  DibHeader header = MakeDibHeader(static_cast<std::int32_t>(decoder.info().image_width),
+                                   static_cast<std::int32_t>(decoder.info().image_height), 24,
                                    static_cast<std::uint32_t>(t.frameSize));
   header.compression = kMjpegFourcc;
   dib.set_header(header);

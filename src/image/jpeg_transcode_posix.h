@@ -22,9 +22,13 @@ constexpr std::uint32_t kMjpegFourcc = 'M' | 'J' << 8 | 'P' << 16 | 'G' << 24;
 // order: MPEG-1's intra matrix times qscale / 8, the DC step 8, luma and chroma alike.
 void MjpegQuantTable(int qscale, std::uint16_t table[64]);
 
-// From now on the readers may hand over finished frames for quantiser `qscale`: of width x
-// height, or of any size while width or height is 0. qscale 0 withdraws the offer.
+// From now on the readers may hand over finished frames of width x height for quantiser
+// `qscale`. qscale 0 (or no size) withdraws the offer.
 void OfferMjpegFrames(int qscale, int width = 0, int height = 0);
+// The memory a read under the current offer may hold at once, for the reader to ask of its
+// budget before transcoding: the coefficients of a whole frame, and as much again for the
+// frame made and for reading the file the usual way when it is not taken. 0: no offer.
+std::uint64_t MjpegOfferBytes();
 
 // The finished MJPEG frame made of `jpeg` (a whole JPEG file, shown as stored: the caller
 // keeps files that EXIF turns) when an offer stands and the file suits it: 8-bit YCbCr
