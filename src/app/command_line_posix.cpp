@@ -189,13 +189,14 @@ std::string ContainerNames() {
   return names;
 }
 
-// A codec name or FOURCC that this build can write. Full frames need no library; other
-// codecs when libavcodec cannot be loaded are taken as named, and CheckMovie says why
-// they cannot be had.
+// A codec name or FOURCC that this build can write. Only H.264 depends on how libavcodec
+// was built (ListCodecs): the others are taken as named without loading it, as are all
+// when it cannot be loaded, and CheckMovie says why they cannot be had. A job whose frames
+// never need libavcodec (full frames, MJPEG made from JPEG files) never loads it.
 bool SetCodec(const char* text, CodecChoice* choice) {
   std::string name;
   if (!ParseCodecName(text, &name)) return false;
-  if (name == "dib" || !LoadLibav()) {
+  if (name != "h264" || !LoadLibav()) {
     choice->codec = name;
     return true;
   }
@@ -362,8 +363,10 @@ int CheckMovie(Options* o) {
                       " (" + Tr("or name the container with -f avi|mkv|mp4|mov") + ")");
   }
   // A movie that needs libav loads it now, before any frame is looked at: where it cannot
-  // be loaded the program fails at once, saying why. Full frames into AVI need none.
-  const bool needsLibav = o->codec.codec != "dib" || o->container != Container::kAvi || o->sound || o->fitWidth > 0;
+  // be loaded the program fails at once, saying why. Full frames into AVI need none, nor
+  // MJPEG whose frames may all be made from JPEG files (the writer loads it for any other).
+  const bool needsLibav = (o->codec.codec != "dib" && !TakesReadyMjpeg(o->codec)) ||
+                          o->container != Container::kAvi || o->sound || o->fitWidth > 0;
   if (needsLibav && SayMissingLibav() != 0) return 1;
   if (!CodecFitsContainer(o->codec.codec, o->container)) {
     if (o->codecGiven) {
