@@ -38,5 +38,15 @@ for codec in mjpeg mpeg4; do
   check "$codec without --quality is quantiser 3 (quality 96)" cmp -s "$work/$codec-default.avi" "$work/$codec-96.avi"
   check "$codec at its default writes 8 frames" test "$(probe_field "$work/$codec-default.avi" nb_read_frames)" = 8
 done
+# H.264 at its defaults is the stream ffmpeg's x264 makes with the same settings, byte for
+# byte: what Zelvo asks of x264 beside them (no look-ahead thread, no huge pages) only
+# saves memory.
+if echo "$codecs" | grep -q h264; then
+  "$zelvo" -y -c h264 -o "$work/h264.avi" "$work/f0001.bmp" </dev/null 2>/dev/null
+  ffmpeg -v error -y -framerate 15 -i "$work/f%04d.bmp" -sws_flags bicubic+accurate_rnd+full_chroma_int \
+    -c:v libx264 -pix_fmt yuv420p -crf 18 -bf 0 -rc-lookahead 10 -f h264 "$work/ffmpeg.h264"
+  check "h264 at its defaults: ffmpeg's x264 stream with the same settings, byte for byte" \
+    cmp -s <(ffmpeg -v error -i "$work/h264.avi" -c:v copy -f h264 -) "$work/ffmpeg.h264"
+fi
 
 finish
