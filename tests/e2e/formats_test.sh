@@ -181,13 +181,13 @@ for w in 2 5 13 23 31; do
     set -- $kind
     ffmpeg -v error -f lavfi -i "testsrc2=size=32x9,crop=$w:9:0:0,noise=alls=20:allf=t" -frames:v 2 "${@:2}" "$d/f%d.$1"
     levels=0
-    [ "$1" = jpg ] && levels=$jpeg_levels
+    [ "$1" = jpg ] && levels=3  # libjpeg-turbo's rounding, measured on these
     "$zelvo" -y -c dib -o "$d.avi" "$d/f1.$1" </dev/null >/dev/null 2>&1 &&
       same_within $levels <(decode_bgr "$d.avi") <(reference "" null "$d/f1.$1" "$d/f2.$1") ||
       { echo "  $w pixels wide, $1: differs"; all=0; }
   done
 done
-check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it (JPEG within $jpeg_levels levels)" test $all = 1
+check "JPEG and WebP frames 2 to 31 pixels wide: every pixel as ffmpeg decodes it (JPEG within 3 levels)" test $all = 1
 
 # --- EXIF orientation: turned upright, as ffmpeg shows it only with the matching filter ----
 filters=(null hflip hflip,vflip vflip transpose=0 transpose=1 transpose=3 transpose=2)
